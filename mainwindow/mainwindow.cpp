@@ -1,0 +1,39 @@
+#include "mainwindow.h"
+
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTimer>
+
+#include "mainwindowform.h"
+
+MainWindow::MainWindow(QWidget *parent)
+    : QMainWindow(parent)
+    , form(new MainWindowForm)
+    , worker(nullptr)
+{
+    form->setupUi(this);
+    scanPorts();
+
+    connect(form->scan_btn, SIGNAL(clicked()), this, SLOT(scanPorts()));
+    connect(&worker, SIGNAL(response(QByteArray)), this, SLOT(ser_read(QByteArray)));
+    connect(&worker, SIGNAL(error(QString)), this, SLOT(ser_error(QString)));
+    connect(&worker, SIGNAL(timeout(QString)), this, SLOT(ser_error(QString)));
+
+    pollTimer = new QTimer;
+    pollTimer->start(100);
+    connect(pollTimer, SIGNAL(timeout()), this, SLOT(timer_int()));
+}
+
+MainWindow::~MainWindow()
+{
+    delete form;
+    if (pollTimer->isActive())
+        pollTimer->stop();
+    delete pollTimer;
+    // The worker's destructor stops its thread before the widgets go.
+}
+
+void MainWindow::ser_error(const QString &s)
+{
+    form->statusBar->showMessage(s, 500);
+}

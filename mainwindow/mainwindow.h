@@ -1,0 +1,42 @@
+#ifndef MAINWINDOW_H
+#define MAINWINDOW_H
+
+#include <QMainWindow>
+
+#include "serialthread.h"
+
+class MainWindowForm;
+class QTimer;
+
+// The panel's window: owns the form, the serial worker and the poll timer,
+// polls the module every 100 ms and shows its inputs on five lamps.
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit MainWindow(QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+public slots:
+    void scanPorts();
+    void ser_read(const QByteArray &s);
+    void ser_error(const QString &s);
+    void send_ch1(int i);
+    void send_ch2(int i);
+    void send_ch3(int i);
+    void send_ch4(int i);
+    void send_ch5(int i);
+    void timer_int();
+
+private:
+    void sendCommand(const QString &command);
+    void sendOutput(int channel, int i);
+    void setIndicator(int channel, bool on);
+
+    QTimer *pollTimer;
+    MainWindowForm *form;
+    SerialThread worker;
+};
+
+#endif // MAINWINDOW_H

@@ -1,0 +1,16 @@
+#include "mainwindow.h"
+
+#include <QComboBox>
+#include <QSerialPortInfo>
+
+#include "mainwindowform.h"
+
+// Lists the ports exactly as the system enumerates them; the combo box makes
+// the first one current because the list was empty before it.
+void MainWindow::scanPorts()
+{
+    form->port_box->clear();
+    const auto ports = QSerialPortInfo::availablePorts();
+    for (const QSerialPortInfo &info : ports)
+        form->port_box->insertItem(form->port_box->count(), info.portName());
+}

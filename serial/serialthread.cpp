@@ -1,0 +1,135 @@
+#include "serialthread.h"
+
+#include <QDeadlineTimer>
+#include <QMutexLocker>
+#include <QSerialPort>
+#include <QTime>
+
+SerialThread::SerialThread(QObject *parent)
+    : QThread(parent)
+{
+}
+
+SerialThread::~SerialThread()
+{
+    {
+        QMutexLocker locker(&mutex);
+        quitFlag = true;
+        wakeCondition.wakeOne();
+    }
+    wait();
+}
+
+void SerialThread::submitRequest(const QString &portName, int waitTimeoutMs, const QString &request)
+{
+    submitRequest(portName, waitTimeoutMs, request.toLocal8Bit());
+}
+
+void SerialThread::submitRequest(const QString &portName, int waitTimeoutMs, const QByteArray &request)
+{
+    // The lock is held while the thread starts, so a new run cannot read the
+    // fields before they are all written.
+    QMutexLocker locker(&mutex);
+    this->portName = portName;
+    this->waitTimeoutMs = waitTimeoutMs;
+    requestBytes = request;
+    if (isRunning())
+        wakeCondition.wakeOne();
+    else
+        start(QThread::InheritPriority);
+}
+
+void SerialThread::run()
+{
+    QString currentPortName;
+    int currentWaitTimeoutMs;
+    QByteArray currentRequest;
+    bool openFirst = false;
+    bool quit;
+
+    mutex.lock();
+    if (currentPortName != portName) {
+        currentPortName = portName;
+        openFirst = true;
+    }
+    currentWaitTimeoutMs = waitTimeoutMs;
+    currentRequest = requestBytes;
+    quit = quitFlag;
+    mutex.unlock();
+
+    QSerialPort port;
+    if (quit)
+        return;
+
+    // With an empty port name the first exchange runs on a closed port.
+    bool reopen = openFirst;
+    for (;;) {
+        if (reopen) {
+            port.close();
+            port.setPortName(currentPortName);
+            if (!port.open(QIODevice::ReadWrite)) {
+                emit error(tr("Can't open %1, error code %2")
+                               .arg(currentPortName)
+                               .arg(static_cast<int>(port.error())));
+                return;
+            }
+        }
+
+        exchange(port, currentWaitTimeoutMs, currentRequest);
+
+        mutex.lock();
+        // A stop that came during the exchange found nobody waiting; honour it
+        // here instead of sleeping through it.
+        if (!quitFlag)
+            wakeCondition.wait(&mutex);
+        currentPortName = portName;
+        currentWaitTimeoutMs = waitTimeoutMs;
+        currentRequest = requestBytes;
+        quit = quitFlag;
+        mutex.unlock();
+        if (quit)
+            return;
+        reopen = true;
+    }
+}
+
+void SerialThread::exchange(QSerialPort &port, int waitTimeoutMs, const QByteArray &request)
+{
+    const auto now = [] { return QTime::currentTime().toString(Qt::TextDate); };
+
+    // A port that is not open cannot take the request; asking Qt to clear or
+    // write it would only print toolkit warnings.
+    if (!port.isOpen()) {
+        emit timeout(tr("Wait write request timeout %1").arg(now()));
+        return;
+    }
+
+    port.clear(QSerialPort::AllDirections);
+    port.write(request);
+    if (!port.waitForBytesWritten(waitTimeoutMs)) {
+        emit timeout(tr("Wait write request timeout %1").arg(now()));
+        return;
+    }
+    if (!port.waitForReadyRead(waitTimeoutMs)) {
+        emit timeout(tr("Wait read response timeout %1").arg(now()));
+        return;
+    }
+
+    QByteArray reply;
+    collectReply(port, reply);
+    emit response(reply);
+}
+
+void SerialThread::collectReply(QSerialPort &port, QByteArray &reply)
+{
+    // Reads until the line has been quiet for quietMs, within the size and
+    // time bounds; whatever is left over is cleared by the next exchange.
+    const QDeadlineTimer deadline(maxReplyMs);
+    reply = port.read(maxReplyBytes);
+    while (reply.size() < maxReplyBytes && !deadline.hasExpired()) {
+        const int wait = static_cast<int>(qMin<qint64>(quietMs, deadline.remainingTime()));
+        if (!port.waitForReadyRead(wait))
+            break;
+        reply += port.read(maxReplyBytes - reply.size());
+    }
+}

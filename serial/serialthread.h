@@ -1,0 +1,51 @@
+#ifndef SERIALTHREAD_H
+#define SERIALTHREAD_H
+
+#include <QByteArray>
+#include <QMutex>
+#include <QString>
+#include <QThread>
+#include <QWaitCondition>
+
+class QSerialPort;
+
+// Performs one blocking write-then-read exchange on a serial port per request,
+// away from the GUI thread. Requests are not queued: the newest one wins.
+class SerialThread : public QThread
+{
+    Q_OBJECT
+
+public:
+    explicit SerialThread(QObject *parent = nullptr);
+    ~SerialThread() override;
+
+    void submitRequest(const QString &portName, int waitTimeoutMs, const QString &request);
+    void submitRequest(const QString &portName, int waitTimeoutMs, const QByteArray &request);
+
+    // A line that never stays quiet ends its reply at this size or this long
+    // after the first reply bytes, so memory and close time stay bounded.
+    static constexpr int maxReplyBytes = 4096;
+    static constexpr int maxReplyMs = 500;
+    static constexpr int quietMs = 20;
+
+signals:
+    void response(const QByteArray &s);
+    void error(const QString &s);
+    void timeout(const QString &s);
+
+protected:
+    void run() override;
+
+private:
+    void exchange(QSerialPort &port, int waitTimeoutMs, const QByteArray &request);
+    void collectReply(QSerialPort &port, QByteArray &reply);
+
+    QString portName;
+    QByteArray requestBytes;
+    int waitTimeoutMs = 0;
+    QMutex mutex;
+    QWaitCondition wakeCondition;
+    bool quitFlag = false;
+};
+
+#endif // SERIALTHREAD_H
