@@ -1,0 +1,160 @@
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QMainWindow>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QToolBar>
+#include <QtTest>
+
+#include "mainwindowform.h"
+
+// The form on a plain window, so no port is scanned and no timer runs.
+class TestForm : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init()
+    {
+        window = new QMainWindow;
+        form.setupUi(window);
+    }
+    void cleanup() { delete window; }
+
+    void windowItself();
+    void widgets_data();
+    void widgets();
+    void creationOrder();
+    void tabOrder();
+    void initialState();
+
+private:
+    QMainWindow *window = nullptr;
+    MainWindowForm form;
+};
+
+
+void TestForm::windowItself()
+{
+    QCOMPARE(window->objectName(), QStringLiteral("MainWindow"));
+    QCOMPARE(window->windowTitle(), QStringLiteral("MainWindow"));
+    QCOMPARE(window->size(), QSize(249, 209));
+    QCOMPARE(window->centralWidget(), form.centralWidget);
+    QCOMPARE(window->menuBar(), form.menuBar);
+    QCOMPARE(window->statusBar(), form.statusBar);
+    QCOMPARE(window->toolBarArea(form.mainToolBar), Qt::TopToolBarArea);
+    QCOMPARE(form.menuBar->geometry(), QRect(0, 0, 249, 22));
+    QVERIFY(form.menuBar->actions().isEmpty());
+    QVERIFY(form.mainToolBar->actions().isEmpty());
+    for (QObject *o : {static_cast<QObject *>(form.centralWidget), static_cast<QObject *>(form.menuBar),
+                       static_cast<QObject *>(form.mainToolBar), static_cast<QObject *>(form.statusBar)})
+        QCOMPARE(o->parent(), window);
+
+    // A window that already has a name keeps it.
+    QMainWindow named;
+    named.setObjectName(QStringLiteral("panel"));
+    MainWindowForm other;
+    other.setupUi(&named);
+    QCOMPARE(named.objectName(), QStringLiteral("panel"));
+}
+
+void TestForm::widgets_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("className");
+    QTest::addColumn<QRect>("geometry");
+    QTest::addColumn<QString>("text");
+
+    const struct
+    {
+        const char *name, *className;
+        QRect geometry;
+        const char *text;
+    } table[] = {
+        {"port_box", "QComboBox", {6, 9, 171, 26}, ""},
+        {"scan_btn", "QPushButton", {177, 7, 71, 32}, "\xD0\xA1\xD0\xBA\xD0\xB0\xD0\xBD."},
+        {"checkBox_1", "QCheckBox", {80, 58, 21, 20}, ""},
+        {"checkBox_2", "QCheckBox", {110, 58, 21, 20}, ""},
+        {"checkBox_3", "QCheckBox", {140, 58, 21, 20}, ""},
+        {"checkBox_4", "QCheckBox", {170, 58, 21, 20}, ""},
+        {"checkBox_5", "QCheckBox", {200, 58, 21, 20}, ""},
+        {"label", "QLabel", {30, 60, 31, 16}, "OUT"},
+        {"label_2", "QLabel", {86, 39, 16, 16}, "1"},
+        {"label_3", "QLabel", {116, 39, 16, 16}, "2"},
+        {"label_4", "QLabel", {175, 40, 16, 16}, "4"},
+        {"label_5", "QLabel", {146, 39, 16, 16}, "3"},
+        {"label_6", "QLabel", {205, 40, 16, 16}, "5"},
+        {"label_7", "QLabel", {202, 90, 16, 16}, "10"},
+        {"label_8", "QLabel", {146, 89, 16, 16}, "8"},
+        {"label_9", "QLabel", {116, 89, 16, 16}, "7"},
+        {"label_10", "QLabel", {86, 89, 16, 16}, "6"},
+        {"label_11", "QLabel", {35, 108, 21, 16}, "IN"},
+        {"label_12", "QLabel", {175, 90, 16, 16}, "9"},
+        {"l6", "QLabel", {85, 110, 16, 16}, "..."},
+        {"l7", "QLabel", {112, 110, 16, 16}, "..."},
+        {"l8", "QLabel", {140, 110, 16, 16}, "..."},
+        {"l9", "QLabel", {171, 110, 16, 16}, "..."},
+        {"l10", "QLabel", {203, 110, 16, 16}, "..."},
+    };
+    for (const auto &row : table)
+        QTest::newRow(row.name) << row.name << row.className << row.geometry << QString::fromUtf8(row.text);
+}
+
+void TestForm::widgets()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, className);
+    QFETCH(QRect, geometry);
+    QFETCH(QString, text);
+
+    auto *widget = window->findChild<QWidget *>(name);
+    QVERIFY(widget);
+    QCOMPARE(QString::fromLatin1(widget->metaObject()->className()), className);
+    QCOMPARE(widget->parent(), form.centralWidget);
+    QCOMPARE(widget->geometry(), geometry);
+    if (auto *label = qobject_cast<QLabel *>(widget))
+        QCOMPARE(label->text(), text);
+    else if (auto *button = qobject_cast<QAbstractButton *>(widget))
+        QCOMPARE(button->text(), text);
+
+    // Widgets keep their places whatever the window's size.
+    window->resize(600, 400);
+    QCOMPARE(widget->geometry(), geometry);
+}
+
+void TestForm::creationOrder()
+{
+    const QStringList expected = {
+        "port_box", "scan_btn", "checkBox_1", "checkBox_2", "checkBox_3", "checkBox_4",
+        "checkBox_5", "label", "label_2", "label_3", "label_4", "label_5", "label_6",
+        "label_7", "label_8", "label_9", "label_10", "label_11", "label_12", "l6", "l7",
+        "l8", "l9", "l10"};
+    QStringList names;
+    for (QObject *child : form.centralWidget->children())
+        names << child->objectName();
+    QCOMPARE(names, expected);
+}
+
+void TestForm::tabOrder()
+{
+    QWidget *expected[] = {form.scan_btn, form.port_box, form.checkBox_1, form.checkBox_2,
+                           form.checkBox_3, form.checkBox_4, form.checkBox_5};
+    for (size_t i = 0; i + 1 < std::size(expected); ++i) {
+        QWidget *next = expected[i]->nextInFocusChain();
+        while (next->focusPolicy() == Qt::NoFocus)
+            next = next->nextInFocusChain();
+        QCOMPARE(next->objectName(), expected[i + 1]->objectName());
+    }
+}
+
+void TestForm::initialState()
+{
+    for (QCheckBox *box : {form.checkBox_1, form.checkBox_2, form.checkBox_3, form.checkBox_4, form.checkBox_5})
+        QVERIFY(!box->isChecked());
+    QCOMPARE(form.port_box->count(), 0);
+}
+
+QTEST_MAIN(TestForm)
+#include "tst_form.moc"

@@ -1,0 +1,218 @@
+#include <QRegularExpression>
+#include <QtTest>
+
+#include <memory>
+
+#include "ptymodule.h"
+#include "serialthread.h"
+#include "workerevents.h"
+
+// The worker against the module stand-in on a pseudo-terminal.
+Q_DECLARE_METATYPE(PtyModule::Reply)
+
+class TestSerialThread : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void promptReply();
+    void replyInPieces_data();
+    void replyInPieces();
+    void silenceGivesOneReadTimeout();
+    void unopenablePortFailsEveryRequest();
+    void emptyPortNameAlternates();
+    void requestDuringExchangeIsDropped();
+    void floodIsBounded();
+    void destroyReturnsPromptly_data();
+    void destroyReturnsPromptly();
+};
+
+namespace {
+const QRegularExpression readTimeout(QStringLiteral("^Wait read response timeout \\d\\d:\\d\\d:\\d\\d$"));
+const QRegularExpression writeTimeout(QStringLiteral("^Wait write request timeout \\d\\d:\\d\\d:\\d\\d$"));
+} // namespace
+
+void TestSerialThread::promptReply()
+{
+    PtyModule module;
+    module.setInput(7, true);
+    SerialThread worker;
+    WorkerEvents events(&worker);
+
+    worker.submitRequest(module.portName(), 50, QStringLiteral("~A"));
+    QTRY_COMPARE(events.kinds(), QStringList{"response"});
+    QCOMPARE(events.events[0].reply, QByteArray("~A01000"));
+    QCOMPARE(module.frames().size(), 1);
+    QCOMPARE(module.frames()[0].bytes, QByteArray("~A"));
+
+    // The port is closed and reopened between exchanges, on the same name.
+    worker.submitRequest(module.portName(), 50, QByteArray("~P10001"));
+    QTRY_COMPARE(module.outputs(), QStringLiteral("10001"));
+    QTRY_COMPARE(events.kinds(), (QStringList{"response", "timeout"}));
+    QVERIFY(readTimeout.match(events.events[1].message).hasMatch());
+}
+
+void TestSerialThread::replyInPieces_data()
+{
+    QTest::addColumn<PtyModule::Reply>("pieces");
+    QTest::addColumn<QByteArray>("expected");
+
+    QTest::newRow("gaps under 20 ms join")
+        << PtyModule::Reply{{0, "~A1"}, {6, "0"}, {6, "1"}, {6, "01"}} << QByteArray("~A10101");
+    QTest::newRow("a gap of 20 ms or more ends the reply")
+        << PtyModule::Reply{{0, "~A1"}, {60, "LATE"}} << QByteArray("~A1");
+}
+
+void TestSerialThread::replyInPieces()
+{
+    QFETCH(PtyModule::Reply, pieces);
+    QFETCH(QByteArray, expected);
+
+    PtyModule module;
+    module.setResponder([pieces](const QByteArray &) { return pieces; });
+    SerialThread worker;
+    WorkerEvents events(&worker);
+
+    worker.submitRequest(module.portName(), 50, QStringLiteral("~A"));
+    QTRY_COMPARE(events.kinds(), QStringList{"response"});
+    QCOMPARE(events.events[0].reply, expected);
+
+    // Bytes that came after the reply ended never surface: the next exchange
+    // reopens and clears the port before writing.
+    module.setResponder({});
+    QTest::qWait(150);
+    worker.submitRequest(module.portName(), 50, QStringLiteral("~A"));
+    QTRY_COMPARE(events.kinds(), (QStringList{"response", "response"}));
+    QCOMPARE(events.events[1].reply, QByteArray("~A00000"));
+}
+
+void TestSerialThread::silenceGivesOneReadTimeout()
+{
+    PtyModule module;
+    module.setResponder([](const QByteArray &) { return PtyModule::Reply(); });
+    SerialThread worker;
+    WorkerEvents events(&worker);
+
+    worker.submitRequest(module.portName(), 50, QStringLiteral("~A"));
+    QTRY_COMPARE(events.kinds(), QStringList{"timeout"});
+    QVERIFY2(readTimeout.match(events.events[0].message).hasMatch(), qPrintable(events.events[0].message));
+    QTest::qWait(300);
+    QCOMPARE(events.kinds(), QStringList{"timeout"});
+}
+
+void TestSerialThread::unopenablePortFailsEveryRequest()
+{
+    const QString missing = QStringLiteral("/nonexistent/iopanel-port");
+    SerialThread worker;
+    WorkerEvents events(&worker);
+
+    for (int request = 1; request <= 3; ++request) {
+        worker.submitRequest(missing, 50, QStringLiteral("~A"));
+        QTRY_COMPARE(events.events.size(), request);
+        QCOMPARE(events.events.last().kind, QStringLiteral("error"));
+        QVERIFY2(QRegularExpression(QStringLiteral("^Can't open /nonexistent/iopanel-port, error code [1-9]\\d*$"))
+                     .match(events.events.last().message)
+                     .hasMatch(),
+                 qPrintable(events.events.last().message));
+        // The failed open ended the run; the next request starts a new one.
+        QVERIFY(worker.wait(2000));
+    }
+}
+
+void TestSerialThread::emptyPortNameAlternates()
+{
+    SerialThread worker;
+    WorkerEvents events(&worker);
+
+    for (int round = 0; round < 2; ++round) {
+        worker.submitRequest(QString(), 50, QStringLiteral("~A"));
+        QTRY_COMPARE(events.events.size(), 2 * round + 1);
+        QCOMPARE(events.events.last().kind, QStringLiteral("timeout"));
+        QVERIFY(writeTimeout.match(events.events.last().message).hasMatch());
+
+        worker.submitRequest(QString(), 50, QStringLiteral("~A"));
+        QTRY_COMPARE(events.events.size(), 2 * round + 2);
+        QCOMPARE(events.events.last().kind, QStringLiteral("error"));
+        QVERIFY(events.events.last().message.startsWith(QStringLiteral("Can't open , error code ")));
+        QVERIFY(worker.wait(2000));
+    }
+}
+
+void TestSerialThread::requestDuringExchangeIsDropped()
+{
+    PtyModule module;
+    // A slow answer keeps the exchange busy while the second request comes.
+    module.setResponder([](const QByteArray &frame) {
+        return PtyModule::Reply{{30, frame}};
+    });
+    SerialThread worker;
+    WorkerEvents events(&worker);
+
+    worker.submitRequest(module.portName(), 50, QStringLiteral("~A"));
+    QVERIFY(module.waitForFrames(1, 2000));
+    worker.submitRequest(module.portName(), 50, QStringLiteral("~S1"));
+    QTRY_COMPARE(events.kinds(), QStringList{"response"});
+    QTest::qWait(150);
+    QCOMPARE(module.frames().size(), 1);
+
+    // The first request after the exchange is performed with its own values.
+    worker.submitRequest(module.portName(), 50, QStringLiteral("~R2"));
+    QVERIFY(module.waitForFrames(2, 2000));
+    QCOMPARE(module.frames()[1].bytes, QByteArray("~R2"));
+    QTRY_COMPARE(events.kinds(), (QStringList{"response", "response"}));
+    QCOMPARE(events.events[1].reply, QByteArray("~R2"));
+}
+
+void TestSerialThread::floodIsBounded()
+{
+    PtyModule module;
+    module.startFlood(QByteArray(64, 'x'), 0);
+    SerialThread worker;
+    WorkerEvents events(&worker);
+
+    QElapsedTimer clock;
+    clock.start();
+    worker.submitRequest(module.portName(), 50, QStringLiteral("~A"));
+    QTRY_COMPARE(events.kinds(), QStringList{"response"});
+    QVERIFY(events.events[0].reply.size() <= SerialThread::maxReplyBytes);
+    QVERIFY(events.events[0].reply.size() > 0);
+    QVERIFY2(clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));
+}
+
+void TestSerialThread::destroyReturnsPromptly_data()
+{
+    QTest::addColumn<QString>("when");
+    QTest::addColumn<int>("boundMs");
+    QTest::newRow("before any request") << "idle" << 500;
+    QTest::newRow("while waiting for a request") << "waiting" << 500;
+    QTest::newRow("during an exchange") << "exchange" << 1000;
+    QTest::newRow("during a flood") << "flood" << 2000;
+}
+
+void TestSerialThread::destroyReturnsPromptly()
+{
+    QFETCH(QString, when);
+    QFETCH(int, boundMs);
+
+    PtyModule module;
+    auto worker = std::make_unique<SerialThread>();
+    WorkerEvents events(worker.get());
+    if (when == QLatin1String("exchange"))
+        module.setResponder([](const QByteArray &) { return PtyModule::Reply(); });
+    if (when == QLatin1String("flood"))
+        module.startFlood(QByteArray(64, 'x'), 0);
+    if (when != QLatin1String("idle")) {
+        worker->submitRequest(module.portName(), 50, QStringLiteral("~A"));
+        QVERIFY(module.waitForFrames(1, 2000));
+    }
+    if (when == QLatin1String("waiting"))
+        QTRY_COMPARE(events.events.size(), 1);
+
+    QElapsedTimer clock;
+    clock.start();
+    worker.reset();
+    QVERIFY2(clock.elapsed() < boundMs, qPrintable(QString::number(clock.elapsed())));
+}
+
+QTEST_GUILESS_MAIN(TestSerialThread)
+#include "tst_serialthread.moc"
