@@ -1,0 +1,107 @@
+#include <QPushButton>
+#include <QSerialPortInfo>
+#include <QStatusBar>
+#include <QtTest>
+
+#include "ptymodule.h"
+#include "windowtesting.h"
+
+class TestMainWindow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void statusMessageExpires();
+    void closesPromptly_data();
+    void closesPromptly();
+    void portListFollowsEnumeration();
+    void workerFailuresReachStatusBar();
+};
+
+void TestMainWindow::statusMessageExpires()
+{
+    // A module that answers every frame, so the worker adds no messages.
+    PtyModule module;
+    module.setResponder([](const QByteArray &) { return PtyModule::Reply{{0, "~A00000"}}; });
+    auto window = windowOn(module.portName());
+    QStatusBar *bar = window->statusBar();
+
+    window->ser_error(QStringLiteral("first"));
+    QCOMPARE(bar->currentMessage(), QStringLiteral("first"));
+    QTest::qWait(250);
+    window->ser_error(QStringLiteral("second"));
+    QCOMPARE(bar->currentMessage(), QStringLiteral("second"));
+
+    // The newer message gets its own 500 ms.
+    QElapsedTimer clock;
+    clock.start();
+    QTRY_VERIFY_WITH_TIMEOUT(bar->currentMessage().isEmpty(), 3000);
+    QVERIFY2(clock.elapsed() >= 400, qPrintable(QString::number(clock.elapsed())));
+}
+
+void TestMainWindow::closesPromptly_data()
+{
+    QTest::addColumn<bool>("duringExchange");
+    QTest::newRow("before the first tick") << false;
+    QTest::newRow("during an exchange") << true;
+}
+
+void TestMainWindow::closesPromptly()
+{
+    QFETCH(bool, duringExchange);
+
+    PtyModule module;
+    module.setResponder([](const QByteArray &) { return PtyModule::Reply(); });
+    auto window = windowOn(module.portName());
+    if (duringExchange)
+        QTRY_VERIFY(module.frames().size() >= 1);
+
+    QElapsedTimer clock;
+    clock.start();
+    window.reset();
+    QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+    // Signals the worker emitted before it stopped must not reach the
+    // destroyed window.
+    QTest::qWait(100);
+}
+
+void TestMainWindow::portListFollowsEnumeration()
+{
+    QStringList enumerated;
+    for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts())
+        enumerated << info.portName();
+    const auto items = [](const QComboBox *box) {
+        QStringList list;
+        for (int i = 0; i < box->count(); ++i)
+            list << box->itemText(i);
+        return list;
+    };
+
+    // No event is processed between the scans and emptying the list, so no
+    // poll tick can reach a real port.
+    MainWindow window;
+    auto *box = window.findChild<QComboBox *>(QStringLiteral("port_box"));
+    QCOMPARE(items(box), enumerated);
+    QCOMPARE(box->currentIndex(), enumerated.isEmpty() ? -1 : 0);
+    QCOMPARE(box->currentText(), enumerated.value(0));
+
+    box->clear();
+    box->addItems({QStringLiteral("stale-a"), QStringLiteral("stale-b")});
+    box->setCurrentIndex(1);
+    window.findChild<QPushButton *>(QStringLiteral("scan_btn"))->click();
+    const QStringList rescanned = items(box);
+    const int current = box->currentIndex();
+    box->clear();
+    QCOMPARE(rescanned, enumerated);
+    QCOMPARE(current, enumerated.isEmpty() ? -1 : 0);
+}
+
+void TestMainWindow::workerFailuresReachStatusBar()
+{
+    auto window = windowOn(QStringLiteral("/nonexistent/iopanel-port"));
+    QTRY_COMPARE(window->statusBar()->currentMessage(),
+                 QStringLiteral("Can't open /nonexistent/iopanel-port, error code 1"));
+}
+
+QTEST_MAIN(TestMainWindow)
+#include "tst_mainwindow.moc"

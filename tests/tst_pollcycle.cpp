@@ -1,0 +1,112 @@
+#include <QCheckBox>
+#include <QtTest>
+
+#include "ptymodule.h"
+#include "windowtesting.h"
+
+// The frames the window sends, as the module stand-in receives them. The
+// first test must run first: the poll phase lives as long as the program.
+class TestPollCycle : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void alternatesFromInputQuery();
+    void tickedBoxesReachModule();
+    void portChangeTakesEffectNextFrame();
+    void singleOutputCommands_data();
+    void singleOutputCommands();
+};
+
+namespace {
+QList<QByteArray> frameBytes(const PtyModule &module)
+{
+    QList<QByteArray> list;
+    for (const auto &frame : module.frames())
+        list << frame.bytes;
+    return list;
+}
+} // namespace
+
+void TestPollCycle::alternatesFromInputQuery()
+{
+    PtyModule module;
+    auto window = windowOn(module.portName());
+    QTRY_VERIFY_WITH_TIMEOUT(module.frames().size() >= 11, 5000);
+
+    const auto frames = module.frames();
+    for (int i = 0; i < 10; ++i)
+        QCOMPARE(frames[i].bytes, i % 2 == 0 ? QByteArray("~A") : QByteArray("~P00000"));
+    // Ten intervals of one tick each; generous bounds against a busy machine.
+    const double meanMs = (frames[10].receivedUs - frames[0].receivedUs) / 10000.0;
+    QVERIFY2(meanMs > 70 && meanMs < 200, qPrintable(QString::number(meanMs)));
+}
+
+void TestPollCycle::tickedBoxesReachModule()
+{
+    PtyModule module;
+    auto window = windowOn(module.portName());
+    QTRY_VERIFY(module.frames().size() >= 1);
+
+    window->findChild<QCheckBox *>(QStringLiteral("checkBox_1"))->setChecked(true);
+    window->findChild<QCheckBox *>(QStringLiteral("checkBox_5"))->setChecked(true);
+    const int before = module.frames().size();
+    QTRY_VERIFY(module.frames().size() >= before + 2);
+    const auto next = frameBytes(module).mid(before, 2);
+    QVERIFY2(next.contains("~P10001"), next.join(' ').constData());
+    QCOMPARE(module.outputs(), QStringLiteral("10001"));
+}
+
+void TestPollCycle::portChangeTakesEffectNextFrame()
+{
+    PtyModule first, second;
+    auto window = windowOn(first.portName());
+    QTRY_VERIFY(first.frames().size() >= 1);
+
+    // Switch right after a frame reached the first module, well before the
+    // next tick.
+    const int seen = first.frames().size();
+    QTRY_VERIFY(first.frames().size() > seen);
+    auto *box = window->findChild<QComboBox *>(QStringLiteral("port_box"));
+    box->addItem(second.portName());
+    box->setCurrentIndex(1);
+    const int atSwitch = first.frames().size();
+
+    QTRY_VERIFY(second.frames().size() >= 1);
+    QTest::qWait(250);
+    QCOMPARE(first.frames().size(), atSwitch);
+    QVERIFY(second.frames().size() >= 2);
+}
+
+void TestPollCycle::singleOutputCommands_data()
+{
+    QTest::addColumn<QByteArray>("slot");
+    QTest::addColumn<int>("argument");
+    QTest::addColumn<QByteArray>("frame");
+
+    QTest::newRow("send_ch3(1)") << QByteArray("send_ch3") << 1 << QByteArray("~S3");
+    QTest::newRow("send_ch3(0)") << QByteArray("send_ch3") << 0 << QByteArray("~R3");
+    QTest::newRow("send_ch3(7)") << QByteArray("send_ch3") << 7 << QByteArray("~S3");
+    QTest::newRow("send_ch3(-1)") << QByteArray("send_ch3") << -1 << QByteArray("~S3");
+    QTest::newRow("send_ch1(1)") << QByteArray("send_ch1") << 1 << QByteArray("~S1");
+    QTest::newRow("send_ch2(0)") << QByteArray("send_ch2") << 0 << QByteArray("~R2");
+    QTest::newRow("send_ch4(1)") << QByteArray("send_ch4") << 1 << QByteArray("~S4");
+    QTest::newRow("send_ch5(0)") << QByteArray("send_ch5") << 0 << QByteArray("~R5");
+}
+
+void TestPollCycle::singleOutputCommands()
+{
+    QFETCH(QByteArray, slot);
+    QFETCH(int, argument);
+    QFETCH(QByteArray, frame);
+
+    // Sent before the first tick, so no poll frame competes with it.
+    PtyModule module;
+    auto window = windowOn(module.portName());
+    QVERIFY(QMetaObject::invokeMethod(window.get(), slot.constData(), Q_ARG(int, argument)));
+    QVERIFY(module.waitForFrames(1, 2000));
+    QCOMPARE(module.frames()[0].bytes, frame);
+}
+
+QTEST_MAIN(TestPollCycle)
+#include "tst_pollcycle.moc"

@@ -1,0 +1,216 @@
+#include <QCheckBox>
+#include <QtTest>
+
+#include "ptymodule.h"
+#include "windowtesting.h"
+
+// Replies fed straight into the window's decoder, plus one run end to end
+// against the module stand-in.
+class TestReplyParser : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void init();
+
+    void decoding_data();
+    void decoding();
+    void debugRendering();
+    void firmwareBox_data();
+    void firmwareBox();
+    void lampImage_data();
+    void lampImage();
+    void endToEnd();
+
+private:
+    std::unique_ptr<MainWindow> window;
+};
+
+namespace {
+QStringList debugMessages;
+QtMessageHandler previousHandler = nullptr;
+
+void recordDebug(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (type == QtDebugMsg)
+        debugMessages << message;
+    else
+        previousHandler(type, context, message);
+}
+
+// Lamps 6 to 10 before each decoding case: a mix, so that a wrong change in
+// either direction shows.
+const QString baseline = QStringLiteral("01011");
+} // namespace
+
+void TestReplyParser::initTestCase()
+{
+    // No port: the worker's failures only reach the status bar.
+    window = windowOn(QString());
+    previousHandler = qInstallMessageHandler(recordDebug);
+}
+
+void TestReplyParser::cleanupTestCase()
+{
+    qInstallMessageHandler(previousHandler);
+    window.reset();
+}
+
+void TestReplyParser::init()
+{
+    if (!window)
+        return;
+    resetDecoder(*window);
+    window->ser_read("~A" + baseline.toLatin1());
+    QCOMPARE(lamps(*window), baseline);
+    debugMessages.clear();
+}
+
+void TestReplyParser::decoding_data()
+{
+    QTest::addColumn<QList<QByteArray>>("replies");
+    QTest::addColumn<QString>("expected");
+
+    const auto row = [](const char *name, QList<QByteArray> replies, const char *expected) {
+        QTest::newRow(name) << replies << QString::fromLatin1(expected);
+    };
+    row("all inputs", {"~A10101"}, "10101");
+    row("all inputs with CR LF", {"~A10101\r\n"}, "01011");
+    row("all inputs too short", {"~A1010"}, "01011");
+    row("all inputs not at the start", {"x~A1011"}, "01011");
+    row("all inputs from absolute positions", {"~A", "xx11111"}, "11111");
+    row("all inputs split, next reply not 7 bytes", {"~A", "xx111"}, "01011");
+    row("single input on", {"~G61"}, "11011");
+    row("channel 10 upper case", {"~GA0"}, "01010");
+    row("channel 10 lower case", {"~Ga0"}, "01010");
+    row("any other state byte is off", {"~G7x"}, "00011");
+    row("channel without a lamp", {"~G31"}, "01011");
+    row("out of range channels", {"~G01~G51~GB1~GF0"}, "01011");
+    row("several reports in one reply", {"~G61~G80~GA0~G90~G70"}, "10000");
+    row("bad channel stops the reply", {"~GZ1~G61"}, "01011");
+    row("trigger consumes the next start byte", {"~A~G61"}, "01011");
+    row("unknown letters are skipped", {"~X~G61"}, "11011");
+    row("lower-case letter keeps waiting", {"~g61", "G81"}, "01111");
+    row("start byte alone, frame next reply", {"~", "G61"}, "11011");
+    row("split after the letter drops the next reply", {"~G", "~G61"}, "01011");
+    row("split after the channel digit", {"~G6", "1"}, "11011");
+    row("short firmware report rescans its bytes", {"~I~G61"}, "11011");
+    row("empty reply", {""}, "01011");
+}
+
+void TestReplyParser::decoding()
+{
+    QFETCH(QList<QByteArray>, replies);
+    QFETCH(QString, expected);
+
+    MessageBoxCloser closer(window.get());
+    for (const QByteArray &reply : replies)
+        window->ser_read(reply);
+    QCOMPARE(lamps(*window), expected);
+    QCOMPARE(debugMessages.size(), replies.size());
+    QVERIFY(closer.seen.isEmpty());
+}
+
+void TestReplyParser::debugRendering()
+{
+    window->ser_read(QByteArray("~A1\r\n\0\x7f", 7));
+    QCOMPARE(debugMessages, QStringList{"\"~A1\\r\\n\\x00\\x7F\""});
+}
+
+void TestReplyParser::firmwareBox_data()
+{
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("lampsWhileOpen");
+    QTest::addColumn<QString>("lampsAfter");
+
+    QTest::newRow("NUL-padded") << QByteArray("~IV2.0", 6) + QByteArray(12, '\0')
+                                << "Device fw version: V2.0" << baseline << baseline;
+    QTest::newRow("full field, then a report")
+        << QByteArray("~IABCDEFGHIJKLMNOP~G61") << "Device fw version: ABCDEFGHIJKLMNOP" << baseline
+        << "11011";
+    QTest::newRow("UTF-8") << QByteArray("~I\xD0\x92\xD0\xB5\xD1\x80-7") + QByteArray(8, '\0')
+                           << QString::fromUtf8("Device fw version: \xD0\x92\xD0\xB5\xD1\x80-7") << baseline
+                           << baseline;
+    QTest::newRow("15 bytes: no box") << QByteArray("~I123456789012345") << QString() << QString()
+                                      << baseline;
+}
+
+void TestReplyParser::firmwareBox()
+{
+    QFETCH(QByteArray, reply);
+    QFETCH(QString, text);
+    QFETCH(QString, lampsWhileOpen);
+    QFETCH(QString, lampsAfter);
+
+    MessageBoxCloser closer(window.get());
+    window->ser_read(reply);
+    if (text.isEmpty()) {
+        QVERIFY(closer.seen.isEmpty());
+    } else {
+        QCOMPARE(closer.seen.size(), 1);
+        QCOMPARE(closer.seen[0].title, QStringLiteral("About"));
+        QCOMPARE(closer.seen[0].text, text);
+        QCOMPARE(closer.seen[0].lampsWhileOpen, lampsWhileOpen);
+    }
+    QCOMPARE(lamps(*window), lampsAfter);
+    // Decoding goes on from a clean state after the version field.
+    window->ser_read("~G91");
+    QCOMPARE(lamps(*window).at(3), QLatin1Char('1'));
+}
+
+void TestReplyParser::lampImage_data()
+{
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<int>("channel");
+    QTest::addColumn<QColor>("fill");
+    QTest::newRow("6 on") << QByteArray("~G61") << 6 << QColor(Qt::green);
+    QTest::newRow("10 off") << QByteArray("~GA0") << 10 << QColor(Qt::gray);
+    QTest::newRow("8 on") << QByteArray("~G81") << 8 << QColor(Qt::green);
+}
+
+void TestReplyParser::lampImage()
+{
+    QFETCH(QByteArray, reply);
+    QFETCH(int, channel);
+    QFETCH(QColor, fill);
+
+    window->ser_read(reply);
+    const QImage image = ::lampImage(*window, channel).toImage();
+    QCOMPARE(image.size(), QSize(10, 10));
+    for (int y = 0; y < 10; ++y) {
+        for (int x = 0; x < 10; ++x) {
+            QColor want = fill;
+            if (x == 0 || y == 0)
+                want = Qt::transparent;
+            else if (x == 1 || y == 1)
+                want = Qt::black;
+            const QColor got = image.pixelColor(x, y);
+            QVERIFY2(got == want || (want.alpha() == 0 && got.alpha() == 0),
+                     qPrintable(QStringLiteral("pixel %1,%2 is %3").arg(x).arg(y).arg(got.name(QColor::HexArgb))));
+        }
+    }
+}
+
+void TestReplyParser::endToEnd()
+{
+    // Windows share the poll phase, so only this one may poll now.
+    window.reset();
+    PtyModule module;
+    module.setInput(6, true);
+    module.setInput(9, true);
+    auto panel = windowOn(module.portName());
+    QTRY_COMPARE(lamps(*panel), QStringLiteral("10010"));
+
+    module.setInput(6, false);
+    module.setInput(10, true);
+    panel->findChild<QCheckBox *>(QStringLiteral("checkBox_2"))->setChecked(true);
+    panel->findChild<QCheckBox *>(QStringLiteral("checkBox_4"))->setChecked(true);
+    QTRY_COMPARE(lamps(*panel), QStringLiteral("00011"));
+    QTRY_COMPARE(module.outputs(), QStringLiteral("01010"));
+}
+
+QTEST_MAIN(TestReplyParser)
+#include "tst_replyparser.moc"
