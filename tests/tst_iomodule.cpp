@@ -7,8 +7,7 @@
 #include <QSerialPort>
 #include <QtTest>
 
-#include <sys/resource.h>
-
+#include <ctime>
 #include <memory>
 
 namespace {
@@ -37,12 +36,10 @@ bool send(QSerialPort &port, const QByteArray &bytes)
     return port.write(bytes) == bytes.size() && port.waitForBytesWritten(1000);
 }
 
+// CPU time of the whole process, all threads.
 qint64 processCpuUs()
 {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    const auto us = [](const timeval &t) { return t.tv_sec * qint64(1000000) + t.tv_usec; };
-    return us(usage.ru_utime) + us(usage.ru_stime);
+    return qint64(std::clock()) * 1000000 / CLOCKS_PER_SEC;
 }
 
 } // namespace
@@ -126,8 +123,10 @@ private slots:
         QCOMPARE(readBytes(port, 3), QByteArray("~A1"));
         const qint64 firstMs = timer.elapsed();
         QCOMPARE(readBytes(port, 4), QByteArray("0000"));
-        QVERIFY2(firstMs >= 90 && firstMs < 200, qPrintable(QString::number(firstMs)));
-        QVERIFY2(timer.elapsed() - firstMs >= 140, qPrintable(QString::number(timer.elapsed())));
+        const qint64 secondMs = timer.elapsed();
+        // Never early; late only by scheduling.
+        QVERIFY2(firstMs >= 98 && firstMs < 240, qPrintable(QString::number(firstMs)));
+        QVERIFY2(secondMs >= 248, qPrintable(QString::number(secondMs)));
 
         QVERIFY(module.waitForFrames(2, 1000));
         const QList<PtyModule::Frame> frames = module.frames();
@@ -135,7 +134,7 @@ private slots:
         QCOMPARE(frames[0].bytes, QByteArray("~A"));
         QCOMPARE(frames[1].bytes, QByteArray("~P10100"));
         const qint64 delayUs = frames[0].repliedUs - frames[0].receivedUs;
-        QVERIFY2(delayUs >= 100000 && delayUs < 150000, qPrintable(QString::number(delayUs)));
+        QVERIFY2(delayUs >= 100000 && delayUs < 240000, qPrintable(QString::number(delayUs)));
         QCOMPARE(frames[1].repliedUs, qint64(-1));
         QCOMPARE(module.outputs(), QString("10100"));
         module.clearFrames();
@@ -148,13 +147,14 @@ private slots:
         module.setInput(10, true);
         const QString oldName = module.portName();
         module.unplug();
-        QVERIFY(module.portName().isEmpty());
-        QVERIFY(!QFile::exists(oldName));
         QSerialPort port;
         QVERIFY(!openPort(port, oldName));
+        QVERIFY(!QFile::exists(oldName));
+        QVERIFY(module.portName().isEmpty());
 
         module.replug();
         QVERIFY(!module.portName().isEmpty());
+        QVERIFY(module.portName() != oldName);
         QVERIFY2(openPort(port, module.portName()), qPrintable(port.errorString()));
         QVERIFY(send(port, "~A"));
         QCOMPARE(readBytes(port, 7), QByteArray("~A00001"));
@@ -181,6 +181,7 @@ private slots:
             QVERIFY(send(port, "~A"));
             QVERIFY(module->waitForFrames(1, 1000));
         }
+        port.close(); // a port left open on a freed pty number would hold its lock file
         QTest::qSleep(100);
         const qint64 cpuBefore = processCpuUs();
         QTest::qSleep(300);
