@@ -1,13 +1,41 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that building iopanel (and, with "test", its
-# test suite) needs, but only those that are missing, so a machine that has
-# them all needs no root.
+# Installs the Debian packages that building iopanel needs, but only those that
+# are missing, so a machine that has them all needs no root.
+#
+#   tools/install-deps.sh [test] [package]
+#
+#   test      also what the test suite needs
+#   package   also what tools/check-package.sh needs (cpack -G DEB with
+#             dpkg-shlibdeps, desktop-file-validate)
+#
+# IOPANEL_QT_MAJOR=5 (default) or 6 picks the Qt the build uses.
 set -euo pipefail
 
-packages=(cmake g++ make pkg-config qtbase5-dev libqt5serialport5-dev)
-if [ "${1:-}" = "test" ]; then
-    packages+=(qtbase5-dev-tools)
-fi
+qt_major="${IOPANEL_QT_MAJOR:-5}"
+packages=(cmake g++ make pkg-config)
+case "$qt_major" in
+    5) packages+=(qtbase5-dev libqt5serialport5-dev) ;;
+    # Qt 6's CMake files for Gui require the OpenGL headers (libgl-dev); Debian's
+    # qt6-base-dev depends on them already, they are listed to say so.
+    6) packages+=(qt6-base-dev qt6-serialport-dev libgl-dev) ;;
+    *) echo "install-deps.sh: IOPANEL_QT_MAJOR must be 5 or 6, not '$qt_major'" >&2; exit 2 ;;
+esac
+
+for what in "$@"; do
+    case "$what" in
+        test)
+            # Qt 6's test library and moc come with qt6-base-dev.
+            if [ "$qt_major" = 5 ]; then
+                packages+=(qtbase5-dev-tools)
+            fi
+            ;;
+        package)
+            # CPack's dpkg-shlibdeps step needs dpkg-dev and file.
+            packages+=(dpkg-dev file desktop-file-utils)
+            ;;
+        *) echo "install-deps.sh: unknown argument '$what' (expected: test, package)" >&2; exit 2 ;;
+    esac
+done
 
 missing=()
 for p in "${packages[@]}"; do

@@ -1,9 +1,14 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds iopanel and starts it.
+# IOPANEL_QT_MAJOR=6 builds against Qt 6 (into build-qt6/ instead of build/).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-tools/install-deps.sh
-cmake -S . -B build -DBUILD_TESTING=OFF
-cmake --build build -j"$(nproc)"
-exec ./build/iopanel "$@"
+qt_major="${IOPANEL_QT_MAJOR:-5}"
+build_dir=build
+[ "$qt_major" = 5 ] || build_dir="build-qt$qt_major"
+
+IOPANEL_QT_MAJOR="$qt_major" tools/install-deps.sh
+cmake -S . -B "$build_dir" -DBUILD_TESTING=OFF -DIOPANEL_QT_MAJOR="$qt_major"
+cmake --build "$build_dir" -j"$(nproc)"
+exec "./$build_dir/iopanel" "$@"
