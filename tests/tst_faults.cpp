@@ -1,0 +1,218 @@
+#include <QCheckBox>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QStatusBar>
+#include <QTemporaryFile>
+#include <QtTest>
+
+#include <sys/resource.h>
+
+#include "ptymodule.h"
+#include "windowtesting.h"
+
+// The panel on a broken, noisy or vanishing line: it must keep working, never
+// spin and always close promptly.
+class TestFaults : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void unplugAndReplug();
+    void floodThenRecover();
+    void garbageAndPartialFrames();
+    void unopenablePort_data();
+    void unopenablePort();
+    void rapidPortSwitching();
+    void closeDuringFlood();
+    void closeWhileAboutBoxOpen();
+};
+
+namespace {
+// CPU time of the whole process, all threads, in milliseconds.
+qint64 processCpuMs()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000
+        + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1000;
+}
+
+// Fails when the process burns more than half a core over `ms` of waiting.
+bool staysIdle(int ms)
+{
+    const qint64 before = processCpuMs();
+    QTest::qWait(ms);
+    const qint64 used = processCpuMs() - before;
+    if (used > ms / 2)
+        qWarning("used %lld ms of CPU in %d ms", used, ms);
+    return used <= ms / 2;
+}
+
+void pointAt(MainWindow &window, const QString &port)
+{
+    auto *box = window.findChild<QComboBox *>(QStringLiteral("port_box"));
+    box->clear();
+    box->addItem(port);
+}
+} // namespace
+
+void TestFaults::unplugAndReplug()
+{
+    PtyModule module;
+    module.setInput(7, true);
+    auto window = windowOn(module.portName());
+    QTRY_COMPARE(lamps(*window), QStringLiteral("01000"));
+
+    const QString oldPort = module.portName();
+    module.unplug();
+    QTRY_VERIFY(window->statusBar()->currentMessage().startsWith(QStringLiteral("Can't open ") + oldPort));
+    QVERIFY(staysIdle(1000));
+    // The lamps keep their last state while the line is down.
+    QCOMPARE(lamps(*window), QStringLiteral("01000"));
+
+    module.replug();
+    module.setInput(7, false);
+    module.setInput(9, true);
+    pointAt(*window, module.portName());
+    QTRY_COMPARE(lamps(*window), QStringLiteral("00010"));
+    window->findChild<QCheckBox *>(QStringLiteral("checkBox_3"))->setChecked(true);
+    QTRY_COMPARE(module.outputs(), QStringLiteral("00100"));
+}
+
+void TestFaults::floodThenRecover()
+{
+    PtyModule module;
+    module.startFlood(QByteArray("~G61~G70garbage"), 0);
+    auto window = windowOn(module.portName());
+    QTRY_VERIFY(module.frames().size() >= 4);
+    QTRY_COMPARE(lamps(*window).left(2), QStringLiteral("10"));
+
+    module.stopFlood();
+    module.setInput(6, false);
+    module.setInput(8, true);
+    QTRY_COMPARE(lamps(*window), QStringLiteral("00100"));
+}
+
+void TestFaults::garbageAndPartialFrames()
+{
+    PtyModule module;
+    module.setInput(10, true);
+    QRandomGenerator random(20261207);
+    const QList<QByteArray> pieces = {"~", "~G", "~G6", "~A1", "~I12", "\r\n", "~Z", "~GZ", "~A10101\r\n", "\x00\xff"};
+    module.setResponder([&random, pieces](const QByteArray &) {
+        PtyModule::Reply reply;
+        const int count = random.bounded(1, 5);
+        for (int i = 0; i < count; ++i)
+            reply.append({random.bounded(0, 12), pieces.at(random.bounded(pieces.size()))});
+        return reply;
+    });
+    auto window = windowOn(module.portName());
+    QTRY_VERIFY_WITH_TIMEOUT(module.frames().size() >= 30, 10000);
+
+    // Once the line is clean again, the lamps follow the module.
+    module.setResponder({});
+    QTRY_COMPARE(lamps(*window), QStringLiteral("00001"));
+}
+
+void TestFaults::unopenablePort_data()
+{
+    QTest::addColumn<QString>("port");
+    QTest::addColumn<int>("errorCode");
+
+    QTest::newRow("missing") << QStringLiteral("/nonexistent/iopanel-port") << 1;
+    // A plain file is no serial port: the open fails after the file opened.
+    static QTemporaryFile file;
+    QVERIFY(file.open());
+    QTest::newRow("not a serial port") << file.fileName() << -1;
+}
+
+void TestFaults::unopenablePort()
+{
+    QFETCH(QString, port);
+    QFETCH(int, errorCode);
+
+    auto window = windowOn(port);
+    const QRegularExpression message(QStringLiteral("^Can't open %1, error code (\\d+)$")
+                                         .arg(QRegularExpression::escape(port)));
+    QTRY_VERIFY(message.match(window->statusBar()->currentMessage()).hasMatch());
+    const int code = message.match(window->statusBar()->currentMessage()).captured(1).toInt();
+    if (errorCode >= 0)
+        QCOMPARE(code, errorCode);
+    else
+        QVERIFY(code > 0);
+    QVERIFY(staysIdle(1000));
+}
+
+void TestFaults::rapidPortSwitching()
+{
+    PtyModule first, second;
+    first.setInput(6, true);
+    second.setInput(10, true);
+    auto window = windowOn(first.portName());
+    auto *box = window->findChild<QComboBox *>(QStringLiteral("port_box"));
+    box->addItem(second.portName());
+
+    for (int i = 0; i < 60; ++i) {
+        box->setCurrentIndex(i % 2);
+        QTest::qWait(i % 7 + 13);
+    }
+    QVERIFY(!first.frames().isEmpty());
+    QVERIFY(!second.frames().isEmpty());
+
+    box->setCurrentIndex(1);
+    QTRY_COMPARE(lamps(*window), QStringLiteral("00001"));
+    box->setCurrentIndex(0);
+    QTRY_COMPARE(lamps(*window), QStringLiteral("10000"));
+}
+
+void TestFaults::closeDuringFlood()
+{
+    PtyModule module;
+    module.startFlood(QByteArray(256, 'x'), 0);
+    auto window = windowOn(module.portName());
+    QTRY_VERIFY(module.frames().size() >= 2);
+
+    QElapsedTimer clock;
+    clock.start();
+    window.reset();
+    QVERIFY2(clock.elapsed() < 1500, qPrintable(QString::number(clock.elapsed())));
+}
+
+void TestFaults::closeWhileAboutBoxOpen()
+{
+    PtyModule module;
+    module.setResponder([](const QByteArray &frame) {
+        return frame == "~A" ? PtyModule::Reply{{0, QByteArray("~IV1.2") + QByteArray(12, '\0')}}
+                             : PtyModule::Reply{};
+    });
+    auto window = windowOn(module.portName());
+    window->show();
+
+    // Close the window while the box is open, then the box, as an operator
+    // whose desktop closes the panel would.
+    bool closedUnderBox = false;
+    QTimer closer;
+    connect(&closer, &QTimer::timeout, [&] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        if (!closedUnderBox) {
+            closedUnderBox = window->close();
+            return;
+        }
+        box->done(QMessageBox::Ok);
+    });
+    closer.start(50);
+    QTRY_VERIFY(closedUnderBox);
+    QTRY_VERIFY(!QApplication::activeModalWidget());
+    closer.stop();
+
+    QElapsedTimer clock;
+    clock.start();
+    window.reset();
+    QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+    QTest::qWait(100);
+}
+
+QTEST_MAIN(TestFaults)
+#include "tst_faults.moc"
