@@ -1,0 +1,104 @@
+#include "panelprocess.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QProcessEnvironment>
+#include <QRegularExpression>
+
+#include <unistd.h>
+
+PanelProcess::~PanelProcess()
+{
+    if (process.state() != QProcess::NotRunning) {
+        process.kill();
+        process.waitForFinished(5000);
+    }
+}
+
+bool PanelProcess::start(const QString &port)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    process.setProcessEnvironment(env);
+    process.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--panel-child"), port});
+    if (!process.waitForStarted(5000)) {
+        fail(QStringLiteral("panel process did not start: ") + process.errorString());
+        return false;
+    }
+    if (readLine(10000) != QLatin1String("ready")) {
+        fail(QStringLiteral("panel process did not get ready"));
+        return false;
+    }
+    return true;
+}
+
+double PanelProcess::close()
+{
+    process.write("close\n");
+    const QString line = readLine(10000);
+    static const QRegularExpression closed(QStringLiteral("^closed (\\d+)$"));
+    const QRegularExpressionMatch match = closed.match(line);
+    if (!match.hasMatch()) {
+        fail(QStringLiteral("panel process did not report its close: \"%1\"").arg(line));
+        return -1;
+    }
+    if (!process.waitForFinished(5000) || process.exitStatus() != QProcess::NormalExit
+        || process.exitCode() != 0) {
+        fail(QStringLiteral("panel process did not exit cleanly"));
+        return -1;
+    }
+    return match.captured(1).toLongLong() / 1000.0;
+}
+
+QString PanelProcess::readLine(int timeoutMs)
+{
+    const QDeadlineTimer deadline(timeoutMs);
+    while (!process.canReadLine()) {
+        if (deadline.hasExpired() || !process.waitForReadyRead(int(deadline.remainingTime())))
+            return {};
+    }
+    return QString::fromLocal8Bit(process.readLine()).trimmed();
+}
+
+void PanelProcess::fail(const QString &what)
+{
+    const QByteArray err = process.readAllStandardError();
+    failureText = what;
+    if (!err.isEmpty())
+        failureText += QStringLiteral("; its stderr ends: ") + QString::fromLocal8Bit(err.right(500));
+}
+
+QString PanelProcess::failure() const
+{
+    return failureText;
+}
+
+// utime and stime are fields 14 and 15 of /proc/PID/stat; counting starts
+// after the command name, which is in parentheses and may hold spaces.
+double PanelProcess::cpuSeconds() const
+{
+    QFile file(QStringLiteral("/proc/%1/stat").arg(pid()));
+    if (!file.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray stat = file.readAll();
+    const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+    if (fields.size() < 13)
+        return -1;
+    const double ticks = fields[11].toDouble() + fields[12].toDouble(); // fields 14, 15
+    return ticks / double(::sysconf(_SC_CLK_TCK));
+}
+
+qint64 PanelProcess::peakRssKb() const
+{
+    // /proc files claim size 0: read them whole rather than testing atEnd().
+    QFile file(QStringLiteral("/proc/%1/status").arg(pid()));
+    if (!file.open(QIODevice::ReadOnly))
+        return -1;
+    const QList<QByteArray> lines = file.readAll().split('\n');
+    for (const QByteArray &line : lines) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').first().toLongLong();
+    }
+    return -1;
+}
