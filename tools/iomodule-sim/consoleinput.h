@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+
+#include <memory>
+
+#include "inputcommand.h"
+
+class QSocketNotifier;
+class RawTerminal;
+
+// Reads the operator's commands from standard input without blocking the
+// event loop: single keys when it is a terminal (put in raw mode until this
+// object goes), lines otherwise.
+class ConsoleInput : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit ConsoleInput(QObject *parent = nullptr);
+    ~ConsoleInput() override;
+
+    bool isTerminal() const { return terminal_ != nullptr; }
+
+signals:
+    void command(const InputCommand &command);
+    void ended(); // standard input closed; nothing more will come
+
+private:
+    void readAvailable();
+
+    std::unique_ptr<RawTerminal> terminal_;
+    QSocketNotifier *notifier_;
+    QByteArray pendingLine_;
+};

@@ -1,0 +1,49 @@
+#include "framelog.h"
+
+#include <QTime>
+
+#include <cstdio>
+
+#include "modulelogic.h"
+
+namespace {
+
+QString now()
+{
+    return QTime::currentTime().toString(QStringLiteral("HH:mm:ss.zzz"));
+}
+
+// Printable ASCII as is, everything else as \xNN.
+QString escaped(const QByteArray &bytes)
+{
+    QString text;
+    for (char c : bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20 && byte < 0x7f && byte != '\\' && byte != '"')
+            text += QLatin1Char(c);
+        else
+            text += QStringLiteral("\\x%1").arg(byte, 2, 16, QLatin1Char('0'));
+    }
+    return text;
+}
+
+} // namespace
+
+void printLine(const QString &line)
+{
+    std::fputs((line + QLatin1Char('\n')).toUtf8().constData(), stdout);
+    std::fflush(stdout);
+}
+
+QString frameLine(const QByteArray &bytes, const QString &outputs, const QString &inputs)
+{
+    const QString what = ModuleLogic::isFrame(bytes)
+        ? QString::fromLatin1(bytes)
+        : QStringLiteral("dropped \"%1\"").arg(escaped(bytes));
+    return QStringLiteral("%1  %2  outputs 1..5: %3  inputs 6..10: %4").arg(now(), what, outputs, inputs);
+}
+
+QString inputsLine(const QString &inputs)
+{
+    return QStringLiteral("%1  inputs 6..10: %2").arg(now(), inputs);
+}

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QObject>
+
+class QSocketNotifier;
+
+// Turns SIGINT, SIGTERM and SIGHUP into QCoreApplication::quit(), so that
+// main() returns normally and destructors (e.g. the terminal's) run. Only
+// one may exist at a time.
+class QuitOnSignals : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit QuitOnSignals(QObject *parent = nullptr);
+    ~QuitOnSignals() override;
+
+    static int lastSignal(); // the signal that asked to quit, 0 if none
+
+private:
+    static void handle(int signal);
+    void onSignal();
+
+    QSocketNotifier *notifier_ = nullptr;
+};

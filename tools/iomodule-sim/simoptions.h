@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+class QCoreApplication;
+
+// What the operator asked for on the command line.
+struct SimOptions
+{
+    QString port;        // serial port to serve; empty: a new pseudo-terminal
+    QString inputs;      // inputs 6..10 at start, five '0'/'1'
+    QByteArray firmware; // firmware version reported for "~I", at most 16 bytes
+};
+
+// Parses the command line; --help and --version print and exit. Returns
+// false with a message in `error` when an option's value is wrong.
+bool parseSimOptions(const QCoreApplication &app, SimOptions &options, QString &error);
