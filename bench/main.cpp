@@ -93,6 +93,8 @@ int main(int argc, char *argv[])
     Report report;
     step("exchange overhead");
     measureExchange(options, report);
+    step("port reopen");
+    measureReopen(options, report);
     step("poll period at the module");
     measurePollPeriod(options, report);
     step("GUI-thread stall");

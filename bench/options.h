@@ -19,7 +19,7 @@ struct Options
         o.exchanges = 50;
         o.pollSeconds = 2;
         o.stallSeconds = 2;
-        o.cpuSeconds = 3;
+        o.cpuSeconds = 4;
         o.closeRuns = 3;
         return o;
     }
