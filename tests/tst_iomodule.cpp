@@ -141,6 +141,24 @@ private slots:
         QVERIFY(module.frames().isEmpty());
     }
 
+    // The serving thread stamps a delayed reply into its frame list while the
+    // test holds (and modifies) a copy of that list taken before; under
+    // ThreadSanitizer a copy that shared nodes with the module's list races.
+    void framesCopyIsIndependent()
+    {
+        PtyModule module;
+        module.setResponder([](const QByteArray &) { return PtyModule::Reply{{50, "~A00000"}}; });
+        QSerialPort port;
+        QVERIFY(openPort(port, module.portName()));
+        QVERIFY(send(port, "~A"));
+        QVERIFY(module.waitForFrames(1, 1000));
+        QList<PtyModule::Frame> before = module.frames();
+        before[0].repliedUs = -2; // a write to the copy only
+        QCOMPARE(readBytes(port, 7), QByteArray("~A00000"));
+        QTRY_VERIFY(module.frames().at(0).repliedUs >= 0);
+        QCOMPARE(before.at(0).repliedUs, qint64(-2));
+    }
+
     void unplugAndReplug()
     {
         PtyModule module;

@@ -99,7 +99,12 @@ void PtyModule::wake()
 QList<PtyModule::Frame> PtyModule::frames() const
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    return frames_;
+    // A copy that shares no nodes with frames_: the serving thread stamps
+    // replies into frames_ in place once it is no longer shared, and Qt's
+    // copy-on-write does not order that write after the caller's detach.
+    QList<Frame> copy = frames_;
+    copy.detach();
+    return copy;
 }
 
 bool PtyModule::waitForFrames(int count, int timeoutMs) const
