@@ -152,9 +152,12 @@ void TestFaults::rapidPortSwitching()
     auto *box = window->findChild<QComboBox *>(QStringLiteral("port_box"));
     box->addItem(second.portName());
 
-    for (int i = 0; i < 60; ++i) {
+    // Random gaps: a fixed pattern of gaps can lock in phase with the 100 ms
+    // tick so that every tick finds the same port selected. Switching goes on
+    // past 60 switches until both modules were polled.
+    for (int i = 0; i < 60 || (i < 600 && (first.frames().isEmpty() || second.frames().isEmpty())); ++i) {
         box->setCurrentIndex(i % 2);
-        QTest::qWait(i % 7 + 13);
+        QTest::qWait(QRandomGenerator::global()->bounded(13, 20));
     }
     QVERIFY(!first.frames().isEmpty());
     QVERIFY(!second.frames().isEmpty());
