@@ -38,7 +38,8 @@ const Flood floods[] = {
 };
 
 // Close times of `runs` panel processes, each closed after polling a while;
-// the delay varies so that closes land at different points of the poll cycle.
+// the delay varies over 600 ms (a 500 ms reply and the tick after it) so that
+// closes land at different points of the worker's cycle.
 // Returns an empty list on failure.
 std::vector<double> closeTimes(int runs, const Flood &flood, Report &report)
 {
@@ -53,7 +54,7 @@ std::vector<double> closeTimes(int runs, const Flood &flood, Report &report)
         }
         if (!flood.chunk.isEmpty())
             module.startFlood(flood.chunk, flood.gapMs);
-        std::this_thread::sleep_for(std::chrono::milliseconds(300 + run * 37 % 100));
+        std::this_thread::sleep_for(std::chrono::milliseconds(300 + run * 137 % 600));
         const double ms = panel.close();
         module.stopFlood();
         if (ms < 0) {
