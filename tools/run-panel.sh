@@ -10,5 +10,6 @@ build_dir=build
 
 IOPANEL_QT_MAJOR="$qt_major" tools/install-deps.sh
 cmake -S . -B "$build_dir" -DBUILD_TESTING=OFF -DIOPANEL_QT_MAJOR="$qt_major"
-cmake --build "$build_dir" -j"$(nproc)"
+# Only the panel itself, so it starts as soon as possible.
+cmake --build "$build_dir" --target iopanel -j"$(nproc)"
 exec "./$build_dir/iopanel" "$@"
