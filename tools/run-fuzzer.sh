@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# Builds the reply-decoder fuzzer (fuzz/, libFuzzer with AddressSanitizer,
+# UndefinedBehaviorSanitizer and leak checks) with clang in build-fuzz/ and
+# runs it on a scratch copy of fuzz/corpus/, so the repository's corpus stays
+# as it is. Any crash, leak, time-out or sanitizer report fails the script;
+# the input that caused it is kept in build-fuzz/artifacts/.
+#
+#   tools/run-fuzzer.sh [SECONDS]   (default 60)
+#
+# IOPANEL_QT_MAJOR=5 (default) or 6 picks the Qt, as for tools/run-tests.sh.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+seconds="${1:-60}"
+qt_major="${IOPANEL_QT_MAJOR:-5}"
+
+IOPANEL_QT_MAJOR="$qt_major" tools/install-deps.sh
+tools/install-clang.sh
+
+# Debug: Qt's inline checks (Q_ASSERT, e.g. QByteArray::at() in range) stay on.
+cmake -S . -B build-fuzz \
+    -DIOPANEL_FUZZ=ON \
+    -DIOPANEL_QT_MAJOR="$qt_major" \
+    -DBUILD_TESTING=OFF \
+    -DCMAKE_BUILD_TYPE=Debug \
+    -DCMAKE_CXX_COMPILER=clang++ \
+    -DCMAKE_CXX_FLAGS="-g -O1"
+cmake --build build-fuzz --target fuzz_replies -j"$(nproc)"
+
+scratch="$(mktemp -d)"
+trap 'rm -rf "$scratch"' EXIT
+cp -r fuzz/corpus "$scratch/corpus"
+tools/split-sanitizers-supp.sh "$scratch"
+mkdir -p build-fuzz/artifacts
+
+export QT_QPA_PLATFORM=offscreen
+export ASAN_SYMBOLIZER_PATH="${ASAN_SYMBOLIZER_PATH:-$(command -v llvm-symbolizer)}"
+export ASAN_OPTIONS="halt_on_error=1"
+export LSAN_OPTIONS="suppressions=$scratch/lsan.supp:print_suppressions=0"
+export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1:suppressions=$scratch/ubsan.supp"
+# -timeout: an About box that never closes is a hang, reported as a failure.
+build-fuzz/fuzz/fuzz_replies \
+    -max_total_time="$seconds" \
+    -timeout=10 \
+    -detect_leaks=1 \
+    -print_final_stats=1 \
+    -artifact_prefix="$PWD/build-fuzz/artifacts/" \
+    "$scratch/corpus"
+echo "fuzz_replies: no crash, leak or sanitizer report in ${seconds}s"
