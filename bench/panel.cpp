@@ -1,7 +1,6 @@
 #include "panel.h"
 
 #include <QComboBox>
-#include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QLoggingCategory>
 #include <QTimer>
@@ -21,17 +20,6 @@ void runEventsFor(int ms)
     QEventLoop loop;
     QTimer::singleShot(ms, Qt::PreciseTimer, &loop, &QEventLoop::quit);
     loop.exec();
-}
-
-bool runEventsUntil(const std::function<bool()> &done, int timeoutMs)
-{
-    const QDeadlineTimer deadline(timeoutMs);
-    while (!done()) {
-        if (deadline.hasExpired())
-            return false;
-        runEventsFor(2);
-    }
-    return true;
 }
 
 void silenceDebugOutput()

@@ -3,8 +3,6 @@
 
 #include <QString>
 
-#include <functional>
-
 class MainWindow;
 
 // Points the window's port list at `port` only. Call it before any event
@@ -13,9 +11,6 @@ void pointAt(MainWindow &window, const QString &port);
 
 // Runs the calling thread's event loop for `ms` milliseconds.
 void runEventsFor(int ms);
-
-// Runs the event loop until `done` holds or `timeoutMs` passes; true if it held.
-bool runEventsUntil(const std::function<bool()> &done, int timeoutMs);
 
 // Debug output of the panel (it logs every reply) would bury the table.
 void silenceDebugOutput();
