@@ -20,6 +20,9 @@ MainWindow::MainWindow(QWidget *parent)
     connect(&worker, SIGNAL(timeout(QString)), this, SLOT(ser_error(QString)));
 
     pollTimer = new QTimer;
+    // A coarse timer may fire 5 ms early or late; the module is polled at an
+    // even 100 ms instead.
+    pollTimer->setTimerType(Qt::PreciseTimer);
     pollTimer->start(100);
     connect(pollTimer, SIGNAL(timeout()), this, SLOT(timer_int()));
 }
