@@ -5,8 +5,9 @@
 // the project guards with a QMutex as a race.
 //
 // tools/run-sanitizers.sh builds this as a shared library and preloads it
-// into the ThreadSanitizer test run: its definitions take the place of Qt's
-// for calls from the project, annotate them and forward to Qt's own.
+// into the ThreadSanitizer test run (Qt 5 only): its definitions take the
+// place of Qt's for calls from the project, annotate them and forward to
+// Qt's own.
 #include <QtGlobal>
 #include <QDeadlineTimer>
 #include <QMutex>
@@ -14,15 +15,15 @@
 
 #include <dlfcn.h>
 
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+#error "Qt 5 only: Qt 6 locks QMutex inline, where these definitions would not apply"
+#endif
+
 // Weak, so that programs without ThreadSanitizer (ctest, cmake) that inherit
 // the preload do nothing extra.
 extern "C" {
 void __tsan_acquire(void *addr) __attribute__((weak));
 void __tsan_release(void *addr) __attribute__((weak));
-void __tsan_mutex_pre_lock(void *addr, unsigned flags) __attribute__((weak));
-void __tsan_mutex_post_lock(void *addr, unsigned flags, int recursion) __attribute__((weak));
-void __tsan_mutex_pre_unlock(void *addr, unsigned flags) __attribute__((weak));
-int __tsan_mutex_post_unlock(void *addr, unsigned flags) __attribute__((weak));
 }
 
 namespace {
@@ -37,29 +38,14 @@ Function qtFunction(const char *name)
 // The mutex is released before the wait and held again after it.
 void beforeWait(QMutex *mutex)
 {
-#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
     if (__tsan_release)
         __tsan_release(mutex);
-#else
-    // Qt 6 annotates QMutex::lock() and unlock() in its headers.
-    if (__tsan_mutex_pre_unlock) {
-        __tsan_mutex_pre_unlock(mutex, 0);
-        __tsan_mutex_post_unlock(mutex, 0);
-    }
-#endif
 }
 
 void afterWait(QMutex *mutex)
 {
-#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
     if (__tsan_acquire)
         __tsan_acquire(mutex);
-#else
-    if (__tsan_mutex_pre_lock) {
-        __tsan_mutex_pre_lock(mutex, 0);
-        __tsan_mutex_post_lock(mutex, 0, 0);
-    }
-#endif
 }
 
 } // namespace
@@ -84,7 +70,6 @@ bool QWaitCondition::wait(QMutex *lockedMutex, unsigned long time)
     return woken;
 }
 
-#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
 // Qt 5 locks and unlocks a QMutex out of line: acquire after taking it,
 // release before giving it back.
 void QMutex::lock() QT_MUTEX_LOCK_NOEXCEPT
@@ -114,4 +99,3 @@ void QMutex::unlock() noexcept
         __tsan_release(this);
     real(this);
 }
-#endif
