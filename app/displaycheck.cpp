@@ -11,10 +11,9 @@ QString missingDisplayMessage(int argc, char *argv[])
     if (!qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") || !qEnvironmentVariableIsEmpty("DISPLAY")
         || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
         return QString();
-    return QStringLiteral(
-        "iopanel: no display found (neither DISPLAY nor WAYLAND_DISPLAY is set).\n"
-        "Start it from a desktop session, or give it a virtual display:\n"
-        "  xvfb-run -a iopanel                      (apt-get install xvfb)\n"
-        "or run it without showing a window:\n"
-        "  QT_QPA_PLATFORM=offscreen iopanel\n");
+    return QStringLiteral("iopanel: no display found (neither DISPLAY nor WAYLAND_DISPLAY is set).\n"
+                          "Start it from a desktop session, or give it a virtual display:\n"
+                          "  xvfb-run -a iopanel                      (apt-get install xvfb)\n"
+                          "or run it without showing a window:\n"
+                          "  QT_QPA_PLATFORM=offscreen iopanel\n");
 }

@@ -48,8 +48,9 @@ std::vector<double> closeTimes(int runs, const Flood &flood, Report &report)
         PtyModule module;
         PanelProcess panel;
         if (!panel.start(module.portName()) || !module.waitForFrames(3, 5000)) {
-            report.addError(QStringLiteral("close time: ")
-                            + (panel.failure().isEmpty() ? QStringLiteral("the panel does not poll") : panel.failure()));
+            report.addError(
+                QStringLiteral("close time: ")
+                + (panel.failure().isEmpty() ? QStringLiteral("the panel does not poll") : panel.failure()));
             return {};
         }
         if (!flood.chunk.isEmpty())
@@ -82,15 +83,16 @@ void measureCloseTime(const Options &options, Report &report)
         QJsonArray runs;
         for (double t : times)
             runs.append(t);
-        json.insert(QString::fromLatin1(flood.name).replace(QLatin1Char(' '), QLatin1Char('_')), QJsonObject{
-            {"runs_ms", runs},
-            {"median_ms", s.p50},
-            {"max_ms", s.max},
-            {"flood_chunk_bytes", flood.chunk.size()},
-            {"flood_gap_ms", flood.gapMs},
-            {"target_max_ms", flood.targetMs},
-            {"met", met},
-        });
+        json.insert(QString::fromLatin1(flood.name).replace(QLatin1Char(' '), QLatin1Char('_')),
+                    QJsonObject{
+                        {"runs_ms", runs},
+                        {"median_ms", s.p50},
+                        {"max_ms", s.max},
+                        {"flood_chunk_bytes", flood.chunk.size()},
+                        {"flood_gap_ms", flood.gapMs},
+                        {"target_max_ms", flood.targetMs},
+                        {"met", met},
+                    });
     }
     report.setSection(QStringLiteral("close_time"), json);
 }

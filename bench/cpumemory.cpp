@@ -25,8 +25,9 @@ void measurePanelProcess(const Options &options, Report &report)
     PtyModule module;
     PanelProcess panel;
     if (!panel.start(module.portName()) || !module.waitForFrames(3, 5000)) {
-        report.addError(QStringLiteral("CPU and memory: ")
-                        + (panel.failure().isEmpty() ? QStringLiteral("the panel does not poll") : panel.failure()));
+        report.addError(
+            QStringLiteral("CPU and memory: ")
+            + (panel.failure().isEmpty() ? QStringLiteral("the panel does not poll") : panel.failure()));
         return;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(warmUpMs));
@@ -40,8 +41,9 @@ void measurePanelProcess(const Options &options, Report &report)
     const qint64 peakKb = panel.peakRssKb();
     const int frames = module.frames().size();
     if (panel.close() < 0 || cpuStart < 0 || cpuEnd < 0 || peakKb < 0) {
-        report.addError(QStringLiteral("CPU and memory: ")
-                        + (panel.failure().isEmpty() ? QStringLiteral("cannot read /proc") : panel.failure()));
+        report.addError(
+            QStringLiteral("CPU and memory: ")
+            + (panel.failure().isEmpty() ? QStringLiteral("cannot read /proc") : panel.failure()));
         return;
     }
 
@@ -51,15 +53,17 @@ void measurePanelProcess(const Options &options, Report &report)
                   QStringLiteral("< %1 %").arg(targetCpuPercent), cpuPercent < targetCpuPercent);
     report.addRow(QStringLiteral("panel peak RSS (VmHWM)"), QString::number(peakMb, 'f', 1) + " MB",
                   QStringLiteral("< %1 MB").arg(targetRssMb), peakMb < targetRssMb);
-    report.setSection(QStringLiteral("panel_process"), QJsonObject{
-        {"seconds", options.cpuSeconds},
-        {"cpu_seconds", cpuEnd - cpuStart},
-        {"cpu_percent", cpuPercent},
-        {"cpu_percent_resolution", 100.0 / double(::sysconf(_SC_CLK_TCK)) / options.cpuSeconds},
-        {"peak_rss_kb", peakKb},
-        {"frames_polled", frames},
-        {"target_cpu_percent", targetCpuPercent},
-        {"target_peak_rss_mb", targetRssMb},
-        {"met", cpuPercent < targetCpuPercent && peakMb < targetRssMb},
-    });
+    report.setSection(
+        QStringLiteral("panel_process"),
+        QJsonObject{
+            {"seconds", options.cpuSeconds},
+            {"cpu_seconds", cpuEnd - cpuStart},
+            {"cpu_percent", cpuPercent},
+            {"cpu_percent_resolution", 100.0 / double(::sysconf(_SC_CLK_TCK)) / options.cpuSeconds},
+            {"peak_rss_kb", peakKb},
+            {"frames_polled", frames},
+            {"target_cpu_percent", targetCpuPercent},
+            {"target_peak_rss_mb", targetRssMb},
+            {"met", cpuPercent < targetCpuPercent && peakMb < targetRssMb},
+        });
 }

@@ -33,11 +33,14 @@ void measureExchange(const Options &options, Report &report)
     qint64 arrivedUs = -1;
     QByteArray reply;
     QString failure;
-    QObject::connect(&worker, &SerialThread::response, &receiver, [&](const QByteArray &s) {
-        arrivedUs = PtyModule::nowUs();
-        reply = s;
-        loop.quit();
-    }, Qt::QueuedConnection);
+    QObject::connect(
+        &worker, &SerialThread::response, &receiver,
+        [&](const QByteArray &s) {
+            arrivedUs = PtyModule::nowUs();
+            reply = s;
+            loop.quit();
+        },
+        Qt::QueuedConnection);
     const auto failed = [&](const QString &s) {
         failure = s;
         loop.quit();
@@ -64,8 +67,12 @@ void measureExchange(const Options &options, Report &report)
         if (arrivedUs < 0 || reply != expected || frames.size() != 1 || frames[0].repliedUs < 0) {
             ++failures;
             if (failures == 1)
-                report.addError(QStringLiteral("exchange %1 failed: %2").arg(i).arg(
-                    failure.isEmpty() ? QStringLiteral("no reply \"%1\"").arg(QString::fromLatin1(reply)) : failure));
+                report.addError(
+                    QStringLiteral("exchange %1 failed: %2")
+                        .arg(i)
+                        .arg(failure.isEmpty()
+                                 ? QStringLiteral("no reply \"%1\"").arg(QString::fromLatin1(reply))
+                                 : failure));
         } else {
             overheadMs.push_back((arrivedUs - frames[0].repliedUs) / 1000.0 - SerialThread::quietMs);
             requestMs.push_back((frames[0].receivedUs - submittedUs) / 1000.0);
@@ -78,17 +85,19 @@ void measureExchange(const Options &options, Report &report)
     const Stats overhead = Stats::of(overheadMs);
     const Stats request = Stats::of(requestMs);
     report.addRow(QStringLiteral("exchange overhead p50"), Report::ms(overhead.p50),
-                  QStringLiteral("< %1 ms").arg(targetP50Ms), overhead.count > 0 && overhead.p50 < targetP50Ms);
+                  QStringLiteral("< %1 ms").arg(targetP50Ms),
+                  overhead.count > 0 && overhead.p50 < targetP50Ms);
     report.addRow(QStringLiteral("exchange overhead p99"), Report::ms(overhead.p99));
     report.addRow(QStringLiteral("submit to frame at module p50 / p99"),
                   Report::ms(request.p50) + QStringLiteral(" / ") + Report::ms(request.p99));
-    report.setSection(QStringLiteral("exchange"), QJsonObject{
-        {"exchanges", options.exchanges},
-        {"failures", failures},
-        {"quiet_ms_subtracted", SerialThread::quietMs},
-        {"overhead_ms", overhead.toJson()},
-        {"submit_to_frame_ms", request.toJson()},
-        {"target_p50_ms", targetP50Ms},
-        {"met", overhead.count > 0 && overhead.p50 < targetP50Ms},
-    });
+    report.setSection(QStringLiteral("exchange"),
+                      QJsonObject{
+                          {"exchanges", options.exchanges},
+                          {"failures", failures},
+                          {"quiet_ms_subtracted", SerialThread::quietMs},
+                          {"overhead_ms", overhead.toJson()},
+                          {"submit_to_frame_ms", request.toJson()},
+                          {"target_p50_ms", targetP50Ms},
+                          {"met", overhead.count > 0 && overhead.p50 < targetP50Ms},
+                      });
 }

@@ -64,13 +64,14 @@ void measureGuiStall(const Options &options, Report &report)
     report.addRow(QStringLiteral("GUI-thread probe lateness p99"), Report::ms(polling.p99));
     report.addRow(QStringLiteral("same probe, no window: max / p99"),
                   Report::ms(idle.max) + QStringLiteral(" / ") + Report::ms(idle.p99));
-    report.setSection(QStringLiteral("gui_stall"), QJsonObject{
-        {"seconds", options.stallSeconds},
-        {"probe_ms", probeMs},
-        {"lateness_ms", polling.toJson()},
-        {"lateness_without_window_ms", idle.toJson()},
-        {"frames_polled", module.frames().size()},
-        {"target_max_ms", targetMaxMs},
-        {"met", met},
-    });
+    report.setSection(QStringLiteral("gui_stall"),
+                      QJsonObject{
+                          {"seconds", options.stallSeconds},
+                          {"probe_ms", probeMs},
+                          {"lateness_ms", polling.toJson()},
+                          {"lateness_without_window_ms", idle.toJson()},
+                          {"frames_polled", module.frames().size()},
+                          {"target_max_ms", targetMaxMs},
+                          {"met", met},
+                      });
 }

@@ -39,7 +39,8 @@ QString procField(const char *file, const char *key)
 QString loadAverage()
 {
     QFile f(QStringLiteral("/proc/loadavg"));
-    return f.open(QIODevice::ReadOnly) ? QString::fromLatin1(f.readAll()).section(QLatin1Char(' '), 0, 2) : QString();
+    return f.open(QIODevice::ReadOnly) ? QString::fromLatin1(f.readAll()).section(QLatin1Char(' '), 0, 2)
+                                       : QString();
 }
 
 QJsonObject header(const Options &options)
@@ -49,7 +50,8 @@ QJsonObject header(const Options &options)
         {"mode", options.quick ? "quick" : "full"},
         {"qt_version", qVersion()},
         {"build_type", buildType.isEmpty() ? QStringLiteral("none") : buildType},
-        {"machine", QJsonObject{
+        {"machine",
+         QJsonObject{
              {"cpus", QThread::idealThreadCount()},
              {"cpu_model", procField("cpuinfo", "model name")},
              {"memory", procField("meminfo", "MemTotal")},
@@ -78,7 +80,8 @@ int main(int argc, char *argv[])
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Times the iopanel worker and window against a module stand-in."));
+    parser.setApplicationDescription(
+        QStringLiteral("Times the iopanel worker and window against a module stand-in."));
     parser.addHelpOption();
     const QCommandLineOption quick(QStringLiteral("quick"), QStringLiteral("A few seconds per measurement."));
     const QCommandLineOption json(QStringLiteral("json"), QStringLiteral("Also write the JSON to <file>."),
@@ -111,7 +114,8 @@ int main(int argc, char *argv[])
     std::fflush(stdout);
     if (parser.isSet(json)) {
         QFile file(parser.value(json));
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(document) != document.size()) {
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)
+            || file.write(document) != document.size()) {
             std::fprintf(stderr, "iopanel-bench: cannot write %s\n", qPrintable(parser.value(json)));
             return 1;
         }

@@ -6,11 +6,11 @@
 struct Options
 {
     bool quick = false;
-    int exchanges = 200;    // worker exchanges timed one by one
-    int pollSeconds = 10;   // window polling, for the period at the module
-    int stallSeconds = 10;  // window polling, for the GUI-thread probe
-    int cpuSeconds = 30;    // panel process polling, for CPU and memory
-    int closeRuns = 10;     // panel processes closed, idle and again during a flood
+    int exchanges = 200;   // worker exchanges timed one by one
+    int pollSeconds = 10;  // window polling, for the period at the module
+    int stallSeconds = 10; // window polling, for the GUI-thread probe
+    int cpuSeconds = 30;   // panel process polling, for CPU and memory
+    int closeRuns = 10;    // panel processes closed, idle and again during a flood
 
     static Options quickRun()
     {

@@ -42,7 +42,8 @@ int runPanelChild(int argc, char **argv, const QString &port)
         app.exec();
     }
     const qint64 endUs = PtyModule::nowUs();
-    std::printf("closed %lld\n", static_cast<long long>(closeRequestedUs < 0 ? -1 : endUs - closeRequestedUs));
+    std::printf("closed %lld\n",
+                static_cast<long long>(closeRequestedUs < 0 ? -1 : endUs - closeRequestedUs));
     std::fflush(stdout);
     return 0;
 }

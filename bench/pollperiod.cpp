@@ -115,16 +115,17 @@ void measurePollPeriod(const Options &options, Report &report)
                   Report::ms(tickIntervals.p1) + QStringLiteral(" / ") + Report::ms(tickIntervals.p99));
     report.addRow(QStringLiteral("poll tick to frame at module p50 / p99"),
                   Report::ms(tickToFrame.p50) + QStringLiteral(" / ") + Report::ms(tickToFrame.p99));
-    report.setSection(QStringLiteral("poll_period"), QJsonObject{
-        {"seconds", options.pollSeconds},
-        {"interval_ms", intervals.toJson()},
-        {"deviation_from_100ms", deviations.toJson()},
-        {"lost_ticks", lostTicks},
-        {"timer_tick_interval_ms", tickIntervals.toJson()},
-        {"tick_to_frame_ms", tickToFrame.toJson()},
-        {"module_reply_delay_ms", replyDelays.toJson()},
-        {"unanswered_queries", unanswered},
-        {"target_p99_deviation_ms", toleranceMs},
-        {"met", periodMet && lostTicks == 0},
-    });
+    report.setSection(QStringLiteral("poll_period"),
+                      QJsonObject{
+                          {"seconds", options.pollSeconds},
+                          {"interval_ms", intervals.toJson()},
+                          {"deviation_from_100ms", deviations.toJson()},
+                          {"lost_ticks", lostTicks},
+                          {"timer_tick_interval_ms", tickIntervals.toJson()},
+                          {"tick_to_frame_ms", tickToFrame.toJson()},
+                          {"module_reply_delay_ms", replyDelays.toJson()},
+                          {"unanswered_queries", unanswered},
+                          {"target_p99_deviation_ms", toleranceMs},
+                          {"met", periodMet && lostTicks == 0},
+                      });
 }

@@ -21,7 +21,8 @@ void measureReopen(const Options &options, Report &report)
         const qint64 startUs = PtyModule::nowUs();
         port.close();
         if (!port.open(QIODevice::ReadWrite)) {
-            report.addError(QStringLiteral("port reopen: cannot open %1: %2").arg(port.portName(), port.errorString()));
+            report.addError(
+                QStringLiteral("port reopen: cannot open %1: %2").arg(port.portName(), port.errorString()));
             return;
         }
         reopenMs.push_back((PtyModule::nowUs() - startUs) / 1000.0);

@@ -22,8 +22,8 @@ void Report::addError(const QString &message)
 // the figure met its target (empty for figures without one).
 QString Report::table() const
 {
-    const QStringList header{QStringLiteral("measure"), QStringLiteral("result"),
-                             QStringLiteral("target"), QStringLiteral("met")};
+    const QStringList header{QStringLiteral("measure"), QStringLiteral("result"), QStringLiteral("target"),
+                             QStringLiteral("met")};
     QList<QStringList> cells{header};
     for (const Row &row : rows) {
         const QString met = row.verdict == Met ? QStringLiteral("yes")

@@ -20,8 +20,8 @@ QString digit(const QCheckBox *box)
 
 void MainWindow::timer_int()
 {
-    const QString outputs = digit(form->checkBox_1) + digit(form->checkBox_2)
-        + digit(form->checkBox_3) + digit(form->checkBox_4) + digit(form->checkBox_5);
+    const QString outputs = digit(form->checkBox_1) + digit(form->checkBox_2) + digit(form->checkBox_3)
+        + digit(form->checkBox_4) + digit(form->checkBox_5);
     QString frame;
     if (pollPhase) {
         pollPhase = false;

@@ -50,12 +50,10 @@ void MainWindow::ser_read(const QByteArray &s)
                     const int nul = version.indexOf('\0');
                     if (nul >= 0)
                         version.truncate(nul);
-                    QMessageBox::information(nullptr,
-                                             QStringLiteral("About"),
+                    QMessageBox::information(nullptr, QStringLiteral("About"),
                                              QStringLiteral("Device fw version: ")
                                                  + QString::fromUtf8(version),
-                                             QMessageBox::Ok,
-                                             QMessageBox::NoButton);
+                                             QMessageBox::Ok, QMessageBox::NoButton);
                     i += versionFieldSize;
                 }
                 parseState = Hunting;

@@ -7,8 +7,7 @@
 
 SerialThread::SerialThread(QObject *parent)
     : QThread(parent)
-{
-}
+{ }
 
 SerialThread::~SerialThread()
 {

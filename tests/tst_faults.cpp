@@ -98,7 +98,8 @@ void TestFaults::garbageAndPartialFrames()
     PtyModule module;
     module.setInput(10, true);
     QRandomGenerator random(20261207);
-    const QList<QByteArray> pieces = {"~", "~G", "~G6", "~A1", "~I12", "\r\n", "~Z", "~GZ", "~A10101\r\n", "\x00\xff"};
+    const QList<QByteArray> pieces = {"~",    "~G", "~G6", "~A1",         "~I12",
+                                      "\r\n", "~Z", "~GZ", "~A10101\r\n", "\x00\xff"};
     module.setResponder([&random, pieces](const QByteArray &) {
         PtyModule::Reply reply;
         const int count = random.bounded(1, 5);
@@ -132,8 +133,8 @@ void TestFaults::unopenablePort()
     QFETCH(int, errorCode);
 
     auto window = windowOn(port);
-    const QRegularExpression message(QStringLiteral("^Can't open %1, error code (\\d+)$")
-                                         .arg(QRegularExpression::escape(port)));
+    const QRegularExpression message(
+        QStringLiteral("^Can't open %1, error code (\\d+)$").arg(QRegularExpression::escape(port)));
     QTRY_VERIFY(message.match(window->statusBar()->currentMessage()).hasMatch());
     const int code = message.match(window->statusBar()->currentMessage()).captured(1).toInt();
     if (errorCode >= 0)

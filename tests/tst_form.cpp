@@ -35,7 +35,6 @@ private:
     MainWindowForm form;
 };
 
-
 void TestForm::windowItself()
 {
     QCOMPARE(window->objectName(), QStringLiteral("MainWindow"));
@@ -126,11 +125,11 @@ void TestForm::widgets()
 
 void TestForm::creationOrder()
 {
-    const QStringList expected = {
-        "port_box", "scan_btn", "checkBox_1", "checkBox_2", "checkBox_3", "checkBox_4",
-        "checkBox_5", "label", "label_2", "label_3", "label_4", "label_5", "label_6",
-        "label_7", "label_8", "label_9", "label_10", "label_11", "label_12", "l6", "l7",
-        "l8", "l9", "l10"};
+    const QStringList expected = {"port_box",   "scan_btn",   "checkBox_1", "checkBox_2", "checkBox_3",
+                                  "checkBox_4", "checkBox_5", "label",      "label_2",    "label_3",
+                                  "label_4",    "label_5",    "label_6",    "label_7",    "label_8",
+                                  "label_9",    "label_10",   "label_11",   "label_12",   "l6",
+                                  "l7",         "l8",         "l9",         "l10"};
     QStringList names;
     for (QObject *child : form.centralWidget->children())
         names << child->objectName();
@@ -139,7 +138,7 @@ void TestForm::creationOrder()
 
 void TestForm::tabOrder()
 {
-    QWidget *expected[] = {form.scan_btn, form.port_box, form.checkBox_1, form.checkBox_2,
+    QWidget *expected[] = {form.scan_btn,   form.port_box,   form.checkBox_1, form.checkBox_2,
                            form.checkBox_3, form.checkBox_4, form.checkBox_5};
     for (size_t i = 0; i + 1 < std::size(expected); ++i) {
         QWidget *next = expected[i]->nextInFocusChain();
@@ -151,7 +150,8 @@ void TestForm::tabOrder()
 
 void TestForm::initialState()
 {
-    for (QCheckBox *box : {form.checkBox_1, form.checkBox_2, form.checkBox_3, form.checkBox_4, form.checkBox_5})
+    for (QCheckBox *box :
+         {form.checkBox_1, form.checkBox_2, form.checkBox_3, form.checkBox_4, form.checkBox_5})
         QVERIFY(!box->isChecked());
     QCOMPARE(form.port_box->count(), 0);
 }

@@ -58,14 +58,23 @@ private slots:
         QTest::addColumn<QString>("outputs");
 
         const QByteArray firmware = QByteArray("~IIOM-1.0") + QByteArray(9, '\0');
-        QTest::newRow("inputs") << QByteArrayList{"~A"} << QByteArrayList{"~A"} << 1 << QByteArray("~A10010") << "00000";
+        QTest::newRow("inputs") << QByteArrayList{"~A"} << QByteArrayList{"~A"} << 1 << QByteArray("~A10010")
+                                << "00000";
         QTest::newRow("firmware") << QByteArrayList{"~I"} << QByteArrayList{"~I"} << 1 << firmware << "00000";
-        QTest::newRow("set all") << QByteArrayList{"~P10011"} << QByteArrayList{"~P10011"} << 1 << QByteArray() << "10011";
-        QTest::newRow("set, reset") << QByteArrayList{"~S2", "~S5", "~R2"} << QByteArrayList{"~S2", "~S5", "~R2"} << 3 << QByteArray() << "00001";
-        QTest::newRow("split") << QByteArrayList{"~", "P1", "1", "000~", "A"} << QByteArrayList{"~P11000", "~A"} << 2 << QByteArray("~A10010") << "11000";
-        QTest::newRow("glued") << QByteArrayList{"~A~P00100~I"} << QByteArrayList{"~A", "~P00100", "~I"} << 3 << QByteArray("~A10010" + firmware) << "00100";
-        QTest::newRow("garbage") << QByteArrayList{"xx~A\r\n~Q~S9~S3"} << QByteArrayList{"xx", "~A", "\r\n", "~Q", "~S9", "~S3"} << 2 << QByteArray("~A10010") << "00100";
-        QTest::newRow("broken frame") << QByteArrayList{"~P01", "2~~P10000"} << QByteArrayList{"~P012", "~", "~P10000"} << 1 << QByteArray() << "10000";
+        QTest::newRow("set all") << QByteArrayList{"~P10011"} << QByteArrayList{"~P10011"} << 1
+                                 << QByteArray() << "10011";
+        QTest::newRow("set, reset") << QByteArrayList{"~S2", "~S5", "~R2"}
+                                    << QByteArrayList{"~S2", "~S5", "~R2"} << 3 << QByteArray() << "00001";
+        QTest::newRow("split") << QByteArrayList{"~", "P1", "1", "000~", "A"}
+                               << QByteArrayList{"~P11000", "~A"} << 2 << QByteArray("~A10010") << "11000";
+        QTest::newRow("glued") << QByteArrayList{"~A~P00100~I"} << QByteArrayList{"~A", "~P00100", "~I"} << 3
+                               << QByteArray("~A10010" + firmware) << "00100";
+        QTest::newRow("garbage") << QByteArrayList{"xx~A\r\n~Q~S9~S3"}
+                                 << QByteArrayList{"xx", "~A", "\r\n", "~Q", "~S9", "~S3"} << 2
+                                 << QByteArray("~A10010") << "00100";
+        QTest::newRow("broken frame")
+            << QByteArrayList{"~P01", "2~~P10000"} << QByteArrayList{"~P012", "~", "~P10000"} << 1
+            << QByteArray() << "10000";
     }
 
     void logicFeed()

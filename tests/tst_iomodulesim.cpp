@@ -83,7 +83,8 @@ void TestIomoduleSim::answersFramesAndTakesCommands()
     QVERIFY2(port.open(QIODevice::ReadWrite), qPrintable(port.errorString()));
 
     QCOMPARE(exchange("~A", 7), QByteArray("~A00100"));
-    QVERIFY(!waitForLine(QRegularExpression(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d\\.\\d{3}  ~A  "))).isEmpty());
+    QVERIFY(
+        !waitForLine(QRegularExpression(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d\\.\\d{3}  ~A  "))).isEmpty());
 
     // The command is taken once the simulator has printed the new inputs.
     sim.write("6 on\n");
@@ -93,10 +94,13 @@ void TestIomoduleSim::answersFramesAndTakesCommands()
     // "~P" is applied, not answered: the next bytes are the reply to "~A".
     QVERIFY(port.write("~P10001") == 7 && port.waitForBytesWritten(1000));
     const QString line = waitForLine(QRegularExpression(QStringLiteral("~P10001")));
-    QVERIFY2(QRegularExpression(QStringLiteral(
-                 "^\\d\\d:\\d\\d:\\d\\d\\.\\d{3}  ~P10001  outputs 1\\.\\.5: 10001  inputs 6\\.\\.10: 10100$"))
-                 .match(line).hasMatch(),
-             qPrintable(line));
+    QVERIFY2(
+        QRegularExpression(
+            QStringLiteral(
+                "^\\d\\d:\\d\\d:\\d\\d\\.\\d{3}  ~P10001  outputs 1\\.\\.5: 10001  inputs 6\\.\\.10: 10100$"))
+            .match(line)
+            .hasMatch(),
+        qPrintable(line));
 
     QCOMPARE(exchange("~A", 7), QByteArray("~A10100"));
 

@@ -126,16 +126,16 @@ void TestReplyParser::firmwareBox_data()
     QTest::addColumn<QString>("lampsWhileOpen");
     QTest::addColumn<QString>("lampsAfter");
 
-    QTest::newRow("NUL-padded") << QByteArray("~IV2.0", 6) + QByteArray(12, '\0')
-                                << "Device fw version: V2.0" << baseline << baseline;
+    QTest::newRow("NUL-padded") << QByteArray("~IV2.0", 6) + QByteArray(12, '\0') << "Device fw version: V2.0"
+                                << baseline << baseline;
     QTest::newRow("full field, then a report")
         << QByteArray("~IABCDEFGHIJKLMNOP~G61") << "Device fw version: ABCDEFGHIJKLMNOP" << baseline
         << "11011";
     QTest::newRow("UTF-8") << QByteArray("~I\xD0\x92\xD0\xB5\xD1\x80-7") + QByteArray(8, '\0')
                            << QString::fromUtf8("Device fw version: \xD0\x92\xD0\xB5\xD1\x80-7") << baseline
                            << baseline;
-    QTest::newRow("15 bytes: no box") << QByteArray("~I123456789012345") << QString() << QString()
-                                      << baseline;
+    QTest::newRow("15 bytes: no box")
+        << QByteArray("~I123456789012345") << QString() << QString() << baseline;
 }
 
 void TestReplyParser::firmwareBox()
@@ -188,8 +188,9 @@ void TestReplyParser::lampImage()
             else if (x == 1 || y == 1)
                 want = Qt::black;
             const QColor got = image.pixelColor(x, y);
-            QVERIFY2(got == want || (want.alpha() == 0 && got.alpha() == 0),
-                     qPrintable(QStringLiteral("pixel %1,%2 is %3").arg(x).arg(y).arg(got.name(QColor::HexArgb))));
+            QVERIFY2(
+                got == want || (want.alpha() == 0 && got.alpha() == 0),
+                qPrintable(QStringLiteral("pixel %1,%2 is %3").arg(x).arg(y).arg(got.name(QColor::HexArgb))));
         }
     }
 }

@@ -110,10 +110,11 @@ void TestSerialThread::unopenablePortFailsEveryRequest()
         worker.submitRequest(missing, 50, QStringLiteral("~A"));
         QTRY_COMPARE(events.events.size(), request);
         QCOMPARE(events.events.last().kind, QStringLiteral("error"));
-        QVERIFY2(QRegularExpression(QStringLiteral("^Can't open /nonexistent/iopanel-port, error code [1-9]\\d*$"))
-                     .match(events.events.last().message)
-                     .hasMatch(),
-                 qPrintable(events.events.last().message));
+        QVERIFY2(
+            QRegularExpression(QStringLiteral("^Can't open /nonexistent/iopanel-port, error code [1-9]\\d*$"))
+                .match(events.events.last().message)
+                .hasMatch(),
+            qPrintable(events.events.last().message));
         // The failed open ended the run; the next request starts a new one.
         QVERIFY(worker.wait(2000));
     }
@@ -142,9 +143,7 @@ void TestSerialThread::requestDuringExchangeIsDropped()
 {
     PtyModule module;
     // A slow answer keeps the exchange busy while the second request comes.
-    module.setResponder([](const QByteArray &frame) {
-        return PtyModule::Reply{{30, frame}};
-    });
+    module.setResponder([](const QByteArray &frame) { return PtyModule::Reply{{30, frame}}; });
     SerialThread worker;
     WorkerEvents events(&worker);
 

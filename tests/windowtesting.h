@@ -44,7 +44,8 @@ inline QString lamps(const MainWindow &window)
         if (image.isNull())
             text += QLatin1Char('.');
         else
-            text += image.toImage().pixelColor(5, 5) == QColor(Qt::green) ? QLatin1Char('1') : QLatin1Char('0');
+            text +=
+                image.toImage().pixelColor(5, 5) == QColor(Qt::green) ? QLatin1Char('1') : QLatin1Char('0');
     }
     return text;
 }

@@ -37,9 +37,8 @@ void printLine(const QString &line)
 
 QString frameLine(const QByteArray &bytes, const QString &outputs, const QString &inputs)
 {
-    const QString what = ModuleLogic::isFrame(bytes)
-        ? QString::fromLatin1(bytes)
-        : QStringLiteral("dropped \"%1\"").arg(escaped(bytes));
+    const QString what = ModuleLogic::isFrame(bytes) ? QString::fromLatin1(bytes)
+                                                     : QStringLiteral("dropped \"%1\"").arg(escaped(bytes));
     return QStringLiteral("%1  %2  outputs 1..5: %3  inputs 6..10: %4").arg(now(), what, outputs, inputs);
 }
 

@@ -29,14 +29,14 @@ int inputChannel(const QString &word)
 
 InputCommand InputCommand::fromLine(const QString &line)
 {
-    const QStringList words = line.trimmed().toLower().split(QRegularExpression(QStringLiteral("\\s+")),
-                                                             Qt::SkipEmptyParts);
+    const QStringList words =
+        line.trimmed().toLower().split(QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts);
     if (words.isEmpty())
         return make(None);
 
     const QString &first = words.at(0);
-    if (words.size() == 1 && (first == QLatin1String("quit") || first == QLatin1String("q")
-                              || first == QLatin1String("exit")))
+    if (words.size() == 1
+        && (first == QLatin1String("quit") || first == QLatin1String("q") || first == QLatin1String("exit")))
         return make(Quit);
     if (words.size() == 1 && (first == QLatin1String("help") || first == QLatin1String("?")))
         return make(Help);

@@ -16,8 +16,9 @@ namespace {
 
 QString helpText(bool keys)
 {
-    return keys ? QStringLiteral("Keys: 6 7 8 9 toggle inputs 6..9, 0 toggles input 10, q or Ctrl-C quits.")
-                : QStringLiteral("Commands, one a line: 6 on | 10 off | toggle 7 | 7 | inputs 10101 | help | quit");
+    return keys
+        ? QStringLiteral("Keys: 6 7 8 9 toggle inputs 6..9, 0 toggles input 10, q or Ctrl-C quits.")
+        : QStringLiteral("Commands, one a line: 6 on | 10 off | toggle 7 | 7 | inputs 10101 | help | quit");
 }
 
 std::unique_ptr<SimModule> openModule(const SimOptions &options, QString &error)
@@ -40,11 +41,13 @@ void announce(const SimModule &module, const SimOptions &options, const QByteArr
 {
     if (options.port.isEmpty()) {
         printLine(QStringLiteral("Module simulator on %1").arg(module.portName()));
-        printLine(QStringLiteral("  (a pseudo-terminal: programs open this path directly, e.g. "
-                                 "iopanel-screenshot --port %1; the panel's port list shows only serial ports)")
-                      .arg(module.portName()));
+        printLine(
+            QStringLiteral("  (a pseudo-terminal: programs open this path directly, e.g. "
+                           "iopanel-screenshot --port %1; the panel's port list shows only serial ports)")
+                .arg(module.portName()));
     } else {
-        printLine(QStringLiteral("Module simulator on %1 (9600 baud, 8N1, no flow control)").arg(module.portName()));
+        printLine(QStringLiteral("Module simulator on %1 (9600 baud, 8N1, no flow control)")
+                      .arg(module.portName()));
         printLine(QStringLiteral("  (pick the port at the other end of the cable in the panel)"));
     }
     printLine(QStringLiteral("Firmware %1, inputs 6..10: %2")

@@ -14,12 +14,12 @@ public:
     using QObject::QObject;
 
     virtual QString portName() const = 0;
-    virtual bool input(int channel) const = 0;           // 6..10
-    virtual void setInput(int channel, bool on) = 0;     // 6..10
+    virtual bool input(int channel) const = 0;       // 6..10
+    virtual void setInput(int channel, bool on) = 0; // 6..10
     virtual void setFirmwareVersion(const QByteArray &version) = 0;
 
-    QString inputsText() const;                          // e.g. "00100"
-    void setInputs(const QString &bits);                 // five '0'/'1' for 6..10
+    QString inputsText() const;          // e.g. "00100"
+    void setInputs(const QString &bits); // five '0'/'1' for 6..10
 
 signals:
     // A frame was received and applied (or, when ModuleLogic::isFrame() is

@@ -8,30 +8,29 @@
 
 namespace {
 
-const char description[] =
-    "Stands in for the digital I/O module: five outputs (1..5) set by the\n"
-    "panel, five inputs (6..10) set by you. It answers \"~A\" with the inputs\n"
-    "and \"~I\" with the firmware version, applies \"~P\", \"~S\" and \"~R\" to\n"
-    "the outputs, and prints every frame it receives with the time and the\n"
-    "outputs and inputs after it, e.g.\n"
-    "  12:00:01.123  ~P10001  outputs 1..5: 10001  inputs 6..10: 00100\n"
-    "\n"
-    "Line: by default a new pseudo-terminal, whose path is printed at start\n"
-    "(programs such as the tests open it; the panel's port list shows only\n"
-    "serial ports). With --port it serves a serial port instead, at 9600\n"
-    "baud, 8N1, no flow control: cross-wire two serial adapters, or two\n"
-    "machines with a null-modem cable, and pick the other end in the panel.\n"
-    "\n"
-    "Inputs while it runs:\n"
-    "  on a terminal: keys 6, 7, 8, 9 toggle inputs 6..9, key 0 toggles\n"
-    "  input 10, q or Ctrl-C quits.\n"
-    "  otherwise, one command per line on standard input:\n"
-    "    6 on | 10 off      switch one input\n"
-    "    toggle 7 | 7       toggle one input\n"
-    "    inputs 10101       set inputs 6..10 at once\n"
-    "    help               list the commands\n"
-    "    quit               stop\n"
-    "  When standard input ends, the simulator goes on until Ctrl-C or SIGTERM.";
+const char description[] = "Stands in for the digital I/O module: five outputs (1..5) set by the\n"
+                           "panel, five inputs (6..10) set by you. It answers \"~A\" with the inputs\n"
+                           "and \"~I\" with the firmware version, applies \"~P\", \"~S\" and \"~R\" to\n"
+                           "the outputs, and prints every frame it receives with the time and the\n"
+                           "outputs and inputs after it, e.g.\n"
+                           "  12:00:01.123  ~P10001  outputs 1..5: 10001  inputs 6..10: 00100\n"
+                           "\n"
+                           "Line: by default a new pseudo-terminal, whose path is printed at start\n"
+                           "(programs such as the tests open it; the panel's port list shows only\n"
+                           "serial ports). With --port it serves a serial port instead, at 9600\n"
+                           "baud, 8N1, no flow control: cross-wire two serial adapters, or two\n"
+                           "machines with a null-modem cable, and pick the other end in the panel.\n"
+                           "\n"
+                           "Inputs while it runs:\n"
+                           "  on a terminal: keys 6, 7, 8, 9 toggle inputs 6..9, key 0 toggles\n"
+                           "  input 10, q or Ctrl-C quits.\n"
+                           "  otherwise, one command per line on standard input:\n"
+                           "    6 on | 10 off      switch one input\n"
+                           "    toggle 7 | 7       toggle one input\n"
+                           "    inputs 10101       set inputs 6..10 at once\n"
+                           "    help               list the commands\n"
+                           "    quit               stop\n"
+                           "  When standard input ends, the simulator goes on until Ctrl-C or SIGTERM.";
 
 } // namespace
 
@@ -41,13 +40,16 @@ bool parseSimOptions(const QCoreApplication &app, SimOptions &options, QString &
     parser.setApplicationDescription(QString::fromLatin1(description));
     parser.addHelpOption();
     parser.addVersionOption();
-    const QCommandLineOption port(QStringLiteral("port"),
+    const QCommandLineOption port(
+        QStringLiteral("port"),
         QStringLiteral("Serve the serial port <name> (e.g. /dev/ttyUSB1) instead of a new pseudo-terminal."),
         QStringLiteral("name"));
-    const QCommandLineOption inputs(QStringLiteral("inputs"),
-        QStringLiteral("Inputs 6..10 at start, five digits 0 or 1 (default 00000)."),
-        QStringLiteral("bits"), QStringLiteral("00000"));
-    const QCommandLineOption firmware(QStringLiteral("firmware"),
+    const QCommandLineOption inputs(
+        QStringLiteral("inputs"),
+        QStringLiteral("Inputs 6..10 at start, five digits 0 or 1 (default 00000)."), QStringLiteral("bits"),
+        QStringLiteral("00000"));
+    const QCommandLineOption firmware(
+        QStringLiteral("firmware"),
         QStringLiteral("Firmware version reported for \"~I\", at most %1 bytes (default %2).")
             .arg(ModuleLogic::FirmwareTextSize)
             .arg(QString::fromLatin1(ModuleLogic().firmwareVersion())),
@@ -56,7 +58,8 @@ bool parseSimOptions(const QCoreApplication &app, SimOptions &options, QString &
     parser.process(app);
 
     if (!parser.positionalArguments().isEmpty()) {
-        error = QStringLiteral("unexpected argument '%1' (see --help)").arg(parser.positionalArguments().first());
+        error =
+            QStringLiteral("unexpected argument '%1' (see --help)").arg(parser.positionalArguments().first());
         return false;
     }
     options.port = parser.value(port);

@@ -47,14 +47,14 @@ public:
     void apply(const QByteArray &frame);
     QByteArray reply(const QByteArray &frame) const;
 
-    bool input(int channel) const;             // 6..10; false if out of range
-    void setInput(int channel, bool on);       // 6..10; ignored if out of range
-    bool output(int channel) const;            // 1..5; false if out of range
-    void setOutput(int channel, bool on);      // 1..5; ignored if out of range
-    QString inputsText() const;                // inputs 6..10 as '1'/'0', e.g. "10010"
-    QString outputsText() const;               // outputs 1..5 as '1'/'0', e.g. "10011"
+    bool input(int channel) const;        // 6..10; false if out of range
+    void setInput(int channel, bool on);  // 6..10; ignored if out of range
+    bool output(int channel) const;       // 1..5; false if out of range
+    void setOutput(int channel, bool on); // 1..5; ignored if out of range
+    QString inputsText() const;           // inputs 6..10 as '1'/'0', e.g. "10010"
+    QString outputsText() const;          // outputs 1..5 as '1'/'0', e.g. "10011"
 
-    QByteArray firmwareVersion() const;        // version text without padding
+    QByteArray firmwareVersion() const;                 // version text without padding
     void setFirmwareVersion(const QByteArray &version); // cut to 16 bytes
 
 private:

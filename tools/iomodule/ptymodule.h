@@ -25,16 +25,16 @@ class PtyModule
 public:
     struct Piece
     {
-        int delayMs;       // wait this long (after the frame or the previous piece)
-        QByteArray bytes;  // then write these
+        int delayMs;      // wait this long (after the frame or the previous piece)
+        QByteArray bytes; // then write these
     };
     using Reply = QList<Piece>; // empty: stay silent
 
     struct Frame
     {
-        QByteArray bytes;   // a frame, or dropped bytes (ModuleLogic::isFrame() false)
-        qint64 receivedUs;  // nowUs() when the bytes were read
-        qint64 repliedUs;   // nowUs() when the first reply piece was written; -1 if none
+        QByteArray bytes;  // a frame, or dropped bytes (ModuleLogic::isFrame() false)
+        qint64 receivedUs; // nowUs() when the bytes were read
+        qint64 repliedUs;  // nowUs() when the first reply piece was written; -1 if none
     };
 
     // Decides what to send back for a well-formed frame; called on the
@@ -107,8 +107,8 @@ private:
     bool stopping_ = false;
     QString portName_;
 
-    RawPty pty_;            // touched only while the thread is stopped
-    QString lastPortName_;  // path before the last unplug()
-    int wakeFd_ = -1;       // eventfd: wakes the thread for stop and flood changes
+    RawPty pty_;           // touched only while the thread is stopped
+    QString lastPortName_; // path before the last unplug()
+    int wakeFd_ = -1;      // eventfd: wakes the thread for stop and flood changes
     std::thread thread_;
 };

@@ -37,8 +37,7 @@ bool RawPty::open()
         ok = ::tcsetattr(slave, TCSANOW, &tio) == 0;
     }
     ok = ok && addFlags(master, F_GETFL, F_SETFL, O_NONBLOCK)
-            && addFlags(master, F_GETFD, F_SETFD, FD_CLOEXEC)
-            && addFlags(slave, F_GETFD, F_SETFD, FD_CLOEXEC);
+        && addFlags(master, F_GETFD, F_SETFD, FD_CLOEXEC) && addFlags(slave, F_GETFD, F_SETFD, FD_CLOEXEC);
     if (!ok) {
         qWarning("RawPty: setting up the pty failed: %s", std::strerror(errno));
         close();

@@ -9,9 +9,9 @@ struct RawPty
 {
     int master = -1;
     int slave = -1;
-    QString path;          // slave device, e.g. "/dev/pts/5"
+    QString path; // slave device, e.g. "/dev/pts/5"
 
-    bool open();           // closes any previous pair first; false on failure
-    void close();          // closes both fds; the slave path disappears
+    bool open();  // closes any previous pair first; false on failure
+    void close(); // closes both fds; the slave path disappears
     bool isOpen() const { return master >= 0; }
 };

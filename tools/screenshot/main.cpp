@@ -46,24 +46,27 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "Shows the panel headless against a simulated module, ticks output boxes,\n"
-        "waits until the lamps show the module's inputs and saves the window as PNG.\n"
-        "Without --port it serves its own simulated module on a pseudo-terminal."));
+    parser.setApplicationDescription(
+        QStringLiteral("Shows the panel headless against a simulated module, ticks output boxes,\n"
+                       "waits until the lamps show the module's inputs and saves the window as PNG.\n"
+                       "Without --port it serves its own simulated module on a pseudo-terminal."));
     parser.addHelpOption();
-    const QCommandLineOption port(QStringLiteral("port"),
+    const QCommandLineOption port(
+        QStringLiteral("port"),
         QStringLiteral("Use the simulated module at <path> (e.g. the pty iomodule-sim printed); "
                        "--inputs then names the lamps to wait for, if given."),
         QStringLiteral("path"));
-    const QCommandLineOption inputs(QStringLiteral("inputs"),
+    const QCommandLineOption inputs(
+        QStringLiteral("inputs"),
         QStringLiteral("Inputs 6..10 of the module, five digits 0 or 1 (default 10110)."),
         QStringLiteral("bits"), QStringLiteral("10110"));
-    const QCommandLineOption outputs(QStringLiteral("outputs"),
+    const QCommandLineOption outputs(
+        QStringLiteral("outputs"),
         QStringLiteral("Output boxes 1..5 to tick, five digits 0 or 1 (default 10100)."),
         QStringLiteral("bits"), QStringLiteral("10100"));
     const QCommandLineOption output(QStringLiteral("output"),
-        QStringLiteral("PNG file to write (default screenshot.png)."),
-        QStringLiteral("file"), QStringLiteral("screenshot.png"));
+                                    QStringLiteral("PNG file to write (default screenshot.png)."),
+                                    QStringLiteral("file"), QStringLiteral("screenshot.png"));
     parser.addOptions({port, inputs, outputs, output});
     parser.process(app);
 

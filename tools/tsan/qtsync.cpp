@@ -8,9 +8,9 @@
 // into the ThreadSanitizer test run (Qt 5 only): its definitions take the
 // place of Qt's for calls from the project, annotate them and forward to
 // Qt's own.
-#include <QtGlobal>
 #include <QDeadlineTimer>
 #include <QMutex>
+#include <QtGlobal>
 #include <QWaitCondition>
 
 #include <dlfcn.h>
@@ -29,8 +29,7 @@ void __tsan_release(void *addr) __attribute__((weak));
 namespace {
 
 // Qt's definition of the symbol `name`, the one this library hides.
-template<typename Function>
-Function qtFunction(const char *name)
+template<typename Function> Function qtFunction(const char *name)
 {
     return reinterpret_cast<Function>(dlsym(RTLD_NEXT, name));
 }
