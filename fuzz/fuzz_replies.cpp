@@ -15,20 +15,11 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "mainwindow.h"
+#include "windowtesting.h"
 
 namespace {
 
 MainWindow *window = nullptr;
-
-// Brings the decoder back to hunting for a start byte, so that each input
-// starts from the same state and a crash reproduces from its input alone.
-// Within one input the state carries over from reply to reply.
-void resetDecoder()
-{
-    window->ser_read(QByteArrayLiteral("Z"));  // ends states 2, 3 and 4; state 1 skips it
-    window->ser_read(QByteArrayLiteral("GZ")); // from state 1 through 2 to a stop; harmless in state 0
-}
 
 } // namespace
 
@@ -65,7 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     if (size == 0)
         return 0;
-    resetDecoder();
+    resetDecoder(*window);
     const char separator = static_cast<char>(data[0]);
     const char *begin = reinterpret_cast<const char *>(data) + 1;
     const char *const end = reinterpret_cast<const char *>(data) + size;
