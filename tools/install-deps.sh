@@ -2,11 +2,13 @@
 # Installs the Debian packages that building iopanel needs, but only those that
 # are missing, so a machine that has them all needs no root.
 #
-#   tools/install-deps.sh [test] [package]
+#   tools/install-deps.sh [test] [package] [clang]
 #
 #   test      also what the test suite needs
 #   package   also what tools/check-package.sh needs (cpack -G DEB with
 #             dpkg-shlibdeps, desktop-file-validate)
+#   clang     also clang with its sanitizer and libFuzzer runtimes, and
+#             llvm-symbolizer for readable sanitizer stacks
 #
 # IOPANEL_QT_MAJOR=5 (default) or 6 picks the Qt the build uses.
 set -euo pipefail
@@ -33,7 +35,8 @@ for what in "$@"; do
             # CPack's dpkg-shlibdeps step needs dpkg-dev and file.
             packages+=(dpkg-dev file desktop-file-utils)
             ;;
-        *) echo "install-deps.sh: unknown argument '$what' (expected: test, package)" >&2; exit 2 ;;
+        clang) packages+=(clang libclang-rt-14-dev llvm) ;;
+        *) echo "install-deps.sh: unknown argument '$what' (expected: test, package, clang)" >&2; exit 2 ;;
     esac
 done
 

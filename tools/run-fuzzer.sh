@@ -14,8 +14,7 @@ cd "$(dirname "$0")/.."
 seconds="${1:-60}"
 qt_major="${IOPANEL_QT_MAJOR:-5}"
 
-IOPANEL_QT_MAJOR="$qt_major" tools/install-deps.sh
-tools/install-clang.sh
+IOPANEL_QT_MAJOR="$qt_major" tools/install-deps.sh clang
 
 # Debug: Qt's inline checks (Q_ASSERT, e.g. QByteArray::at() in range) stay on.
 cmake -S . -B build-fuzz \
