@@ -43,13 +43,14 @@ void SerialThread::run()
     QString currentPortName;
     int currentWaitTimeoutMs;
     QByteArray currentRequest;
-    bool openFirst = false;
+    // With an empty port name the first exchange runs on a closed port.
+    bool reopen = false;
     bool quit;
 
     mutex.lock();
     if (currentPortName != portName) {
         currentPortName = portName;
-        openFirst = true;
+        reopen = true;
     }
     currentWaitTimeoutMs = waitTimeoutMs;
     currentRequest = requestBytes;
@@ -60,8 +61,6 @@ void SerialThread::run()
     if (quit)
         return;
 
-    // With an empty port name the first exchange runs on a closed port.
-    bool reopen = openFirst;
     for (;;) {
         if (reopen) {
             port.close();
@@ -114,21 +113,20 @@ void SerialThread::exchange(QSerialPort &port, int waitTimeoutMs, const QByteArr
         return;
     }
 
-    QByteArray reply;
-    collectReply(port, reply);
-    emit response(reply);
+    emit response(collectReply(port));
 }
 
-void SerialThread::collectReply(QSerialPort &port, QByteArray &reply)
+QByteArray SerialThread::collectReply(QSerialPort &port)
 {
     // Reads until the line has been quiet for quietMs, within the size and
     // time bounds; whatever is left over is cleared by the next exchange.
     const QDeadlineTimer deadline(maxReplyMs);
-    reply = port.read(maxReplyBytes);
+    QByteArray reply = port.read(maxReplyBytes);
     while (reply.size() < maxReplyBytes && !deadline.hasExpired()) {
         const int wait = static_cast<int>(qMin<qint64>(quietMs, deadline.remainingTime()));
         if (!port.waitForReadyRead(wait))
             break;
         reply += port.read(maxReplyBytes - reply.size());
     }
+    return reply;
 }

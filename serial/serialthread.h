@@ -38,7 +38,7 @@ protected:
 
 private:
     void exchange(QSerialPort &port, int waitTimeoutMs, const QByteArray &request);
-    void collectReply(QSerialPort &port, QByteArray &reply);
+    QByteArray collectReply(QSerialPort &port);
 
     QString portName;
     QByteArray requestBytes;
