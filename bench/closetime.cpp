@@ -47,10 +47,8 @@ std::vector<double> closeTimes(int runs, const Flood &flood, Report &report)
     for (int run = 0; run < runs; ++run) {
         PtyModule module;
         PanelProcess panel;
-        if (!panel.start(module.portName()) || !module.waitForFrames(3, 5000)) {
-            report.addError(
-                QStringLiteral("close time: ")
-                + (panel.failure().isEmpty() ? QStringLiteral("the panel does not poll") : panel.failure()));
+        if (!panel.startPolling(module)) {
+            report.addError(QStringLiteral("close time: ") + panel.failure());
             return {};
         }
         if (!flood.chunk.isEmpty())

@@ -24,10 +24,8 @@ void measurePanelProcess(const Options &options, Report &report)
 {
     PtyModule module;
     PanelProcess panel;
-    if (!panel.start(module.portName()) || !module.waitForFrames(3, 5000)) {
-        report.addError(
-            QStringLiteral("CPU and memory: ")
-            + (panel.failure().isEmpty() ? QStringLiteral("the panel does not poll") : panel.failure()));
+    if (!panel.startPolling(module)) {
+        report.addError(QStringLiteral("CPU and memory: ") + panel.failure());
         return;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(warmUpMs));

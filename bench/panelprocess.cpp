@@ -8,6 +8,8 @@
 
 #include <unistd.h>
 
+#include "ptymodule.h"
+
 PanelProcess::~PanelProcess()
 {
     if (process.state() != QProcess::NotRunning) {
@@ -28,6 +30,17 @@ bool PanelProcess::start(const QString &port)
     }
     if (readLine(10000) != QLatin1String("ready")) {
         fail(QStringLiteral("panel process did not get ready"));
+        return false;
+    }
+    return true;
+}
+
+bool PanelProcess::startPolling(const PtyModule &module)
+{
+    if (!start(module.portName()))
+        return false;
+    if (!module.waitForFrames(3, 5000)) {
+        fail(QStringLiteral("the panel does not poll"));
         return false;
     }
     return true;

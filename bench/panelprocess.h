@@ -4,6 +4,8 @@
 #include <QProcess>
 #include <QString>
 
+class PtyModule;
+
 // The parent's handle on a panel running in its own process (this program
 // in --panel-child mode), so that the stand-in serving it does not count
 // towards the panel's CPU time and memory.
@@ -12,7 +14,8 @@ class PanelProcess
 public:
     ~PanelProcess();
 
-    bool start(const QString &port); // true once the child's event loop runs
+    bool start(const QString &port);            // true once the child's event loop runs
+    bool startPolling(const PtyModule &module); // start() on the module's port, then its first polls
     qint64 pid() const { return process.processId(); }
 
     // Asks the window to close and returns the child's close time in ms
