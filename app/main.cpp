@@ -2,11 +2,17 @@
 
 #include <cstdio>
 
+#include "commandline.h"
 #include "displaycheck.h"
 #include "mainwindow.h"
+#include "quitonsignals.h"
 
 int main(int argc, char *argv[])
 {
+    const CommandLine commandLine = parseCommandLine(argc, argv);
+    if (commandLine.exit)
+        return commandLine.exitCode;
+
     // Without a display the toolkit aborts with a terse message; say plainly
     // what is missing instead.
     const QString noDisplay = missingDisplayMessage(argc, argv);
@@ -16,7 +22,14 @@ int main(int argc, char *argv[])
     }
 
     QApplication app(argc, argv);
+    // Ctrl-C or a kill ends the event loop like closing the window does, so
+    // the worker stops and the port's lock file goes with it.
+    QuitOnSignals quitOnSignals;
     MainWindow window;
+    // Before the first poll, 100 ms away: the first command goes to the
+    // first --port path.
+    if (!commandLine.ports.isEmpty())
+        window.setExtraPorts(commandLine.ports);
     window.show();
     return app.exec();
 }

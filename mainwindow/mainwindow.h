@@ -2,6 +2,7 @@
 #define MAINWINDOW_H
 
 #include <QMainWindow>
+#include <QStringList>
 
 #include "serialthread.h"
 
@@ -17,6 +18,10 @@ class MainWindow : public QMainWindow
 public:
     explicit MainWindow(QWidget *parent = nullptr);
     ~MainWindow() override;
+
+    // Lists these ports (any device path) ahead of the enumerated ones, now
+    // and at every rescan, so the first of them is the one polled.
+    void setExtraPorts(const QStringList &ports);
 
 public slots:
     void scanPorts();
@@ -37,6 +42,7 @@ private:
     QTimer *pollTimer;
     MainWindowForm *form;
     SerialThread worker;
+    QStringList extraPorts;
 };
 
 #endif // MAINWINDOW_H

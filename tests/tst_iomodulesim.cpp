@@ -1,38 +1,30 @@
 // End-to-end test of iomodule-sim in line-command mode: it serves a pty,
-// answers the frames sent to it, takes input commands on standard input and
-// prints each frame it receives.
+// answers the frames sent to it (output frames too, unless told not to),
+// takes input commands on standard input and prints each frame it receives.
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSerialPort>
 #include <QtTest>
+
+#include "processoutput.h"
 
 class TestIomoduleSim : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void init();
     void cleanup();
+    void answersFramesAndTakesCommands_data();
     void answersFramesAndTakesCommands();
 
 private:
-    QString waitForLine(const QRegularExpression &pattern); // the first matching line, or empty
+    QString waitForLine(const QRegularExpression &pattern) { return output.waitForLine(pattern); }
     QByteArray exchange(const QByteArray &frame, int replySize);
 
     QProcess sim;
     QSerialPort port;
-    QByteArray printed; // standard output not yet searched
+    ProcessOutput output{sim};
 };
-
-void TestIomoduleSim::init()
-{
-    printed.clear();
-    // What the simulator says on standard error (a warning, a sanitizer
-    // report) shows in the test's own output.
-    sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    sim.start(QStringLiteral(IOMODULE_SIM), {QStringLiteral("--inputs"), QStringLiteral("00100")});
-    QVERIFY2(sim.waitForStarted(5000), qPrintable(sim.errorString()));
-}
 
 void TestIomoduleSim::cleanup()
 {
@@ -43,24 +35,6 @@ void TestIomoduleSim::cleanup()
             sim.kill();
         sim.waitForFinished(5000);
     }
-}
-
-QString TestIomoduleSim::waitForLine(const QRegularExpression &pattern)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!timer.hasExpired(5000)) {
-        printed += sim.readAllStandardOutput();
-        int end;
-        while ((end = printed.indexOf('\n')) >= 0) {
-            const QString line = QString::fromUtf8(printed.left(end));
-            printed.remove(0, end + 1);
-            if (pattern.match(line).hasMatch())
-                return line;
-        }
-        sim.waitForReadyRead(50);
-    }
-    return {};
 }
 
 QByteArray TestIomoduleSim::exchange(const QByteArray &frame, int replySize)
@@ -77,12 +51,36 @@ QByteArray TestIomoduleSim::exchange(const QByteArray &frame, int replySize)
     return reply;
 }
 
+void TestIomoduleSim::answersFramesAndTakesCommands_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QByteArray>("outputsAnswer");
+    QTest::newRow("a healthy module") << QStringList() << QByteArray("~A10100");
+    QTest::newRow("--silent-outputs") << QStringList{QStringLiteral("--silent-outputs")} << QByteArray();
+}
+
 void TestIomoduleSim::answersFramesAndTakesCommands()
 {
+    QFETCH(QStringList, options);
+    QFETCH(QByteArray, outputsAnswer);
+
+    output.clear();
+    // What the simulator says on standard error (a warning, a sanitizer
+    // report) shows in the test's own output.
+    sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    sim.start(QStringLiteral(IOMODULE_SIM),
+              QStringList{QStringLiteral("--inputs"), QStringLiteral("00100")} + options);
+    QVERIFY2(sim.waitForStarted(5000), qPrintable(sim.errorString()));
+
     const QRegularExpression announced(QStringLiteral("^Module simulator on (/\\S+)$"));
     const QString first = waitForLine(announced);
     QVERIFY(!first.isEmpty());
-    port.setPortName(announced.match(first).captured(1));
+    const QString path = announced.match(first).captured(1);
+    // It tells the operator how to start the panel on it.
+    QVERIFY(!waitForLine(QRegularExpression(QStringLiteral("iopanel --port ")
+                                            + QRegularExpression::escape(path) + QStringLiteral("$")))
+                 .isEmpty());
+    port.setPortName(path);
     QVERIFY2(port.open(QIODevice::ReadWrite), qPrintable(port.errorString()));
 
     QCOMPARE(exchange("~A", 7), QByteArray("~A00100"));
@@ -94,8 +92,9 @@ void TestIomoduleSim::answersFramesAndTakesCommands()
     QVERIFY(!waitForLine(QRegularExpression(QStringLiteral("  inputs 6..10: 10100$"))).isEmpty());
     QCOMPARE(exchange("~A", 7), QByteArray("~A10100"));
 
-    // "~P" is applied, not answered: the next bytes are the reply to "~A".
-    QVERIFY(port.write("~P10001") == 7 && port.waitForBytesWritten(1000));
+    // "~P" is applied, and answered with the inputs unless output frames are
+    // left unanswered; then the next bytes are the reply to "~A".
+    QCOMPARE(exchange("~P10001", 7), outputsAnswer);
     const QString line = waitForLine(QRegularExpression(QStringLiteral("~P10001")));
     QVERIFY2(
         QRegularExpression(

@@ -14,6 +14,7 @@ private slots:
     void statusMessageExpires();
     void closesPromptly_data();
     void closesPromptly();
+    void portListFollowsEnumeration_data();
     void portListFollowsEnumeration();
     void workerFailuresReachStatusBar();
 };
@@ -65,11 +66,21 @@ void TestMainWindow::closesPromptly()
     QTest::qWait(100);
 }
 
+void TestMainWindow::portListFollowsEnumeration_data()
+{
+    QTest::addColumn<QStringList>("extraPorts");
+    QTest::newRow("enumerated ports only") << QStringList();
+    QTest::newRow("one extra port") << QStringList{QStringLiteral("/nonexistent/by-id/module")};
+    QTest::newRow("two extra ports, a twin of an enumerated one")
+        << QStringList{QStringLiteral("/nonexistent/pts/7"), QStringLiteral("ttyS0")};
+}
+
 void TestMainWindow::portListFollowsEnumeration()
 {
-    QStringList enumerated;
+    QFETCH(QStringList, extraPorts);
+    QStringList expected = extraPorts;
     for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts())
-        enumerated << info.portName();
+        expected << info.portName();
     const auto items = [](const QComboBox *box) {
         QStringList list;
         for (int i = 0; i < box->count(); ++i)
@@ -81,19 +92,24 @@ void TestMainWindow::portListFollowsEnumeration()
     // poll tick can reach a real port.
     MainWindow window;
     auto *box = window.findChild<QComboBox *>(QStringLiteral("port_box"));
-    QCOMPARE(items(box), enumerated);
-    QCOMPARE(box->currentIndex(), enumerated.isEmpty() ? -1 : 0);
-    QCOMPARE(box->currentText(), enumerated.value(0));
+    if (!extraPorts.isEmpty())
+        window.setExtraPorts(extraPorts);
+    const QStringList listed = items(box);
+    const int firstCurrent = box->currentIndex();
+    const QString firstText = box->currentText();
 
-    box->clear();
-    box->addItems({QStringLiteral("stale-a"), QStringLiteral("stale-b")});
-    box->setCurrentIndex(1);
+    box->setCurrentIndex(box->count() - 1);
     window.findChild<QPushButton *>(QStringLiteral("scan_btn"))->click();
     const QStringList rescanned = items(box);
     const int current = box->currentIndex();
     box->clear();
-    QCOMPARE(rescanned, enumerated);
-    QCOMPARE(current, enumerated.isEmpty() ? -1 : 0);
+
+    QCOMPARE(listed, expected);
+    QCOMPARE(firstCurrent, expected.isEmpty() ? -1 : 0);
+    QCOMPARE(firstText, expected.value(0));
+    // A rescan replaces the list, extra ports first again, and selects the first.
+    QCOMPARE(rescanned, expected);
+    QCOMPARE(current, expected.isEmpty() ? -1 : 0);
 }
 
 void TestMainWindow::workerFailuresReachStatusBar()

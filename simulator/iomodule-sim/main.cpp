@@ -7,6 +7,7 @@
 
 #include "consoleinput.h"
 #include "framelog.h"
+#include "portlink.h"
 #include "ptysim.h"
 #include "quitonsignals.h"
 #include "serialsim.h"
@@ -41,17 +42,16 @@ void announce(const SimModule &module, const SimOptions &options, const QByteArr
 {
     if (options.port.isEmpty()) {
         printLine(QStringLiteral("Module simulator on %1").arg(module.portName()));
-        printLine(
-            QStringLiteral("  (a pseudo-terminal: programs open this path directly, e.g. "
-                           "iopanel-screenshot --port %1; the panel's port list shows only serial ports)")
-                .arg(module.portName()));
+        const QString path = options.link.isEmpty() ? module.portName() : options.link;
+        printLine(QStringLiteral("Start the panel on it with:  iopanel --port %1").arg(path));
     } else {
         printLine(QStringLiteral("Module simulator on %1 (9600 baud, 8N1, no flow control)")
                       .arg(module.portName()));
         printLine(QStringLiteral("  (pick the port at the other end of the cable in the panel)"));
     }
-    printLine(QStringLiteral("Firmware %1, inputs 6..10: %2")
-                  .arg(QString::fromUtf8(firmware), module.inputsText()));
+    printLine(QStringLiteral("Firmware %1, inputs 6..10: %2%3")
+                  .arg(QString::fromUtf8(firmware), module.inputsText(),
+                       options.silentOutputs ? QStringLiteral(", output frames unanswered") : QString()));
 }
 
 } // namespace
@@ -75,6 +75,22 @@ int main(int argc, char *argv[])
     }
     module->setFirmwareVersion(options.firmware);
     module->setInputs(options.inputs);
+    module->setAnswersOutputs(!options.silentOutputs);
+
+    // The link follows the pseudo-terminal if it is replaced.
+    std::unique_ptr<PortLink> link;
+    if (!options.link.isEmpty()) {
+        link = std::make_unique<PortLink>(options.link);
+        if (!link->pointAt(module->portName(), error)) {
+            std::fprintf(stderr, "iomodule-sim: %s\n", qPrintable(error));
+            return 1;
+        }
+        QObject::connect(module.get(), &SimModule::portChanged, &app, [&link](const QString &portName) {
+            QString error;
+            if (!link->pointAt(portName, error))
+                printLine(error);
+        });
+    }
 
     // Frames may come from PtyModule's thread: &app makes the printing queued
     // onto this one.

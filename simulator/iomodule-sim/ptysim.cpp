@@ -36,3 +36,8 @@ void PtySim::setFirmwareVersion(const QByteArray &version)
 {
     module_.setFirmwareVersion(version);
 }
+
+void PtySim::setAnswersOutputs(bool on)
+{
+    module_.setAnswersOutputs(on);
+}

@@ -67,3 +67,8 @@ void SerialSim::onError(QSerialPort::SerialPortError code)
     port_.close();
     emit lineLost(QStringLiteral("%1: %2").arg(portName(), reason));
 }
+
+void SerialSim::setAnswersOutputs(bool on)
+{
+    logic_.setAnswersOutputs(on);
+}

@@ -20,6 +20,7 @@ public:
     bool input(int channel) const override;
     void setInput(int channel, bool on) override;
     void setFirmwareVersion(const QByteArray &version) override;
+    void setAnswersOutputs(bool on) override;
 
 private:
     void receive();

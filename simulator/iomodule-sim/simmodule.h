@@ -17,6 +17,7 @@ public:
     virtual bool input(int channel) const = 0;       // 6..10
     virtual void setInput(int channel, bool on) = 0; // 6..10
     virtual void setFirmwareVersion(const QByteArray &version) = 0;
+    virtual void setAnswersOutputs(bool on) = 0; // see ModuleLogic::answersOutputs()
 
     QString inputsText() const;          // e.g. "00100"
     void setInputs(const QString &bits); // five '0'/'1' for 6..10
@@ -29,4 +30,8 @@ signals:
 
     // The line is gone (e.g. the adapter was unplugged); serving stopped.
     void lineLost(const QString &reason);
+
+    // The module is served on another path now (a pseudo-terminal replaced
+    // by a new one); empty while it is on none.
+    void portChanged(const QString &portName);
 };

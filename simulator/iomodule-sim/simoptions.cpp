@@ -11,15 +11,16 @@ namespace {
 const char description[] = "Stands in for the digital I/O module: five outputs (1..5) set by the\n"
                            "panel, five inputs (6..10) set by you. It answers \"~A\" with the inputs\n"
                            "and \"~I\" with the firmware version, applies \"~P\", \"~S\" and \"~R\" to\n"
-                           "the outputs, and prints every frame it receives with the time and the\n"
-                           "outputs and inputs after it, e.g.\n"
+                           "the outputs and answers them with the inputs too (unless\n"
+                           "--silent-outputs), and prints every frame it receives with the time and\n"
+                           "the outputs and inputs after it, e.g.\n"
                            "  12:00:01.123  ~P10001  outputs 1..5: 10001  inputs 6..10: 00100\n"
                            "\n"
                            "Line: by default a new pseudo-terminal, whose path is printed at start\n"
-                           "(programs such as the tests open it; the panel's port list shows only\n"
-                           "serial ports). With --port it serves a serial port instead, at 9600\n"
-                           "baud, 8N1, no flow control: cross-wire two serial adapters, or two\n"
-                           "machines with a null-modem cable, and pick the other end in the panel.\n"
+                           "with the panel command that uses it (iopanel --port /dev/pts/7). With\n"
+                           "--port it serves a serial port instead, at 9600 baud, 8N1, no flow\n"
+                           "control: cross-wire two serial adapters, or two machines with a\n"
+                           "null-modem cable, and pick the other end in the panel.\n"
                            "\n"
                            "Inputs while it runs:\n"
                            "  on a terminal: keys 6, 7, 8, 9 toggle inputs 6..9, key 0 toggles\n"
@@ -54,7 +55,16 @@ bool parseSimOptions(const QCoreApplication &app, SimOptions &options, QString &
             .arg(ModuleLogic::FirmwareTextSize)
             .arg(QString::fromLatin1(ModuleLogic().firmwareVersion())),
         QStringLiteral("text"), QString::fromLatin1(ModuleLogic().firmwareVersion()));
-    parser.addOptions({port, inputs, firmware});
+    const QCommandLineOption silentOutputs(
+        QStringLiteral("silent-outputs"),
+        QStringLiteral("Leave \"~P\", \"~S\" and \"~R\" unanswered, as a module that only answers queries "
+                       "does (the panel then shows read time-outs)."));
+    const QCommandLineOption link(
+        QStringLiteral("link"),
+        QStringLiteral("Keep a symbolic link <path> pointing at the pseudo-terminal while it runs, and "
+                       "print the panel command with it (removed at exit)."),
+        QStringLiteral("path"));
+    parser.addOptions({port, inputs, firmware, silentOutputs, link});
     parser.process(app);
 
     if (!parser.positionalArguments().isEmpty()) {
@@ -65,6 +75,12 @@ bool parseSimOptions(const QCoreApplication &app, SimOptions &options, QString &
     options.port = parser.value(port);
     options.inputs = parser.value(inputs);
     options.firmware = parser.value(firmware).toUtf8();
+    options.silentOutputs = parser.isSet(silentOutputs);
+    options.link = parser.value(link);
+    if (parser.isSet(link) && !options.port.isEmpty()) {
+        error = QStringLiteral("--link is for the pseudo-terminal; with --port use the port's own path");
+        return false;
+    }
     if (!QRegularExpression(QStringLiteral("^[01]{5}$")).match(options.inputs).hasMatch()) {
         error = QStringLiteral("--inputs takes five digits 0 or 1, e.g. 10101, not '%1'").arg(options.inputs);
         return false;

@@ -8,9 +8,11 @@ class QCoreApplication;
 // What the operator asked for on the command line.
 struct SimOptions
 {
-    QString port;        // serial port to serve; empty: a new pseudo-terminal
-    QString inputs;      // inputs 6..10 at start, five '0'/'1'
-    QByteArray firmware; // firmware version reported for "~I", at most 16 bytes
+    QString port;               // serial port to serve; empty: a new pseudo-terminal
+    QString inputs;             // inputs 6..10 at start, five '0'/'1'
+    QByteArray firmware;        // firmware version reported for "~I", at most 16 bytes
+    bool silentOutputs = false; // leave "~P", "~S" and "~R" unanswered
+    QString link;               // symbolic link kept pointing at the pseudo-terminal
 };
 
 // Parses the command line; --help and --version print and exit. Returns

@@ -104,7 +104,8 @@ void ModuleLogic::apply(const QByteArray &frame)
 
 QByteArray ModuleLogic::reply(const QByteArray &frame) const
 {
-    if (frame == "~A")
+    const bool outputFrame = isFrame(frame) && QByteArray("PSR").contains(frame.at(1));
+    if (frame == "~A" || (outputFrame && answersOutputs_))
         return "~A" + inputsText().toLatin1();
     if (frame == "~I") {
         QByteArray text = firmware_;
@@ -144,6 +145,16 @@ QString ModuleLogic::inputsText() const
 QString ModuleLogic::outputsText() const
 {
     return bitsText(outputs_);
+}
+
+bool ModuleLogic::answersOutputs() const
+{
+    return answersOutputs_;
+}
+
+void ModuleLogic::setAnswersOutputs(bool on)
+{
+    answersOutputs_ = on;
 }
 
 QByteArray ModuleLogic::firmwareVersion() const

@@ -40,7 +40,8 @@ public:
 
     // Applies a frame to the state (P/S/R change outputs) and returns the
     // reply the module sends: the inputs report for "~A", the firmware
-    // report for "~I", nothing otherwise (also for garbage).
+    // report for "~I", for "~P", "~S" and "~R" the inputs report when
+    // answersOutputs() and nothing otherwise, nothing for garbage.
     QByteArray answer(const QByteArray &frame);
 
     // The two steps of answer() on their own.
@@ -54,6 +55,11 @@ public:
     QString inputsText() const;           // inputs 6..10 as '1'/'0', e.g. "10010"
     QString outputsText() const;          // outputs 1..5 as '1'/'0', e.g. "10011"
 
+    // Whether output frames are answered with the inputs report, as a
+    // healthy module does; off by default, so such frames get no answer.
+    bool answersOutputs() const;
+    void setAnswersOutputs(bool on);
+
     QByteArray firmwareVersion() const;                 // version text without padding
     void setFirmwareVersion(const QByteArray &version); // cut to 16 bytes
 
@@ -65,5 +71,6 @@ private:
     std::array<bool, 5> outputs_{};
     std::array<bool, 5> inputs_{};
     QByteArray firmware_ = "IOM-1.0";
+    bool answersOutputs_ = false;
     QByteArray pending_;
 };

@@ -163,6 +163,12 @@ void PtyModule::setFirmwareVersion(const QByteArray &version)
     logic_.setFirmwareVersion(version);
 }
 
+void PtyModule::setAnswersOutputs(bool on)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    logic_.setAnswersOutputs(on);
+}
+
 QByteArray PtyModule::firmwareVersion() const
 {
     std::lock_guard<std::mutex> lock(mutex_);

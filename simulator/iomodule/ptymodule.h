@@ -68,6 +68,7 @@ public:
     QString outputs() const;             // outputs 1..5, e.g. "10011"
     void setFirmwareVersion(const QByteArray &version);
     QByteArray firmwareVersion() const;
+    void setAnswersOutputs(bool on); // see ModuleLogic::answersOutputs()
 
     // Writes `chunk` again and again, `gapMs` apart (0: as fast as the line
     // takes it), interleaved with replies, until stopFlood(). Frames are

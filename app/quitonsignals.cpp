@@ -19,7 +19,7 @@ QuitOnSignals::QuitOnSignals(QObject *parent)
     : QObject(parent)
 {
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, wakePair) != 0)
-        qFatal("iomodule-sim: socketpair failed");
+        qFatal("QuitOnSignals: socketpair failed");
     notifier_ = new QSocketNotifier(wakePair[1], QSocketNotifier::Read, this);
     connect(notifier_, &QSocketNotifier::activated, this, &QuitOnSignals::onSignal);
 

@@ -1,0 +1,20 @@
+#ifndef COMMANDLINE_H
+#define COMMANDLINE_H
+
+#include <QStringList>
+
+// What the command line asks of the panel. Parsed before the application
+// object exists, so that --help, --version and a wrong option need no display.
+struct CommandLine
+{
+    bool exit = false; // true: the answer is printed; return exitCode
+    int exitCode = 0;  // 0 for --help and --version, 2 for a wrong command line
+    QStringList ports; // --port paths, in the order given
+};
+
+// Parses argv without changing it; the application object gets it as it came.
+// The toolkit's own options (-platform, -style, -geometry, ...) are accepted
+// and left to it.
+CommandLine parseCommandLine(int argc, char *argv[]);
+
+#endif // COMMANDLINE_H

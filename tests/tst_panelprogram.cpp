@@ -1,0 +1,183 @@
+// The iopanel program as operators start it: its command line, and the real
+// panel polling the real iomodule-sim on the pseudo-terminal given by --port.
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QtTest>
+
+#include <csignal>
+
+#include "processoutput.h"
+
+namespace {
+
+// An environment with no display of any kind.
+QProcessEnvironment headless()
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        environment.remove(QString::fromLatin1(name));
+    return environment;
+}
+
+void stop(QProcess &process)
+{
+    if (process.state() == QProcess::NotRunning)
+        return;
+    process.terminate();
+    if (!process.waitForFinished(5000))
+        process.kill();
+    process.waitForFinished(5000);
+}
+
+// The terminal and serial devices `pid` has open now.
+QStringList openDevices(qint64 pid)
+{
+    QStringList devices;
+    const QDir fds(QStringLiteral("/proc/%1/fd").arg(pid));
+    for (const QString &fd : fds.entryList(QDir::NoDotAndDotDot | QDir::System)) {
+        const QString target = QFile::symLinkTarget(fds.filePath(fd));
+        if (target.startsWith(QLatin1String("/dev/tty")) || target.startsWith(QLatin1String("/dev/pts/"))
+            || target.startsWith(QLatin1String("/dev/serial")))
+            devices << target;
+    }
+    return devices;
+}
+
+// Lock files for serial ports that name `pid` as their owner.
+QStringList lockFilesOf(qint64 pid)
+{
+    QStringList owned;
+    for (const QString &dirName : {QStringLiteral("/var/lock"), QStringLiteral("/run/lock")}) {
+        const QDir dir(dirName);
+        for (const QString &name : dir.entryList({QStringLiteral("LCK..*")}, QDir::Files)) {
+            QFile file(dir.filePath(name));
+            if (file.open(QIODevice::ReadOnly) && file.readLine().trimmed().toLongLong() == pid)
+                owned << file.fileName();
+        }
+    }
+    return owned;
+}
+
+} // namespace
+
+class TestPanelProgram : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void commandLineWithoutDisplay_data();
+    void commandLineWithoutDisplay();
+    void pollsOnlyTheGivenPort();
+};
+
+void TestPanelProgram::commandLineWithoutDisplay_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("out"); // pattern for standard output
+    QTest::addColumn<QString>("err"); // pattern for standard error
+
+    const QString help = QStringLiteral("^Usage: \\S*iopanel \\[options\\]\\n(.|\\n)*--port <path>");
+    const QString version = QStringLiteral("^iopanel \\d+\\.\\d+\\.\\d+\\n$");
+    const QString none = QStringLiteral("^$");
+    const QString hint = QStringLiteral("\\nTry 'iopanel --help' for more information\\.\\n$");
+    QTest::newRow("--help") << QStringList{QStringLiteral("--help")} << 0 << help << none;
+    QTest::newRow("-h, with a port") << QStringList{QStringLiteral("--port"), QStringLiteral("/x"),
+                                                    QStringLiteral("-h")}
+                                     << 0 << help << none;
+    QTest::newRow("--version") << QStringList{QStringLiteral("--version")} << 0 << version << none;
+    QTest::newRow("-v") << QStringList{QStringLiteral("-v")} << 0 << version << none;
+    QTest::newRow("unknown option") << QStringList{QStringLiteral("--bogus")} << 2 << none
+                                    << QStringLiteral("^iopanel: Unknown option 'bogus'\\.") + hint;
+    QTest::newRow("unknown option after a Qt one")
+        << QStringList{QStringLiteral("-style"), QStringLiteral("fusion"), QStringLiteral("-x")} << 2 << none
+        << QStringLiteral("Unknown option 'x'\\.") + hint;
+    QTest::newRow("--port without a path") << QStringList{QStringLiteral("--port")} << 2 << none
+                                           << QStringLiteral("Missing value after '--port'\\.") + hint;
+    QTest::newRow("stray argument") << QStringList{QStringLiteral("ttyUSB0")} << 2 << none
+                                    << QStringLiteral("unexpected argument 'ttyUSB0'\\.") + hint;
+    // Without any of them the panel wants a window, and says it has no display.
+    QTest::newRow("a port, no display") << QStringList{QStringLiteral("--port"), QStringLiteral("/x")} << 1
+                                        << none << QStringLiteral("^iopanel: no display found");
+}
+
+void TestPanelProgram::commandLineWithoutDisplay()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QString, out);
+    QFETCH(QString, err);
+
+    QProcess panel;
+    panel.setProcessEnvironment(headless());
+    panel.start(QStringLiteral(IOPANEL_PROGRAM), arguments);
+    QVERIFY2(panel.waitForFinished(10000), "the panel did not exit");
+    const QString stdOut = QString::fromLocal8Bit(panel.readAllStandardOutput());
+    const QString stdErr = QString::fromLocal8Bit(panel.readAllStandardError());
+    QCOMPARE(panel.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(panel.exitCode(), exitCode);
+    QVERIFY2(QRegularExpression(out).match(stdOut).hasMatch(), qPrintable(stdOut));
+    QVERIFY2(QRegularExpression(err).match(stdErr).hasMatch(), qPrintable(stdErr));
+}
+
+void TestPanelProgram::pollsOnlyTheGivenPort()
+{
+    QProcess sim;
+    ProcessOutput simOutput(sim);
+    sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    sim.start(QStringLiteral(IOMODULE_SIM), {QStringLiteral("--inputs"), QStringLiteral("10100")});
+    QVERIFY2(sim.waitForStarted(5000), qPrintable(sim.errorString()));
+    const QRegularExpression announced(QStringLiteral("^Module simulator on (/\\S+)$"));
+    const QString pty = announced.match(simOutput.waitForLine(announced)).captured(1);
+    QVERIFY(!pty.isEmpty());
+
+    // Qt's own -platform option reaches the application object.
+    QProcess panel;
+    QProcessEnvironment environment = headless();
+    environment.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("default.debug=true"));
+    panel.setProcessEnvironment(environment);
+    panel.start(QStringLiteral(IOPANEL_PROGRAM),
+                {QStringLiteral("-platform"), QStringLiteral("offscreen"), QStringLiteral("--port"), pty});
+    QVERIFY2(panel.waitForStarted(5000), qPrintable(panel.errorString()));
+
+    // Watch which devices the panel opens while it polls for a while.
+    QStringList devicesSeen;
+    QElapsedTimer clock;
+    clock.start();
+    while (!clock.hasExpired(1500) && panel.state() == QProcess::Running) {
+        for (const QString &device : openDevices(panel.processId()))
+            if (!devicesSeen.contains(device))
+                devicesSeen << device;
+        QTest::qWait(5);
+    }
+    QCOMPARE(panel.state(), QProcess::Running);
+    const qint64 panelPid = panel.processId();
+    // SIGTERM ends it as closing the window does: port closed, lock released.
+    ::kill(pid_t(panelPid), SIGTERM);
+    QVERIFY(panel.waitForFinished(5000));
+    QCOMPARE(panel.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(panel.exitCode(), 0);
+    QCOMPARE(lockFilesOf(panelPid), QStringList());
+    QVERIFY2(devicesSeen.isEmpty() || devicesSeen == QStringList{pty}, qPrintable(devicesSeen.join(u' ')));
+
+    // Every poll reached the simulator: strictly alternating, "~A" first.
+    QStringList frames;
+    const QRegularExpression frameLine(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d\\.\\d{3}  (\\S+)  outputs"));
+    QString line;
+    while (!(line = simOutput.waitForLine(frameLine, 500)).isEmpty())
+        frames << frameLine.match(line).captured(1);
+    stop(sim);
+    QVERIFY2(frames.size() >= 8, qPrintable(frames.join(u' ')));
+    for (int i = 0; i < frames.size(); ++i)
+        QCOMPARE(frames.at(i), i % 2 ? QStringLiteral("~P00000") : QStringLiteral("~A"));
+
+    // The simulator answered output frames as well as queries: the panel got
+    // (and logged) a reply for about every frame, and no read time-out.
+    const QString log = QString::fromLocal8Bit(panel.readAllStandardError());
+    QVERIFY2(log.count(QStringLiteral("\"~A10100\"")) >= frames.size() - 2, qPrintable(log));
+}
+
+QTEST_GUILESS_MAIN(TestPanelProgram)
+#include "tst_panelprogram.moc"
