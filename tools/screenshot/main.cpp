@@ -81,6 +81,8 @@ int main(int argc, char *argv[])
     QString portName = parser.value(port);
     if (ownModule) {
         module = std::make_unique<PtyModule>();
+        // Like iomodule-sim, a healthy module that answers every frame.
+        module->setAnswersOutputs(true);
         for (int i = 0; i < 5; ++i)
             module->setInput(6 + i, wantedInputs.at(i) == QLatin1Char('1'));
         portName = module->portName();
@@ -98,8 +100,8 @@ int main(int argc, char *argv[])
 
     // Ready when the lamps show the inputs and the module has the outputs,
     // three checks in a row, so the picture is settled. The status bar is
-    // taken as it is: a module that doesn't answer "~P" keeps a read timeout
-    // on show.
+    // taken as it is: a module that doesn't answer "~P" (iomodule-sim
+    // --silent-outputs) keeps a read timeout on show.
     const auto ready = [&] {
         const QString shown = lamps(*window);
         return !shown.contains(QLatin1Char('.')) && (!checkInputs || shown == wantedInputs)
