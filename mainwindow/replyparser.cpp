@@ -1,7 +1,8 @@
 #include "mainwindow.h"
 
 #include <QDebug>
-#include <QMessageBox>
+
+#include "firmwarebox.h"
 
 namespace {
 // Where the walk through the module's frames stands; kept across replies so
@@ -50,10 +51,10 @@ void MainWindow::ser_read(const QByteArray &s)
                     const int nul = version.indexOf('\0');
                     if (nul >= 0)
                         version.truncate(nul);
-                    QMessageBox::information(nullptr, QStringLiteral("About"),
-                                             QStringLiteral("Device fw version: ")
-                                                 + QString::fromUtf8(version),
-                                             QMessageBox::Ok, QMessageBox::NoButton);
+                    // Replies that arrive while the box is open run through
+                    // this decoder again; once the box is closed, this reply
+                    // goes on after the version field from a clean state.
+                    showFirmwareVersion(QString::fromUtf8(version));
                     i += versionFieldSize;
                 }
                 parseState = Hunting;
