@@ -46,3 +46,8 @@ QString inputsLine(const QString &inputs)
 {
     return QStringLiteral("%1  inputs 6..10: %2").arg(now(), inputs);
 }
+
+QString eventLine(const QString &text)
+{
+    return QStringLiteral("%1  %2").arg(now(), text);
+}

@@ -15,3 +15,6 @@ QString frameLine(const QByteArray &bytes, const QString &outputs, const QString
 
 // e.g. "12:00:02.456  inputs 6..10: 10100"
 QString inputsLine(const QString &inputs);
+
+// `text` after the time of day, e.g. "12:00:03.789  chaos #7 silence"
+QString eventLine(const QString &text);

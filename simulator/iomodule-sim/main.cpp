@@ -30,6 +30,8 @@ std::unique_ptr<SimModule> openModule(const SimOptions &options, QString &error)
             error = QStringLiteral("can't open a pseudo-terminal");
             return nullptr;
         }
+        if (options.chaos)
+            module->startChaos(options.chaosSeed);
         return module;
     }
     auto module = std::make_unique<SerialSim>();
@@ -52,6 +54,9 @@ void announce(const SimModule &module, const SimOptions &options, const QByteArr
     printLine(QStringLiteral("Firmware %1, inputs 6..10: %2%3")
                   .arg(QString::fromUtf8(firmware), module.inputsText(),
                        options.silentOutputs ? QStringLiteral(", output frames unanswered") : QString()));
+    if (options.chaos)
+        printLine(QStringLiteral("Chaos mode, seed %1: random replies instead of the module's own")
+                      .arg(options.chaosSeed));
 }
 
 } // namespace
@@ -98,6 +103,8 @@ int main(int argc, char *argv[])
                      [](const QByteArray &bytes, const QString &outputs, const QString &inputs) {
                          printLine(frameLine(bytes, outputs, inputs));
                      });
+    QObject::connect(module.get(), &SimModule::noted, &app,
+                     [](const QString &text) { printLine(eventLine(text)); });
     QObject::connect(module.get(), &SimModule::lineLost, &app, [](const QString &reason) {
         printLine(QStringLiteral("Line lost (%1); stopping.").arg(reason));
         QCoreApplication::exit(1);

@@ -15,6 +15,20 @@ PtySim::PtySim(QObject *parent)
 PtySim::~PtySim()
 {
     module_.setResponder({});
+    // Stops the serving thread, which may still be inside the responder it
+    // copied, before chaos_ and this object go.
+    module_.unplug();
+}
+
+void PtySim::startChaos(quint32 seed)
+{
+    chaos_ = std::make_unique<Chaos>(module_, seed);
+    connect(chaos_.get(), &Chaos::noted, this, &SimModule::noted);
+    connect(chaos_.get(), &Chaos::portChanged, this, &SimModule::portChanged);
+    module_.setResponder([this](const QByteArray &frame) {
+        emit frameReceived(frame, module_.outputs(), inputsText());
+        return chaos_->respond();
+    });
 }
 
 QString PtySim::portName() const

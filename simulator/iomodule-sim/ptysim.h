@@ -1,11 +1,15 @@
 #pragma once
 
+#include <memory>
+
+#include "chaos.h"
 #include "ptymodule.h"
 #include "simmodule.h"
 
 // The module served on a new pseudo-terminal by PtyModule, the same stand-in
 // the tests use. PtyModule applies each frame to its state itself; the
-// responder here only reports the frame and sends the module's own answer.
+// responder here only reports the frame and sends the module's own answer,
+// or in chaos mode what Chaos picks instead.
 class PtySim : public SimModule
 {
     Q_OBJECT
@@ -20,6 +24,11 @@ public:
     void setFirmwareVersion(const QByteArray &version) override;
     void setAnswersOutputs(bool on) override;
 
+    // From now on every frame gets a Chaos answer drawn from `seed` instead
+    // of the module's own; lost lines come back on new paths (portChanged()).
+    void startChaos(quint32 seed);
+
 private:
     PtyModule module_;
+    std::unique_ptr<Chaos> chaos_; // after module_: goes first, while module_ is still there
 };

@@ -34,4 +34,8 @@ signals:
     // The module is served on another path now (a pseudo-terminal replaced
     // by a new one); empty while it is on none.
     void portChanged(const QString &portName);
+
+    // Something the module did on its own (chaos mode), one line for the
+    // log. May be emitted from another thread.
+    void noted(const QString &text);
 };

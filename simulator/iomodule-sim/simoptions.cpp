@@ -64,7 +64,17 @@ bool parseSimOptions(const QCoreApplication &app, SimOptions &options, QString &
         QStringLiteral("Keep a symbolic link <path> pointing at the pseudo-terminal while it runs, and "
                        "print the panel command with it (removed at exit)."),
         QStringLiteral("path"));
-    parser.addOptions({port, inputs, firmware, silentOutputs, link});
+    const QCommandLineOption chaos(
+        QStringLiteral("chaos"),
+        QStringLiteral(
+            "Chaos mode, for soak runs (pseudo-terminal only): answer every frame with a random "
+            "pick, drawn from <seed> so that a run can be repeated, of all-inputs and single-input "
+            "reports, firmware reports (in bursts, with markup, NULs or random bytes as version), "
+            "replies split over exchanges, random garbage, silence, floods of random bytes for "
+            "a few seconds, and the line lost for 0.5 to 3 s and back on a new pseudo-terminal "
+            "(keep the panel on --link). One line per event in the log."),
+        QStringLiteral("seed"));
+    parser.addOptions({port, inputs, firmware, silentOutputs, link, chaos});
     parser.process(app);
 
     if (!parser.positionalArguments().isEmpty()) {
@@ -80,6 +90,20 @@ bool parseSimOptions(const QCoreApplication &app, SimOptions &options, QString &
     if (parser.isSet(link) && !options.port.isEmpty()) {
         error = QStringLiteral("--link is for the pseudo-terminal; with --port use the port's own path");
         return false;
+    }
+    if (parser.isSet(chaos)) {
+        bool ok = false;
+        options.chaos = true;
+        options.chaosSeed = parser.value(chaos).toUInt(&ok);
+        if (!ok) {
+            error = QStringLiteral("--chaos takes a seed from 0 to 4294967295, not '%1'")
+                        .arg(parser.value(chaos));
+            return false;
+        }
+        if (!options.port.isEmpty()) {
+            error = QStringLiteral("--chaos is for the pseudo-terminal; it can't be used with --port");
+            return false;
+        }
     }
     if (!QRegularExpression(QStringLiteral("^[01]{5}$")).match(options.inputs).hasMatch()) {
         error = QStringLiteral("--inputs takes five digits 0 or 1, e.g. 10101, not '%1'").arg(options.inputs);

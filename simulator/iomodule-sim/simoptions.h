@@ -13,6 +13,8 @@ struct SimOptions
     QByteArray firmware;        // firmware version reported for "~I", at most 16 bytes
     bool silentOutputs = false; // leave "~P", "~S" and "~R" unanswered
     QString link;               // symbolic link kept pointing at the pseudo-terminal
+    bool chaos = false;         // answer with random replies, floods and lost lines
+    quint32 chaosSeed = 0;      // the seed those are drawn from
 };
 
 // Parses the command line; --help and --version print and exit. Returns
