@@ -1,26 +1,43 @@
 #!/usr/bin/env bash
 # Builds iopanel in a temporary directory, installs it into a staging tree and
-# checks the tree, then makes the Debian package with cpack and checks its
-# control fields and contents. As root (or with password-less sudo) it also
-# installs the package with apt-get, checks dpkg -L and removes it again,
-# unless IOPANEL_CHECK_INSTALL=0 or a package named iopanel is installed
-# already. Exits non-zero at the first failure.
+# checks the tree, then makes the Debian packages iopanel and iomodule-sim with
+# cpack and checks their control fields and contents, runs lintian (-I
+# --pedantic: not one tag may show) on them and appstreamcli on the panel's
+# AppStream metadata. As root (or with password-less sudo) it also installs the
+# packages with apt-get, checks dpkg -L, runs both programs' --version from
+# /usr/bin, renders both manual pages and removes the packages again, unless
+# IOPANEL_CHECK_INSTALL=0 or a package of either name is installed already.
+# Exits non-zero at the first failure.
 #
-# IOPANEL_QT_MAJOR=5 (default) or 6 picks the Qt the package is built against.
+# IOPANEL_QT_MAJOR=5 (default) or 6 picks the Qt the packages are built against.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 src="$(pwd)"
 
 qt_major="${IOPANEL_QT_MAJOR:-5}"
 case "$qt_major" in
-    5) runtime=(libqt5core5a libqt5gui5 libqt5widgets5 libqt5serialport5 libc6 libstdc++6) ;;
-    6) runtime=(libqt6core6 libqt6gui6 libqt6widgets6 libqt6serialport6 libc6 libstdc++6) ;;
+    5)
+        panel_runtime=(libqt5core5a libqt5gui5 libqt5widgets5 libqt5serialport5 libc6 libstdc++6)
+        sim_runtime=(libqt5core5a libqt5serialport5 libc6 libstdc++6)
+        ;;
+    6)
+        panel_runtime=(libqt6core6 libqt6gui6 libqt6widgets6 libqt6serialport6 libc6 libstdc++6)
+        sim_runtime=(libqt6core6 libqt6serialport6 libc6 libstdc++6)
+        ;;
     *) echo "check-package.sh: IOPANEL_QT_MAJOR must be 5 or 6, not '$qt_major'" >&2; exit 2 ;;
 esac
 
+packages=(iopanel iomodule-sim)
+app_id=io.github.iopanel.iopanel
 bin_path=usr/bin/iopanel
-desktop_path=usr/share/applications/iopanel.desktop
+sim_path=usr/bin/iomodule-sim
+desktop_path=usr/share/applications/$app_id.desktop
 icon_path=usr/share/icons/hicolor/scalable/apps/iopanel.svg
+metainfo_path=usr/share/metainfo/$app_id.metainfo.xml
+panel_files=("$bin_path" "$desktop_path" "$icon_path" "$metainfo_path"
+    usr/share/man/man1/iopanel.1.gz usr/share/doc/iopanel/copyright usr/share/doc/iopanel/changelog.gz)
+sim_files=("$sim_path"
+    usr/share/man/man1/iomodule-sim.1.gz usr/share/doc/iomodule-sim/copyright usr/share/doc/iomodule-sim/changelog.gz)
 
 fail() {
     echo "check-package.sh: FAILED: $*" >&2
@@ -39,29 +56,37 @@ sudo=""
 [ "$(id -u)" -ne 0 ] && sudo="sudo"
 cleanup() {
     if [ "$installed_here" = 1 ]; then
-        echo "Removing the test installation of iopanel"
-        DEBIAN_FRONTEND=noninteractive $sudo apt-get remove -y iopanel >/dev/null 2>&1 || true
+        echo "Removing the test installation of ${packages[*]}"
+        DEBIAN_FRONTEND=noninteractive $sudo apt-get remove -y "${packages[@]}" >/dev/null 2>&1 || true
     fi
     rm -rf "$work"
 }
 trap cleanup EXIT
-# apt's download user must be able to read the package file.
+# apt's download user must be able to read the package files.
 chmod 755 "$work"
 
 # Checks an installed tree whose prefix is $1.
 check_tree() {
-    local root="$1"
-    [ -f "$root/${bin_path#usr/}" ] || fail "$root/${bin_path#usr/} is missing"
-    [ -x "$root/${bin_path#usr/}" ] || fail "$root/${bin_path#usr/} is not executable"
-    file -b "$root/${bin_path#usr/}" | grep -q '^ELF' || fail "$root/${bin_path#usr/} is not an ELF program"
-    [ -f "$root/${desktop_path#usr/}" ] || fail "$root/${desktop_path#usr/} is missing"
+    local root="$1" f
+    for f in "${panel_files[@]}" "${sim_files[@]}"; do
+        [ -f "$root/${f#usr/}" ] || fail "$root/${f#usr/} is missing"
+    done
+    for f in "$bin_path" "$sim_path"; do
+        [ -x "$root/${f#usr/}" ] || fail "$root/${f#usr/} is not executable"
+        file -b "$root/${f#usr/}" | grep -q '^ELF' || fail "$root/${f#usr/} is not an ELF program"
+    done
     desktop-file-validate "$root/${desktop_path#usr/}" || fail "$root/${desktop_path#usr/} does not validate"
-    [ -f "$root/${icon_path#usr/}" ] || fail "$root/${icon_path#usr/} is missing"
     file -b "$root/${icon_path#usr/}" | grep -q 'SVG' || fail "$root/${icon_path#usr/} is not an SVG image"
     grep -q '<svg[^>]*xmlns="http://www.w3.org/2000/svg"' "$root/${icon_path#usr/}" \
         || fail "$root/${icon_path#usr/} has no SVG root element"
+    for f in usr/share/man/man1/iopanel.1.gz usr/share/man/man1/iomodule-sim.1.gz \
+        usr/share/doc/iopanel/changelog.gz usr/share/doc/iomodule-sim/changelog.gz; do
+        gzip -t "$root/${f#usr/}" || fail "$root/${f#usr/} is not a valid gzip file"
+    done
     check_starts "$root/${bin_path#usr/}"
-    echo "ok: $root holds the program, a valid desktop entry and an SVG icon"
+    check_version "$root/${bin_path#usr/}" iopanel
+    check_version "$root/${sim_path#usr/}" iomodule-sim
+    echo "ok: $root holds both programs, their manual pages, copyright and changelog, a valid desktop entry, an SVG icon and the AppStream metadata"
 }
 
 # The program must load its libraries and, with no display, stop before it
@@ -71,6 +96,61 @@ check_starts() {
     out="$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$1" 2>&1)" || rc=$?
     [ "$rc" = 1 ] && grep -q 'no display found' <<<"$out" \
         || fail "$1 did not start cleanly without a display (exit $rc): $out"
+}
+
+# "$1 --version" answers "$2 <version>" and exits 0, with no display.
+check_version() {
+    local out rc=0
+    out="$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$1" --version 2>&1)" || rc=$?
+    [ "$rc" = 0 ] && grep -Eqx "$2 [0-9]+\.[0-9]+\.[0-9]+" <<<"$out" \
+        || fail "$1 --version (exit $rc) printed: $out"
+    echo "ok: $1 --version: $out"
+}
+
+# Control fields of package $1 (file $2); $3... the runtime packages its
+# Depends must list.
+check_control() {
+    local name="$1" deb="$2" depends p field
+    shift 2
+    [ "$(dpkg-deb -f "$deb" Package)" = "$name" ] || fail "Package field of $deb is not $name"
+    depends="$(dpkg-deb -f "$deb" Depends)"
+    [ -n "$depends" ] || fail "$name has no Depends field"
+    for p in "$@"; do
+        grep -Eq "(^|[ ,|])${p//+/\\+}( |,|$)" <<<"$depends" || fail "Depends of $name lacks $p: $depends"
+    done
+    for field in Maintainer Section Description Version Architecture; do
+        [ -n "$(dpkg-deb -f "$deb" "$field")" ] || fail "$name has no $field field"
+    done
+    echo "ok: Depends of $name lists $*"
+}
+
+# Contents of package $1 (file $2); $3 its program, $3... the files it must hold.
+check_contents() {
+    local name="$1" deb="$2" program="$3" listing f extra expected=()
+    shift 2
+    listing="$(dpkg-deb -c "$deb")" || fail "dpkg-deb -c cannot list $deb"
+    echo "$listing"
+    for f in "$@"; do
+        grep -Eq "[[:space:]]\./$f\$" <<<"$listing" || fail "$name lacks /$f"
+        expected+=(-e "./$f")
+    done
+    grep -Eq "^-rwxr-xr-x .*[[:space:]]\./$program\$" <<<"$listing" || fail "/$program is not mode 755 in $name"
+    extra="$(grep '^-' <<<"$listing" | awk '{print $NF}' | grep -vxF "${expected[@]}" || true)"
+    [ -z "$extra" ] || echo "note: $name also holds: $extra"
+    echo "ok: $name holds $*"
+}
+
+# Renders the installed manual page of $1 with man -l: no warning from groff,
+# and it shows the program's options.
+check_manpage() {
+    local page="/usr/share/man/man1/$1.1.gz" out err
+    out="$(MANWIDTH=80 man -l "$page" 2>"$work/man.err")" || fail "man -l $page: $(cat "$work/man.err")"
+    err="$(cat "$work/man.err")"
+    [ -z "$err" ] || fail "man -l $page warns: $err"
+    grep -q -- '--version' <<<"$out" || fail "man -l $page shows no --version option"
+    grep -q -- '--port' <<<"$out" || fail "man -l $page shows no --port option"
+    [ "$(man -w "$1")" = "$page" ] || fail "man -w $1 does not find $page"
+    echo "ok: man -l $page renders $(wc -l <<<"$out") lines"
 }
 
 step "Configure and build (Qt $qt_major) in $work/build"
@@ -89,59 +169,74 @@ check_tree "$work/destdir/usr"
 
 step "cpack -G DEB"
 (cd "$work/build" && cpack -G DEB) || fail "cpack -G DEB"
-debs=("$work"/build/iopanel_*.deb)
-[ ${#debs[@]} -eq 1 ] && [ -f "${debs[0]}" ] || fail "expected one iopanel_*.deb in $work/build, found: ${debs[*]}"
-deb="${debs[0]}"
-chmod 644 "$deb"
-echo "package: $(basename "$deb")"
+debs=()
+for name in "${packages[@]}"; do
+    found=("$work/build/${name}"_*.deb)
+    [ ${#found[@]} -eq 1 ] && [ -f "${found[0]}" ] \
+        || fail "expected one ${name}_*.deb in $work/build, found: ${found[*]}"
+    chmod 644 "${found[0]}"
+    debs+=("${found[0]}")
+    echo "package: $(basename "${found[0]}")"
+done
+panel_deb="${debs[0]}"
+sim_deb="${debs[1]}"
 
 step "dpkg-deb -I"
-dpkg-deb -I "$deb" || fail "dpkg-deb -I cannot read $deb"
-[ "$(dpkg-deb -f "$deb" Package)" = iopanel ] || fail "Package field is not iopanel"
-depends="$(dpkg-deb -f "$deb" Depends)"
-[ -n "$depends" ] || fail "the package has no Depends field"
-for p in "${runtime[@]}"; do
-    grep -Eq "(^|[ ,|])${p//+/\\+}( |,|$)" <<<"$depends" || fail "Depends lacks $p: $depends"
-done
-for field in Maintainer Section Description Version Architecture; do
-    [ -n "$(dpkg-deb -f "$deb" "$field")" ] || fail "the package has no $field field"
-done
-echo "ok: Depends lists ${runtime[*]}"
+dpkg-deb -I "$panel_deb" || fail "dpkg-deb -I cannot read $panel_deb"
+dpkg-deb -I "$sim_deb" || fail "dpkg-deb -I cannot read $sim_deb"
+check_control iopanel "$panel_deb" "${panel_runtime[@]}"
+check_control iomodule-sim "$sim_deb" "${sim_runtime[@]}"
 
 step "dpkg-deb -c"
-listing="$(dpkg-deb -c "$deb")" || fail "dpkg-deb -c cannot list $deb"
-echo "$listing"
-for f in "$bin_path" "$desktop_path" "$icon_path"; do
-    grep -Eq "[[:space:]]\./$f\$" <<<"$listing" || fail "the package lacks /$f"
-done
-grep -Eq "^-rwxr-xr-x .*[[:space:]]\./$bin_path\$" <<<"$listing" || fail "/$bin_path is not mode 755 in the package"
-extra="$(grep '^-' <<<"$listing" | awk '{print $NF}' \
-    | grep -vxF -e "./$bin_path" -e "./$desktop_path" -e "./$icon_path" || true)"
-[ -z "$extra" ] || echo "note: the package also holds: $extra"
-echo "ok: the package holds the program, the desktop entry and the icon"
+check_contents iopanel "$panel_deb" "${panel_files[@]}"
+check_contents iomodule-sim "$sim_deb" "${sim_files[@]}"
 
-step "apt-get install of the package"
+step "lintian -I --pedantic"
+lintian_root=()
+[ "$(id -u)" -eq 0 ] && lintian_root=(--allow-root)
+tags="$(lintian "${lintian_root[@]}" -I --pedantic "${debs[@]}" 2>&1)" \
+    || fail "lintian failed or found errors: $tags"
+[ -z "$tags" ] || fail "lintian reports: $tags"
+echo "ok: lintian reports nothing for ${packages[*]}"
+
+step "appstreamcli validate --no-net"
+dpkg-deb -x "$panel_deb" "$work/panel-deb"
+report="$(appstreamcli validate --no-net "$work/panel-deb/$metainfo_path" 2>&1)" \
+    || fail "appstreamcli validate: $report"
+echo "$report"
+! grep -Eq '^[EWIP]: ' <<<"$report" || fail "appstreamcli validate reports issues"
+echo "ok: /$metainfo_path validates with no issue"
+
+step "apt-get install of the packages"
 if [ "${IOPANEL_CHECK_INSTALL:-1}" = 0 ]; then
     echo "skipped: IOPANEL_CHECK_INSTALL=0"
 elif [ -n "$sudo" ] && ! sudo -n true 2>/dev/null; then
     echo "skipped: needs root or password-less sudo"
-elif dpkg-query -W -f='${Status}' iopanel 2>/dev/null | grep -q "install ok installed"; then
-    echo "skipped: a package named iopanel is installed already; leaving it alone"
+elif dpkg-query -W -f='${Status}\n' "${packages[@]}" 2>/dev/null | grep -q "install ok installed"; then
+    echo "skipped: a package named iopanel or iomodule-sim is installed already; leaving it alone"
 else
-    # Everything it depends on came with the build packages, so apt-get has
+    # Everything they depend on came with the build packages, so apt-get has
     # nothing to download.
     installed_here=1
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q "$deb" \
-        || fail "apt-get install $deb"
-    files="$(dpkg -L iopanel)" || fail "dpkg -L iopanel"
-    for f in "$bin_path" "$desktop_path" "$icon_path"; do
-        grep -qxF "/$f" <<<"$files" || fail "dpkg -L iopanel lacks /$f"
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q "${debs[@]}" \
+        || fail "apt-get install ${debs[*]}"
+    installed="$(dpkg -L "${packages[@]}")" || fail "dpkg -L ${packages[*]}"
+    for f in "${panel_files[@]}" "${sim_files[@]}"; do
+        grep -qxF "/$f" <<<"$installed" || fail "dpkg -L ${packages[*]} lacks /$f"
     done
     check_starts "/$bin_path"
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get remove -y -q iopanel || fail "apt-get remove iopanel"
+    check_version "/$bin_path" iopanel
+    check_version "/$sim_path" iomodule-sim
+    check_manpage iopanel
+    check_manpage iomodule-sim
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get remove -y -q "${packages[@]}" \
+        || fail "apt-get remove ${packages[*]}"
     installed_here=0
-    [ ! -e "/$bin_path" ] || fail "/$bin_path is still there after apt-get remove"
-    echo "ok: installs with apt-get, dpkg -L lists the three files, removes cleanly"
+    while read -r f; do
+        [ -d "$f" ] || [ ! -e "$f" ] || fail "$f is still there after apt-get remove"
+    done <<<"$installed"
+    echo "ok: installs with apt-get, dpkg -L lists every file, both programs answer --version," \
+        "both manual pages render, removes cleanly"
 fi
 
 echo

@@ -6,7 +6,8 @@
 #
 #   test      also what the test suite needs
 #   package   also what tools/check-package.sh needs (cpack -G DEB with
-#             dpkg-shlibdeps, desktop-file-validate)
+#             dpkg-shlibdeps, desktop-file-validate, help2man for the manual
+#             pages, lintian, appstreamcli, man -l)
 #   clang     also clang with its sanitizer and libFuzzer runtimes, and
 #             llvm-symbolizer for readable sanitizer stacks
 #
@@ -32,8 +33,9 @@ for what in "$@"; do
             fi
             ;;
         package)
-            # CPack's dpkg-shlibdeps step needs dpkg-dev and file.
-            packages+=(dpkg-dev file desktop-file-utils)
+            # CPack's dpkg-shlibdeps step needs dpkg-dev and file; the build
+            # makes the manual pages with help2man.
+            packages+=(dpkg-dev file desktop-file-utils help2man lintian appstream man-db)
             ;;
         clang) packages+=(clang libclang-rt-14-dev llvm) ;;
         *) echo "install-deps.sh: unknown argument '$what' (expected: test, package, clang)" >&2; exit 2 ;;
