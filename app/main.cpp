@@ -22,6 +22,8 @@ int main(int argc, char *argv[])
     }
 
     QApplication app(argc, argv);
+    // Lets a Wayland desktop match the window to its desktop entry and icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("io.github.iopanel.iopanel"));
     // Ctrl-C or a kill ends the event loop like closing the window does, so
     // the worker stops and the port's lock file goes with it.
     QuitOnSignals quitOnSignals;
