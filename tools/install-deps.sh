@@ -2,7 +2,7 @@
 # Installs the Debian packages that building iopanel needs, but only those that
 # are missing, so a machine that has them all needs no root.
 #
-#   tools/install-deps.sh [test] [package] [clang]
+#   tools/install-deps.sh [test] [package] [clang] [soak]
 #
 #   test      also what the test suite needs
 #   package   also what tools/check-package.sh needs (cpack -G DEB with
@@ -10,6 +10,8 @@
 #             pages, lintian, appstreamcli, man -l)
 #   clang     also clang with its sanitizer and libFuzzer runtimes, and
 #             llvm-symbolizer for readable sanitizer stacks
+#   soak      also what tools/soak.sh needs: a virtual X display (Xvfb) and
+#             the tools that find and close the panel's windows on it
 #
 # IOPANEL_QT_MAJOR=5 (default) or 6 picks the Qt the build uses.
 set -euo pipefail
@@ -38,7 +40,8 @@ for what in "$@"; do
             packages+=(dpkg-dev file desktop-file-utils help2man lintian appstream man-db)
             ;;
         clang) packages+=(clang libclang-rt-14-dev llvm) ;;
-        *) echo "install-deps.sh: unknown argument '$what' (expected: test, package, clang)" >&2; exit 2 ;;
+        soak) packages+=(xvfb xdotool x11-utils) ;;
+        *) echo "install-deps.sh: unknown argument '$what' (expected: test, package, clang, soak)" >&2; exit 2 ;;
     esac
 done
 
