@@ -79,7 +79,8 @@ for _ in $(seq 100); do
     sleep 0.1
 done
 [ -s "$tmp/display" ] || { echo "soak.sh: Xvfb did not start (see $results/xvfb.log)" >&2; exit 1; }
-export DISPLAY=":$(head -n 1 "$tmp/display")"
+DISPLAY=":$(head -n 1 "$tmp/display")"
+export DISPLAY
 
 # The simulator keeps $tmp/module pointing at its current pseudo-terminal,
 # also when a lost line comes back on a new one. Standard input from
