@@ -20,6 +20,10 @@ private slots:
     void debugRendering();
     void firmwareBox_data();
     void firmwareBox();
+    void firmwareBurst_data();
+    void firmwareBurst();
+    void versionAsPlainText_data();
+    void versionAsPlainText();
     void lampImage_data();
     void lampImage();
     void endToEnd();
@@ -159,6 +163,98 @@ void TestReplyParser::firmwareBox()
     // Decoding goes on from a clean state after the version field.
     window->ser_read("~G91");
     QCOMPARE(lamps(*window).at(3), QLatin1Char('1'));
+}
+
+void TestReplyParser::firmwareBurst_data()
+{
+    QTest::addColumn<QList<QByteArray>>("burst"); // replies that arrive while the box is open
+    QTest::addColumn<QString>("version");         // the open box's version after them
+    QTest::addColumn<QString>("lampsWhileOpen");
+
+    const QByteArray v2 = firmwareReport("V2.0"), v3 = firmwareReport("V3.0");
+    QTest::newRow("separate replies, lamp reports between")
+        << QList<QByteArray>{v2, "~G61", v3, "~G70"} << "V3.0"
+        << "10011";
+    QTest::newRow("two versions and a lamp report in one reply")
+        << QList<QByteArray>{v2 + v3 + "~G61"} << "V3.0"
+        << "11011";
+    QTest::newRow("all inputs report") << QList<QByteArray>{v2, "~A10100"} << "V2.0"
+                                       << "10100";
+    // The box's own reply goes on from a clean state once it is closed,
+    // whatever state the burst left behind.
+    QTest::newRow("burst ends inside a frame") << QList<QByteArray>{v3, "~G"} << "V3.0" << baseline;
+}
+
+void TestReplyParser::firmwareBurst()
+{
+    QFETCH(QList<QByteArray>, burst);
+    QFETCH(QString, version);
+    QFETCH(QString, lampsWhileOpen);
+
+    // Once the box is open, the burst is queued as the worker's replies are,
+    // so it is decoded inside the box's event loop; a tick later what is on
+    // screen is recorded and every box closed.
+    bool burstSent = false;
+    int boxesOpen = 0;
+    QString text, lampsSeen;
+    QTimer watcher;
+    connect(&watcher, &QTimer::timeout, this, [&] {
+        const QList<QMessageBox *> boxes = openMessageBoxes();
+        if (boxes.isEmpty())
+            return;
+        if (!burstSent) {
+            for (const QByteArray &reply : burst)
+                QMetaObject::invokeMethod(
+                    window.get(), [this, reply] { window->ser_read(reply); }, Qt::QueuedConnection);
+            burstSent = true;
+            return;
+        }
+        boxesOpen = boxes.size();
+        text = boxes.first()->text();
+        lampsSeen = lamps(*window);
+        for (QMessageBox *box : boxes)
+            box->done(QMessageBox::Ok);
+    });
+    watcher.start(20);
+    window->ser_read(firmwareReport("V1.0") + "~G90");
+    watcher.stop();
+
+    QCOMPARE(boxesOpen, 1);
+    QCOMPARE(text, "Device fw version: " + version);
+    QCOMPARE(lampsSeen, lampsWhileOpen);
+    QCOMPARE(debugMessages.size(), 1 + burst.size());
+    // The rest of the box's reply, decoded after the box closed.
+    QCOMPARE(lamps(*window).at(3), QLatin1Char('0'));
+
+    // Closed, the box opens again for the next report.
+    MessageBoxCloser closer(window.get());
+    window->ser_read(firmwareReport("V4.0"));
+    QCOMPARE(closer.seen.size(), 1);
+    QCOMPARE(closer.seen[0].text, QStringLiteral("Device fw version: V4.0"));
+}
+
+void TestReplyParser::versionAsPlainText_data()
+{
+    QTest::addColumn<QByteArray>("version");
+    QTest::newRow("image") << QByteArray("<img src=/x.png>");
+    QTest::newRow("link") << QByteArray("<a href=x>y</a>");
+    QTest::newRow("bold") << QByteArray("<b>V2</b>");
+    QTest::newRow("entity") << QByteArray("&lt;V2&gt;");
+}
+
+void TestReplyParser::versionAsPlainText()
+{
+    QFETCH(QByteArray, version);
+
+    MessageBoxCloser closer(window.get());
+    window->ser_read(firmwareReport(version));
+    QCOMPARE(closer.seen.size(), 1);
+    const MessageBoxCloser::Seen &box = closer.seen[0];
+    QCOMPARE(box.text, "Device fw version: " + QString::fromLatin1(version));
+    QCOMPARE(box.format, Qt::PlainText);
+    QCOMPARE(box.title, QStringLiteral("About"));
+    QCOMPARE(box.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+    QVERIFY(box.modality != Qt::NonModal);
 }
 
 void TestReplyParser::lampImage_data()

@@ -58,6 +58,24 @@ inline void resetDecoder(MainWindow &window)
     window.ser_read("GZ"); // from state 1 through 2 to a stop; harmless in state 0
 }
 
+// A complete firmware report: "~I" and the version, NUL-padded to 16 bytes.
+inline QByteArray firmwareReport(const QByteArray &version)
+{
+    return "~I" + version + QByteArray(16 - version.size(), '\0');
+}
+
+// The message boxes on screen now.
+inline QList<QMessageBox *> openMessageBoxes()
+{
+    QList<QMessageBox *> boxes;
+    for (QWidget *widget : QApplication::topLevelWidgets()) {
+        auto *box = qobject_cast<QMessageBox *>(widget);
+        if (box && box->isVisible())
+            boxes.append(box);
+    }
+    return boxes;
+}
+
 // Closes every message box that opens while it lives, recording what each
 // showed and what the lamps were while it was open.
 class MessageBoxCloser : public QObject
@@ -66,6 +84,9 @@ public:
     struct Seen
     {
         QString title, text, lampsWhileOpen;
+        Qt::TextFormat format;
+        QMessageBox::StandardButtons buttons;
+        Qt::WindowModality modality;
     };
 
     explicit MessageBoxCloser(const MainWindow *window)
@@ -74,7 +95,8 @@ public:
         timer.setInterval(20);
         connect(&timer, &QTimer::timeout, this, [this] {
             if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
-                seen.append({box->windowTitle(), box->text(), lamps(*this->window)});
+                seen.append({box->windowTitle(), box->text(), lamps(*this->window), box->textFormat(),
+                             box->standardButtons(), box->windowModality()});
                 box->done(QMessageBox::Ok);
             }
         });
