@@ -5,8 +5,14 @@
 #include <QTemporaryFile>
 #include <QtTest>
 
-#include <sys/resource.h>
+#include <cstdio>
+#include <utility>
 
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "asnobody.h"
 #include "ptymodule.h"
 #include "windowtesting.h"
 
@@ -22,6 +28,7 @@ private slots:
     void garbageAndPartialFrames();
     void unopenablePort_data();
     void unopenablePort();
+    void permissionDenied();
     void rapidPortSwitching();
     void closeDuringFlood();
     void closeWhileAboutBoxOpen();
@@ -47,6 +54,9 @@ bool staysIdle(int ms)
         qWarning("used %lld ms of CPU in %d ms", used, ms);
     return used <= ms / 2;
 }
+
+// Names the unopenable port to the child that permissionDenied() starts.
+constexpr char deniedPortVariable[] = "IOPANEL_TEST_DENIED_PORT";
 
 void pointAt(MainWindow &window, const QString &port)
 {
@@ -144,6 +154,51 @@ void TestFaults::unopenablePort()
     QVERIFY(staysIdle(1000));
 }
 
+void TestFaults::permissionDenied()
+{
+    // In the child that runs as nobody, the parent names the port.
+    QString port = qEnvironmentVariable(deniedPortVariable);
+    std::unique_ptr<PtyModule> module;
+    if (!isNobodyChild()) {
+        module = std::make_unique<PtyModule>();
+        port = module->portName();
+        const QByteArray path = QFile::encodeName(port);
+        if (::geteuid() == 0) {
+            // Root opens any file: the panel runs in a child that has become
+            // nobody, on a port that only root may open.
+            QCOMPARE(::chown(path.constData(), 0, 0), 0);
+            QCOMPARE(::chmod(path.constData(), 0600), 0);
+            QProcessEnvironment extra;
+            extra.insert(QString::fromLatin1(deniedPortVariable), port);
+            QByteArray output;
+            const int exitCode = runAsNobody(QStringLiteral("permissionDenied"), extra, output, 60000);
+            QVERIFY2(exitCode == 0, output.constData());
+            return;
+        }
+        QCOMPARE(::chmod(path.constData(), 0), 0);
+    }
+
+    auto window = windowOn(port);
+    QStatusBar *statusBar = window->statusBar();
+    const QString message = QStringLiteral("Can't open %1, error code 2").arg(port);
+    QTRY_COMPARE(statusBar->currentMessage(), message);
+
+    // Each poll tries again, and each failure shows the message for another
+    // 500 ms: it stays up, never cleared, as long as the port stays closed.
+    QStringList changes;
+    connect(statusBar, &QStatusBar::messageChanged, this,
+            [&changes](const QString &text) { changes << text; });
+    QTest::qWait(1200);
+    for (const QString &text : std::as_const(changes))
+        QCOMPARE(text, message);
+    QCOMPARE(statusBar->currentMessage(), message);
+
+    QElapsedTimer clock;
+    clock.start();
+    window.reset();
+    QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+}
+
 void TestFaults::rapidPortSwitching()
 {
     PtyModule first, second;
@@ -218,5 +273,19 @@ void TestFaults::closeWhileAboutBoxOpen()
     QTest::qWait(100);
 }
 
-QTEST_MAIN(TestFaults)
+// What QTEST_MAIN does, after the drop to nobody in permissionDenied()'s
+// child, which has to come before Qt starts any thread.
+int main(int argc, char *argv[])
+{
+    if (!becomeNobodyIfAsked()) {
+        std::perror("tst_faults: becoming nobody");
+        return 2;
+    }
+    QApplication app(argc, argv);
+    app.setAttribute(Qt::AA_Use96Dpi, true);
+    TestFaults test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
 #include "tst_faults.moc"
