@@ -11,9 +11,11 @@
 #
 #   tools/soak.sh [MINUTES]        (default 2, at least 2)
 #
-#   SOAK_SEED=N          chaos seed (default: a random one, printed)
-#   SOAK_BUILD_DIR=DIR   build directory (default build-soak)
-#   SOAK_RESULTS=DIR     where the CSV and the logs go (default DIR/soak-results)
+#   SOAK_SEED=N            chaos seed (default: a random one, printed)
+#   IOPANEL_BUILD_DIR=DIR  build directory (default build-soak), as the
+#                          other scripts take it
+#   SOAK_RESULTS=DIR       where the CSV and the logs go (default
+#                          BUILD_DIR/soak-results)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -30,7 +32,7 @@ if ! [[ "$minutes" =~ ^[0-9]+$ ]] || [ "$minutes" -lt 2 ]; then
     exit 2
 fi
 seed="${SOAK_SEED:-$(((RANDOM << 15) | RANDOM))}"
-build="${SOAK_BUILD_DIR:-build-soak}"
+build="${IOPANEL_BUILD_DIR:-build-soak}"
 results="${SOAK_RESULTS:-$build/soak-results}"
 duration=$((minutes * 60))
 
