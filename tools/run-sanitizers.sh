@@ -13,12 +13,15 @@
 # are suppressed by tools/sanitizers.supp (see docs/robustness.md).
 # IOPANEL_QT_MAJOR=5 (default) or 6 picks the Qt, as for tools/run-tests.sh;
 # the tsan run needs Qt 5 (see docs/robustness.md), so with Qt 6 the default
-# is the asan run alone.
+# is the asan run alone. IOPANEL_BUILD_DIR=DIR builds in DIR-asan/ and
+# DIR-tsan/ instead.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root="$PWD"
 
 qt_major="${IOPANEL_QT_MAJOR:-5}"
+build_prefix="${IOPANEL_BUILD_DIR:-build}"
+case "$build_prefix" in /*) ;; *) build_prefix="$root/$build_prefix" ;; esac
 runs=("$@")
 if [ ${#runs[@]} -eq 0 ]; then
     runs=(asan tsan)
@@ -45,6 +48,9 @@ IOPANEL_QT_MAJOR="$qt_major" tools/install-deps.sh test clang
 supp_dir="$(mktemp -d)"
 trap 'rm -rf "$supp_dir"' EXIT
 tools/split-sanitizers-supp.sh "$supp_dir"
+# Readable by all: tst_faults runs a child as nobody, whose sanitizers read
+# these files too.
+chmod -R a+rX "$supp_dir"
 
 export QT_QPA_PLATFORM=offscreen
 # Stack traces name functions and lines.
@@ -70,24 +76,24 @@ for run in "${runs[@]}"; do
     start=$SECONDS
     case "$run" in
         asan)
-            echo "==== AddressSanitizer + UndefinedBehaviorSanitizer + LeakSanitizer (build-asan/)"
+            echo "==== AddressSanitizer + UndefinedBehaviorSanitizer + LeakSanitizer ($build_prefix-asan/)"
             # Qt is built without frame pointers: the slow unwinder records
             # whole allocation stacks, which the leak suppressions match on.
             export ASAN_OPTIONS="halt_on_error=1:detect_leaks=1:fast_unwind_on_malloc=0:detect_stack_use_after_return=1:check_initialization_order=1:strict_init_order=1"
             export LSAN_OPTIONS="suppressions=$supp_dir/lsan.supp:print_suppressions=0"
             export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1:suppressions=$supp_dir/ubsan.supp"
-            build_and_test build-asan "-fsanitize=address,undefined -fno-sanitize-recover=all"
+            build_and_test "$build_prefix-asan" "-fsanitize=address,undefined -fno-sanitize-recover=all"
             ;;
         tsan)
-            echo "==== ThreadSanitizer (build-tsan/)"
+            echo "==== ThreadSanitizer ($build_prefix-tsan/)"
             # Qt's mutexes and wait conditions lock inside uninstrumented Qt:
             # tools/tsan/qtsync.cpp annotates them, preloaded into the tests.
-            mkdir -p build-tsan
+            mkdir -p "$build_prefix-tsan"
             clang++ -std=c++17 -shared -fPIC -O1 -g -Wall -Wextra -DQT_NO_VERSION_TAGGING \
                 $(pkg-config --cflags Qt5Core) tools/tsan/qtsync.cpp \
-                -o build-tsan/libqtsync-tsan.so
+                -o "$build_prefix-tsan/libqtsync-tsan.so"
             export TSAN_OPTIONS="halt_on_error=1:exitcode=66:second_deadlock_stack=1:suppressions=$supp_dir/tsan.supp:print_suppressions=0"
-            build_and_test build-tsan "-fsanitize=thread" "$root/build-tsan/libqtsync-tsan.so"
+            build_and_test "$build_prefix-tsan" "-fsanitize=thread" "$build_prefix-tsan/libqtsync-tsan.so"
             ;;
     esac
     echo "==== $run: passed in $((SECONDS - start))s"
