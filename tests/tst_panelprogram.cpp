@@ -178,8 +178,10 @@ void TestPanelProgram::pollsOnlyTheGivenPort()
         QCOMPARE(frames.at(i), i % 2 ? QStringLiteral("~P00000") : QStringLiteral("~A"));
 
     // The simulator answered output frames as well as queries: the panel got
-    // (and logged) a reply for about every frame, and no read time-out.
-    QVERIFY2(log.count(QStringLiteral("\"~A10100\"")) >= frames.size() - 2, qPrintable(log));
+    // (and logged) a reply for about every frame, and no read time-out. A
+    // slow worker may read two replies in one exchange, so count reports,
+    // not lines.
+    QVERIFY2(log.count(QStringLiteral("~A10100")) >= frames.size() - 2, qPrintable(log));
 }
 
 QTEST_GUILESS_MAIN(TestPanelProgram)
