@@ -187,9 +187,8 @@ void TestPanelProgram::pollsOnlyTheGivenPort()
     QVERIFY2(repeats <= 1, qPrintable(frames.join(u' ')));
 
     // The simulator answered output frames as well as queries: the panel got
-    // (and logged) a reply for about every frame, and no read time-out. A
-    // slow worker may read two replies in one exchange, so count reports,
-    // not lines.
+    // (and logged) a reply for about every frame. A slow worker may read two
+    // replies in one exchange, so count reports, not lines.
     QVERIFY2(log.count(QStringLiteral("~A10100")) >= frames.size() - 2, qPrintable(log));
 }
 
