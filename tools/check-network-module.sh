@@ -144,8 +144,9 @@ check_rhythm() {
     repeats="$(frame_lines | tail -n "+$((before + 1))" | head -n "$frames" | awk '{print $2}' |
         awk 'NR > 1 && $0 == last {n++} {last = $0} END {print n + 0}')"
     echo "  $frames frames in $seconds s ($((frames * 100 / (seconds * 10))) % of one every 100 ms), $repeats out of turn"
-    [ "$frames" -ge $((seconds * 7)) ] && [ "$frames" -le $((seconds * 11)) ] ||
+    if [ "$frames" -lt $((seconds * 7)) ] || [ "$frames" -gt $((seconds * 11)) ]; then
         fail "expected about $((seconds * 10)) frames in $seconds s, got $frames"
+    fi
     [ "$repeats" -le 1 ] || fail "frames do not alternate: $repeats repeats"
     frame_lines | tail -n "+$((before + 1))" | awk '{print $2}' | grep -qvE '^~(A|P00000)$' &&
         fail "frames other than ~A and ~P00000 reached the simulator"
@@ -209,7 +210,8 @@ log_mark="$(wc -l <"$tmp/panel.log")"
 kill -KILL "$ser2net_pid"
 wait "$ser2net_pid" 2>/dev/null || true
 ser2net_pid=""
-wait_for 50 eval '! kill -0 "$socat_pid" 2>/dev/null' || fail "socat kept running without its connection"
+socat_gone() { ! kill -0 "$socat_pid" 2>/dev/null; }
+wait_for 50 socat_gone || fail "socat kept running without its connection"
 wait "$socat_pid" 2>/dev/null || true
 socat_pid=""
 outage_start="$(frame_count)"
@@ -219,7 +221,8 @@ echo "  after 1 s without the link the panel runs on; $(($(frame_count) - outage
 start_ser2net
 start_socat
 echo "  ser2net and socat started again, link now -> $(readlink "$tmp/$run-net")"
-wait_for 50 eval '[ "$(frame_count)" -gt "$outage_start" ]' || fail "polling did not resume"
+polling_again() { [ "$(frame_count)" -gt "$outage_start" ]; }
+wait_for 50 polling_again || fail "polling did not resume"
 check_rhythm 3
 check_input_change 11111
 check_log_only_replies "$log_mark"
@@ -235,7 +238,8 @@ echo "==== a plain socat pseudo-terminal pair (virtual null-modem)"
 : >"$tmp/socat.log"
 socat -d -d "pty,link=$tmp/$run-a,raw,echo=0" "pty,link=$tmp/$run-b,raw,echo=0" >>"$tmp/socat.log" 2>&1 &
 socat_pid=$!
-wait_for 50 eval 'test -L "$tmp/$run-a" && test -L "$tmp/$run-b"' || fail "socat made no pair"
+pair_ready() { [ -L "$tmp/$run-a" ] && [ -L "$tmp/$run-b" ]; }
+wait_for 50 pair_ready || fail "socat made no pair"
 start_simulator --port "$tmp/$run-a"
 start_panel "$tmp/$run-b"
 wait_for 100 grep -q '"~A10100"' "$tmp/panel.log" || fail "no reply reached the panel"
