@@ -2,6 +2,7 @@
 #include <QSettings>
 
 #include <cstdio>
+#include <memory>
 
 #include "commandline.h"
 #include "displaycheck.h"
@@ -31,10 +32,13 @@ int main(int argc, char *argv[])
     QuitOnSignals quitOnSignals;
     MainWindow window;
     // ~/.config/iopanel/iopanel.conf keeps the port shown at the last close.
-    QSettings settings(QStringLiteral("iopanel"), QStringLiteral("iopanel"));
+    // Opening the settings reads them, so --no-remember does not open them.
+    std::unique_ptr<QSettings> settings;
+    if (commandLine.remember)
+        settings = std::make_unique<QSettings>(QStringLiteral("iopanel"), QStringLiteral("iopanel"));
     QStringList ports = commandLine.ports;
-    if (ports.isEmpty() && commandLine.remember) {
-        const QString remembered = rememberedPort(settings);
+    if (ports.isEmpty() && settings) {
+        const QString remembered = rememberedPort(*settings);
         if (!remembered.isEmpty())
             ports << remembered;
     }
@@ -44,7 +48,7 @@ int main(int argc, char *argv[])
         window.setExtraPorts(ports);
     window.show();
     const int exitCode = app.exec();
-    if (commandLine.remember && !rememberPort(settings, window.currentPort()))
-        std::fprintf(stderr, "iopanel: could not save the port in %s\n", qPrintable(settings.fileName()));
+    if (settings && !rememberPort(*settings, window.currentPort()))
+        std::fprintf(stderr, "iopanel: could not save the port in %s\n", qPrintable(settings->fileName()));
     return exitCode;
 }
