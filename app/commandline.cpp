@@ -86,9 +86,15 @@ CommandLine parseCommandLine(int argc, char *argv[])
         QStringLiteral("port"),
         QStringLiteral("List <path> first in the port list and poll it from the start, e.g. "
                        "/dev/serial/by-id/usb-...-if00-port0 or a pseudo-terminal such as /dev/pts/7. "
-                       "Repeat to list several; the first is selected, also after a rescan."),
+                       "Repeat to list several; the first is selected. It wins over the saved port."),
         QStringLiteral("path"));
     parser.addOption(port);
+    const QCommandLineOption noRemember(
+        QStringLiteral("no-remember"),
+        QStringLiteral("Neither read nor write the saved port. Without it the port shown at close is "
+                       "saved in ~/.config/iopanel/iopanel.conf, and the next start without --port "
+                       "polls it first if it still exists."));
+    parser.addOption(noRemember);
     addToolkitOptions(parser);
 
     const QString program = QStringLiteral("iopanel");
@@ -120,5 +126,6 @@ CommandLine parseCommandLine(int argc, char *argv[])
 
     CommandLine result;
     result.ports = parser.values(port);
+    result.remember = !parser.isSet(noRemember);
     return result;
 }

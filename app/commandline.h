@@ -10,6 +10,8 @@ struct CommandLine
     bool exit = false; // true: the answer is printed; return exitCode
     int exitCode = 0;  // 0 for --help and --version, 2 for a wrong command line
     QStringList ports; // --port paths, in the order given
+    // false with --no-remember: the saved port is neither read nor written
+    bool remember = true;
 };
 
 // Parses argv without changing it; the application object gets it as it came.

@@ -1,10 +1,13 @@
 #include <QApplication>
+#include <QSettings>
 
 #include <cstdio>
+#include <memory>
 
 #include "commandline.h"
 #include "displaycheck.h"
 #include "mainwindow.h"
+#include "portmemory.h"
 #include "quitonsignals.h"
 
 int main(int argc, char *argv[])
@@ -28,10 +31,24 @@ int main(int argc, char *argv[])
     // the worker stops and the port's lock file goes with it.
     QuitOnSignals quitOnSignals;
     MainWindow window;
+    // ~/.config/iopanel/iopanel.conf keeps the port shown at the last close.
+    // Opening the settings reads them, so --no-remember does not open them.
+    std::unique_ptr<QSettings> settings;
+    if (commandLine.remember)
+        settings = std::make_unique<QSettings>(QStringLiteral("iopanel"), QStringLiteral("iopanel"));
+    QStringList ports = commandLine.ports;
+    if (ports.isEmpty() && settings) {
+        const QString remembered = rememberedPort(*settings);
+        if (!remembered.isEmpty())
+            ports << remembered;
+    }
     // Before the first poll, 100 ms away: the first command goes to the
-    // first --port path.
-    if (!commandLine.ports.isEmpty())
-        window.setExtraPorts(commandLine.ports);
+    // first --port path, or to the remembered port.
+    if (!ports.isEmpty())
+        window.setExtraPorts(ports);
     window.show();
-    return app.exec();
+    const int exitCode = app.exec();
+    if (settings && !rememberPort(*settings, window.currentPort()))
+        std::fprintf(stderr, "iopanel: could not save the port in %s\n", qPrintable(settings->fileName()));
+    return exitCode;
 }

@@ -20,8 +20,10 @@ public:
     ~MainWindow() override;
 
     // Lists these ports (any device path) ahead of the enumerated ones, now
-    // and at every rescan, so the first of them is the one polled.
+    // and at every rescan, and selects the first of them.
     void setExtraPorts(const QStringList &ports);
+    // The port shown in the port list, to which the next command goes.
+    QString currentPort() const;
 
 public slots:
     void scanPorts();

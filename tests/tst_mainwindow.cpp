@@ -92,24 +92,36 @@ void TestMainWindow::portListFollowsEnumeration()
     // poll tick can reach a real port.
     MainWindow window;
     auto *box = window.findChild<QComboBox *>(QStringLiteral("port_box"));
+    auto *scan = window.findChild<QPushButton *>(QStringLiteral("scan_btn"));
     if (!extraPorts.isEmpty())
         window.setExtraPorts(extraPorts);
     const QStringList listed = items(box);
-    const int firstCurrent = box->currentIndex();
-    const QString firstText = box->currentText();
+    const QString firstShown = window.currentPort();
 
+    // The operator picks the last entry: a rescan keeps it.
     box->setCurrentIndex(box->count() - 1);
-    window.findChild<QPushButton *>(QStringLiteral("scan_btn"))->click();
+    const QString picked = box->currentText();
+    scan->click();
     const QStringList rescanned = items(box);
-    const int current = box->currentIndex();
+    const QString afterRescan = window.currentPort();
+    // Giving the ports again selects the first of them, not the kept one.
+    window.setExtraPorts(extraPorts);
+    const QString afterGiving = window.currentPort();
+    // A port that has gone since leaves the first entry selected.
+    box->addItem(QStringLiteral("/nonexistent/unplugged"));
+    box->setCurrentIndex(box->count() - 1);
+    scan->click();
+    const QString afterUnplug = window.currentPort();
+    const int countAfterUnplug = box->count();
     box->clear();
 
     QCOMPARE(listed, expected);
-    QCOMPARE(firstCurrent, expected.isEmpty() ? -1 : 0);
-    QCOMPARE(firstText, expected.value(0));
-    // A rescan replaces the list, extra ports first again, and selects the first.
+    QCOMPARE(firstShown, expected.value(0));
     QCOMPARE(rescanned, expected);
-    QCOMPARE(current, expected.isEmpty() ? -1 : 0);
+    QCOMPARE(afterRescan, picked);
+    QCOMPARE(afterGiving, expected.value(0));
+    QCOMPARE(afterUnplug, expected.value(0));
+    QCOMPARE(countAfterUnplug, expected.size());
 }
 
 void TestMainWindow::workerFailuresReachStatusBar()

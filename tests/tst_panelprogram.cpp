@@ -1,9 +1,12 @@
-// The iopanel program as operators start it: its command line, and the real
-// panel polling the real iomodule-sim on the pseudo-terminal given by --port.
+// The iopanel program as operators start it: its command line, the real
+// panel polling the real iomodule-sim on the pseudo-terminal given by --port,
+// and the port it remembers from one start to the next.
 #include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSettings>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <csignal>
@@ -12,12 +15,15 @@
 
 namespace {
 
-// An environment with no display of any kind.
-QProcessEnvironment headless()
+// An environment with no display of any kind, and a home of its own: the
+// panel keeps its settings there, not in the user's.
+QProcessEnvironment headless(const QString &home)
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
         environment.remove(QString::fromLatin1(name));
+    environment.insert(QStringLiteral("HOME"), home);
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), home + QStringLiteral("/.config"));
     return environment;
 }
 
@@ -70,6 +76,10 @@ private slots:
     void commandLineWithoutDisplay_data();
     void commandLineWithoutDisplay();
     void pollsOnlyTheGivenPort();
+    void remembersThePortAcrossStarts();
+
+private:
+    QTemporaryDir home;
 };
 
 void TestPanelProgram::commandLineWithoutDisplay_data()
@@ -111,7 +121,7 @@ void TestPanelProgram::commandLineWithoutDisplay()
     QFETCH(QString, err);
 
     QProcess panel;
-    panel.setProcessEnvironment(headless());
+    panel.setProcessEnvironment(headless(home.path()));
     panel.start(QStringLiteral(IOPANEL_PROGRAM), arguments);
     QVERIFY2(panel.waitForFinished(10000), "the panel did not exit");
     const QString stdOut = QString::fromLocal8Bit(panel.readAllStandardOutput());
@@ -135,7 +145,7 @@ void TestPanelProgram::pollsOnlyTheGivenPort()
 
     // Qt's own -platform option reaches the application object.
     QProcess panel;
-    QProcessEnvironment environment = headless();
+    QProcessEnvironment environment = headless(home.path());
     environment.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("default.debug=true"));
     panel.setProcessEnvironment(environment);
     panel.start(QStringLiteral(IOPANEL_PROGRAM),
@@ -190,6 +200,43 @@ void TestPanelProgram::pollsOnlyTheGivenPort()
     // (and logged) a reply for about every frame. A slow worker may read two
     // replies in one exchange, so count reports, not lines.
     QVERIFY2(log.count(QStringLiteral("~A10100")) >= frames.size() - 2, qPrintable(log));
+}
+
+void TestPanelProgram::remembersThePortAcrossStarts()
+{
+    QTemporaryDir startsHome;
+    const QString link = startsHome.filePath(QStringLiteral("module"));
+    QProcess sim;
+    ProcessOutput simOutput(sim);
+    sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    sim.start(QStringLiteral(IOMODULE_SIM), {QStringLiteral("--link"), link});
+    QVERIFY2(sim.waitForStarted(5000), qPrintable(sim.errorString()));
+    QVERIFY(!simOutput.waitForLine(QRegularExpression(QStringLiteral("^Module simulator on"))).isEmpty());
+    const QString saved = startsHome.filePath(QStringLiteral(".config/iopanel/iopanel.conf"));
+
+    // Each start must poll the link (the simulator sees a query) and close
+    // cleanly. The frames of the start before are read and passed over first.
+    const auto start = [&](const QStringList &arguments) {
+        sim.waitForReadyRead(300);
+        sim.readAllStandardOutput();
+        simOutput.clear();
+        QProcess panel;
+        panel.setProcessEnvironment(headless(startsHome.path()));
+        panel.start(QStringLiteral(IOPANEL_PROGRAM),
+                    QStringList{QStringLiteral("-platform"), QStringLiteral("offscreen")} + arguments);
+        const QRegularExpression query(QStringLiteral("  ~A  outputs"));
+        const bool polled = !simOutput.waitForLine(query, 10000).isEmpty();
+        panel.terminate();
+        return panel.waitForFinished(5000) && panel.exitCode() == 0 && polled;
+    };
+    QVERIFY(start({QStringLiteral("--no-remember"), QStringLiteral("--port"), link}));
+    QVERIFY(!QFile::exists(saved));
+    QVERIFY(start({QStringLiteral("--port"), link}));
+    QCOMPARE(QSettings(saved, QSettings::IniFormat).value(QStringLiteral("port")).toString(), link);
+    // Only now that the link is saved may a start go without --port: it
+    // would otherwise poll the machine's own first port.
+    QVERIFY(start({}));
+    stop(sim);
 }
 
 QTEST_GUILESS_MAIN(TestPanelProgram)

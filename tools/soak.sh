@@ -96,9 +96,10 @@ done
 [ -L "$tmp/module" ] || { echo "soak.sh: the simulator made no link (see $sim_log)" >&2; exit 1; }
 
 # A real X window, so that boxes can be counted from outside; the panel's
-# per-reply debug lines are switched off, they would fill the disk.
+# per-reply debug lines are switched off, they would fill the disk. The
+# user's saved port is left alone (--no-remember).
 env QT_QPA_PLATFORM=xcb QT_LOGGING_RULES="default.debug=false" \
-    "$panel_bin" --port "$tmp/module" >"$panel_log" 2>&1 &
+    "$panel_bin" --no-remember --port "$tmp/module" >"$panel_log" 2>&1 &
 panel_pid=$!
 
 clk_tck="$(getconf CLK_TCK)"

@@ -1,0 +1,24 @@
+#ifndef PORTMEMORY_H
+#define PORTMEMORY_H
+
+#include <QString>
+
+class QSettings;
+
+// The port the panel showed when it last closed, kept in the user's settings
+// (~/.config/iopanel/iopanel.conf) so that the next start polls it again.
+
+// The saved port as a device path, if it still exists; otherwise, and when
+// the settings can't be read or hold something else, an empty string.
+QString rememberedPort(const QSettings &settings);
+
+// Saves `port` as shown in the port list. An empty name and a pseudo-terminal
+// under /dev/pts are not saved: after a restart the same number may name
+// another terminal. False when the settings could not be written.
+bool rememberPort(QSettings &settings, const QString &port);
+
+// The device a port name means: a name without a slash, as the system lists
+// ports (ttyUSB0), is the device of that name under /dev.
+QString portDevicePath(const QString &port);
+
+#endif // PORTMEMORY_H
