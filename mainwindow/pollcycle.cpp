@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 
+#include "frames.h"
 #include "mainwindowform.h"
 
 namespace {
@@ -25,10 +26,10 @@ void MainWindow::timer_int()
     QString frame;
     if (pollPhase) {
         pollPhase = false;
-        frame = QStringLiteral("~P") + outputs;
+        frame = Frames::setAllOutputs(outputs);
     } else {
         pollPhase = true;
-        frame = QStringLiteral("~A");
+        frame = Frames::queryInputs();
     }
     sendCommand(frame);
 }
@@ -60,7 +61,7 @@ void MainWindow::send_ch5(int i)
 
 void MainWindow::sendOutput(int channel, int i)
 {
-    sendCommand((i ? QStringLiteral("~S") : QStringLiteral("~R")) + QString::number(channel));
+    sendCommand(i ? Frames::setOutput(channel) : Frames::resetOutput(channel));
 }
 
 // The port name is read afresh for every command, so a new selection in the
