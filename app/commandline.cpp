@@ -89,6 +89,12 @@ CommandLine parseCommandLine(int argc, char *argv[])
                        "Repeat to list several; the first is selected, also after a rescan."),
         QStringLiteral("path"));
     parser.addOption(port);
+    const QCommandLineOption record(
+        QStringLiteral("record"),
+        QStringLiteral("Append a CSV log of input changes, output changes and status messages to <file> "
+                       "while the panel runs (created with a header line when new)."),
+        QStringLiteral("file"));
+    parser.addOption(record);
     addToolkitOptions(parser);
 
     const QString program = QStringLiteral("iopanel");
@@ -120,5 +126,6 @@ CommandLine parseCommandLine(int argc, char *argv[])
 
     CommandLine result;
     result.ports = parser.values(port);
+    result.recordFile = parser.value(record);
     return result;
 }

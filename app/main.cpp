@@ -1,4 +1,5 @@
 #include <QApplication>
+#include <QStatusBar>
 
 #include <cstdio>
 
@@ -6,12 +7,22 @@
 #include "displaycheck.h"
 #include "mainwindow.h"
 #include "quitonsignals.h"
+#include "recordfile.h"
 
 int main(int argc, char *argv[])
 {
     const CommandLine commandLine = parseCommandLine(argc, argv);
     if (commandLine.exit)
         return commandLine.exitCode;
+
+    // A record file that can't be written is a usage error, found before any
+    // window opens.
+    RecordFile record(commandLine.recordFile);
+    QString recordError;
+    if (!commandLine.recordFile.isEmpty() && !record.open(&recordError)) {
+        std::fprintf(stderr, "iopanel: %s\n", qPrintable(recordError));
+        return 2;
+    }
 
     // Without a display the toolkit aborts with a terse message; say plainly
     // what is missing instead.
@@ -28,6 +39,10 @@ int main(int argc, char *argv[])
     // the worker stops and the port's lock file goes with it.
     QuitOnSignals quitOnSignals;
     MainWindow window;
+    if (record.isRecording()) {
+        record.onStopped([&window](const QString &message) { window.statusBar()->showMessage(message); });
+        window.setEvents(&record);
+    }
     // Before the first poll, 100 ms away: the first command goes to the
     // first --port path.
     if (!commandLine.ports.isEmpty())

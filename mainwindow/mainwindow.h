@@ -7,6 +7,7 @@
 #include "serialthread.h"
 
 class MainWindowForm;
+class PanelEvents;
 class QTimer;
 
 // The panel's window: owns the form, the serial worker and the poll timer,
@@ -22,6 +23,10 @@ public:
     // Lists these ports (any device path) ahead of the enumerated ones, now
     // and at every rescan, so the first of them is the one polled.
     void setExtraPorts(const QStringList &ports);
+
+    // Tells `events` (not owned; null for nobody) of every lamp drawn, frame
+    // sent and status message shown from now on.
+    void setEvents(PanelEvents *events);
 
 public slots:
     void scanPorts();
@@ -43,6 +48,7 @@ private:
     MainWindowForm *form;
     SerialThread worker;
     QStringList extraPorts;
+    PanelEvents *events = nullptr;
 };
 
 #endif // MAINWINDOW_H

@@ -5,6 +5,7 @@
 
 #include "frames.h"
 #include "mainwindowform.h"
+#include "panelevents.h"
 
 namespace {
 // Which frame the next tick sends: clear for the input query, set for the
@@ -69,4 +70,6 @@ void MainWindow::sendOutput(int channel, int i)
 void MainWindow::sendCommand(const QString &command)
 {
     worker.submitRequest(form->port_box->currentText(), commandTimeoutMs, command);
+    if (events)
+        events->frameSent(command);
 }
