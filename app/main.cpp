@@ -1,5 +1,4 @@
 #include <QApplication>
-#include <QStatusBar>
 
 #include <cstdio>
 
@@ -40,7 +39,7 @@ int main(int argc, char *argv[])
     QuitOnSignals quitOnSignals;
     MainWindow window;
     if (record.isRecording()) {
-        record.onStopped([&window](const QString &message) { window.statusBar()->showMessage(message); });
+        record.reportStopsIn(window.statusBar());
         window.setEvents(&record);
     }
     // Before the first poll, 100 ms away: the first command goes to the

@@ -1,8 +1,14 @@
 #include "recordfile.h"
 
 #include <QCoreApplication>
+#include <QLabel>
+#include <QStatusBar>
 
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 #include "frames.h"
 #include "isotime.h"
@@ -40,9 +46,9 @@ bool RecordFile::open(QString *error)
     return true;
 }
 
-void RecordFile::onStopped(std::function<void(const QString &)> stopped)
+void RecordFile::reportStopsIn(QStatusBar *statusBar)
 {
-    this->stopped = std::move(stopped);
+    this->statusBar = statusBar;
 }
 
 void RecordFile::lampSet(int channel, bool on)
@@ -83,8 +89,11 @@ void RecordFile::writeRow(const QString &event, const QString &channel, const QS
         return;
     recording = false;
     file.close();
-    if (stopped)
-        stopped(QCoreApplication::translate("RecordFile", "Recording stopped: %1").arg(reason));
+    // Kept at the status bar's right end, where the poll's own messages do
+    // not replace it: a log that stopped overnight still shows in the morning.
+    if (statusBar)
+        statusBar->addPermanentWidget(new QLabel(
+            QCoreApplication::translate("RecordFile", "Recording stopped: %1").arg(reason), statusBar));
 }
 
 bool RecordFile::write(const QByteArray &bytes, QString *reason)
@@ -96,9 +105,20 @@ bool RecordFile::write(const QByteArray &bytes, QString *reason)
         *reason = QStringLiteral("%1 was removed").arg(file.fileName());
         return false;
     }
-    if (file.write(bytes) != bytes.size()) {
-        *reason = file.errorString();
-        return false;
+    // Written straight to the descriptor: after a short write (a disk filling
+    // up) QFile reports no reason, while the next write(2) says ENOSPC.
+    const char *data = bytes.constData();
+    size_t left = static_cast<size_t>(bytes.size());
+    while (left > 0) {
+        const ssize_t written = ::write(file.handle(), data, left);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0) {
+            *reason = QString::fromLocal8Bit(std::strerror(written < 0 ? errno : EIO));
+            return false;
+        }
+        data += written;
+        left -= static_cast<size_t>(written);
     }
     return true;
 }

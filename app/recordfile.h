@@ -5,7 +5,6 @@
 #include <QString>
 
 #include <array>
-#include <functional>
 #include <optional>
 
 #include "panelevents.h"
@@ -16,6 +15,8 @@
 // row goes to the file at once. The first state known of an input or output
 // counts as a change, so the first inputs report and the first "~P" frame
 // give five rows each.
+class QStatusBar;
+
 class RecordFile : public PanelEvents
 {
 public:
@@ -25,9 +26,9 @@ public:
     // false with a one-line reason in `error`.
     bool open(QString *error);
 
-    // Called once, with "Recording stopped: <reason>", when a later write
-    // fails; nothing is recorded after that.
-    void onStopped(std::function<void(const QString &message)> stopped);
+    // When a later write fails, "Recording stopped: <reason>" goes into this
+    // status bar, once; nothing is recorded after that.
+    void reportStopsIn(QStatusBar *statusBar);
     bool isRecording() const { return recording; }
 
     void lampSet(int channel, bool on) override;
@@ -42,7 +43,7 @@ private:
 
     QFile file;
     bool recording = false;
-    std::function<void(const QString &)> stopped;
+    QStatusBar *statusBar = nullptr;
     States inputs;  // 6 to 10, as last recorded
     States outputs; // 1 to 5, as last recorded
 };
