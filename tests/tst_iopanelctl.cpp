@@ -72,15 +72,11 @@ void TestIopanelctl::commands_data()
     // Refused before the port is touched: the stand-in sees nothing.
     const char *const refused[][2] = {
         {"--port PORT outputs 1010", "outputs takes exactly five digits"},
-
         {"--port PORT set 6", "set takes an output 1 to 5"},
-
         {"--port PORT set", "set needs an argument"},
-
         {"--port PORT watch --interval 19", "--interval takes 20 to"},
         {"--port PORT inputs --interval 50", "--interval goes with watch"},
         {"--port PORT frob", "unknown command 'frob'"},
-
     };
     for (const auto &row : refused)
         QTest::newRow(row[0]) << args(row[0]) << false << module << 2 << none << usage(row[1])
