@@ -95,6 +95,12 @@ CommandLine parseCommandLine(int argc, char *argv[])
                        "saved in ~/.config/iopanel/iopanel.conf, and the next start without --port "
                        "polls it first if it still exists."));
     parser.addOption(noRemember);
+    const QCommandLineOption record(
+        QStringLiteral("record"),
+        QStringLiteral("Append a CSV log of input changes, output changes and status messages to <file> "
+                       "while the panel runs (created with a header line when new)."),
+        QStringLiteral("file"));
+    parser.addOption(record);
     addToolkitOptions(parser);
 
     const QString program = QStringLiteral("iopanel");
@@ -127,5 +133,6 @@ CommandLine parseCommandLine(int argc, char *argv[])
     CommandLine result;
     result.ports = parser.values(port);
     result.remember = !parser.isSet(noRemember);
+    result.recordFile = parser.value(record);
     return result;
 }

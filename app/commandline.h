@@ -7,9 +7,10 @@
 // object exists, so that --help, --version and a wrong option need no display.
 struct CommandLine
 {
-    bool exit = false; // true: the answer is printed; return exitCode
-    int exitCode = 0;  // 0 for --help and --version, 2 for a wrong command line
-    QStringList ports; // --port paths, in the order given
+    bool exit = false;  // true: the answer is printed; return exitCode
+    int exitCode = 0;   // 0 for --help and --version, 2 for a wrong command line
+    QStringList ports;  // --port paths, in the order given
+    QString recordFile; // --record: the CSV log to append to; empty for none
     // false with --no-remember: the saved port is neither read nor written
     bool remember = true;
 };

@@ -9,12 +9,22 @@
 #include "mainwindow.h"
 #include "portmemory.h"
 #include "quitonsignals.h"
+#include "recordfile.h"
 
 int main(int argc, char *argv[])
 {
     const CommandLine commandLine = parseCommandLine(argc, argv);
     if (commandLine.exit)
         return commandLine.exitCode;
+
+    // A record file that can't be written is a usage error, found before any
+    // window opens.
+    RecordFile record(commandLine.recordFile);
+    QString recordError;
+    if (!commandLine.recordFile.isEmpty() && !record.open(&recordError)) {
+        std::fprintf(stderr, "iopanel: %s\n", qPrintable(recordError));
+        return 2;
+    }
 
     // Without a display the toolkit aborts with a terse message; say plainly
     // what is missing instead.
@@ -31,6 +41,10 @@ int main(int argc, char *argv[])
     // the worker stops and the port's lock file goes with it.
     QuitOnSignals quitOnSignals;
     MainWindow window;
+    if (record.isRecording()) {
+        record.reportStopsIn(window.statusBar());
+        window.setEvents(&record);
+    }
     // ~/.config/iopanel/iopanel.conf keeps the port shown at the last close.
     // Opening the settings reads them, so --no-remember does not open them.
     std::unique_ptr<QSettings> settings;

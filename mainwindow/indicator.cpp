@@ -5,6 +5,7 @@
 #include <QPixmap>
 
 #include "mainwindowform.h"
+#include "panelevents.h"
 
 // Draws a 10 by 10 lamp, green for on and gray for off, into the label of
 // inputs 6 to 10; other channels have no lamp.
@@ -21,4 +22,6 @@ void MainWindow::setIndicator(int channel, bool on)
     painter.drawRect(1, 1, 10, 10);
     if (channel >= 6 && channel <= 10)
         lamps[channel - 6]->setPixmap(pixmap);
+    if (events && channel >= 6 && channel <= 10)
+        events->lampSet(channel, on);
 }

@@ -5,6 +5,7 @@
 #include <QTimer>
 
 #include "mainwindowform.h"
+#include "panelevents.h"
 
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent)
@@ -39,4 +40,11 @@ MainWindow::~MainWindow()
 void MainWindow::ser_error(const QString &s)
 {
     form->statusBar->showMessage(s, 500);
+    if (events)
+        events->statusMessageShown(s);
+}
+
+void MainWindow::setEvents(PanelEvents *events)
+{
+    this->events = events;
 }

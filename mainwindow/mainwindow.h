@@ -7,6 +7,7 @@
 #include "serialthread.h"
 
 class MainWindowForm;
+class PanelEvents;
 class QTimer;
 
 // The panel's window: owns the form, the serial worker and the poll timer,
@@ -24,6 +25,10 @@ public:
     void setExtraPorts(const QStringList &ports);
     // The port shown in the port list, to which the next command goes.
     QString currentPort() const;
+
+    // Tells `events` (not owned; null for nobody) of every lamp drawn, frame
+    // sent and status message shown from now on.
+    void setEvents(PanelEvents *events);
 
 public slots:
     void scanPorts();
@@ -45,6 +50,7 @@ private:
     MainWindowForm *form;
     SerialThread worker;
     QStringList extraPorts;
+    PanelEvents *events = nullptr;
 };
 
 #endif // MAINWINDOW_H

@@ -3,7 +3,9 @@
 #include <QCheckBox>
 #include <QComboBox>
 
+#include "frames.h"
 #include "mainwindowform.h"
+#include "panelevents.h"
 
 namespace {
 // Which frame the next tick sends: clear for the input query, set for the
@@ -25,10 +27,10 @@ void MainWindow::timer_int()
     QString frame;
     if (pollPhase) {
         pollPhase = false;
-        frame = QStringLiteral("~P") + outputs;
+        frame = Frames::setAllOutputs(outputs);
     } else {
         pollPhase = true;
-        frame = QStringLiteral("~A");
+        frame = Frames::queryInputs();
     }
     sendCommand(frame);
 }
@@ -60,7 +62,7 @@ void MainWindow::send_ch5(int i)
 
 void MainWindow::sendOutput(int channel, int i)
 {
-    sendCommand((i ? QStringLiteral("~S") : QStringLiteral("~R")) + QString::number(channel));
+    sendCommand(i ? Frames::setOutput(channel) : Frames::resetOutput(channel));
 }
 
 // The port name is read afresh for every command, so a new selection in the
@@ -68,4 +70,6 @@ void MainWindow::sendOutput(int channel, int i)
 void MainWindow::sendCommand(const QString &command)
 {
     worker.submitRequest(form->port_box->currentText(), commandTimeoutMs, command);
+    if (events)
+        events->frameSent(command);
 }

@@ -39,4 +39,12 @@ outputs set by the panel, five inputs set from the keyboard or from
 standard input. It serves a new pseudo-terminal or a serial port and
 prints every frame it receives.")
 
+# The packages must never ship without their manual pages: cpack checks that
+# the build made them before it packs anything.
+set(CPACK_IOPANEL_MANPAGES "")
+foreach(program iopanel iopanelctl iomodule-sim)
+    list(APPEND CPACK_IOPANEL_MANPAGES ${CMAKE_CURRENT_BINARY_DIR}/man/${program}.1.gz)
+endforeach()
+set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/cpackmanpages.cmake)
+
 include(CPack)

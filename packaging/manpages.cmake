@@ -1,11 +1,14 @@
-# Manual pages iopanel.1.gz and iomodule-sim.1.gz, made at build time by
+# Manual pages iopanel.1.gz, iopanelctl.1.gz and iomodule-sim.1.gz, made at build time by
 # help2man from the built programs' --help and --version, plus the sections in
 # <program>.h2m; so the options in the pages are always the programs' own.
 #
 # Skipped when help2man is missing (tools/install-deps.sh package installs
-# it) and in sanitizer builds, whose programs are not run at build time.
+# it) and in sanitizer builds, whose programs are not run at build time; the
+# build still works, but cpack then refuses to make packages
+# (cpackmanpages.cmake). -DIOPANEL_HELP2MAN=/nonexistent acts as a machine
+# without help2man.
 find_program(IOPANEL_HELP2MAN help2man)
-if(NOT IOPANEL_HELP2MAN)
+if(NOT IOPANEL_HELP2MAN OR NOT EXISTS "${IOPANEL_HELP2MAN}")
     message(STATUS "iopanel: help2man not found, the manual pages are not built")
     return()
 endif()
@@ -30,4 +33,5 @@ function(iopanel_manpage target component name)
 endfunction()
 
 iopanel_manpage(iopanel iopanel "control panel for a digital I/O module on a serial line")
+iopanel_manpage(iopanelctl iopanel "drive and watch the digital I/O module from a shell")
 iopanel_manpage(iomodule-sim iomodule-sim "stand-in for the digital I/O module, for trying iopanel")

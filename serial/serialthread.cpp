@@ -1,9 +1,10 @@
 #include "serialthread.h"
 
-#include <QDeadlineTimer>
 #include <QMutexLocker>
 #include <QSerialPort>
 #include <QTime>
+
+#include "exchange.h"
 
 SerialThread::SerialThread(QObject *parent)
     : QThread(parent)
@@ -93,40 +94,17 @@ void SerialThread::run()
 
 void SerialThread::exchange(QSerialPort &port, int waitTimeoutMs, const QByteArray &request)
 {
-    const auto now = [] { return QTime::currentTime().toString(Qt::TextDate); };
-
-    // A port that is not open cannot take the request; asking Qt to clear or
-    // write it would only print toolkit warnings.
-    if (!port.isOpen()) {
-        emit timeout(tr("Wait write request timeout %1").arg(now()));
-        return;
+    const Exchange::Outcome outcome = Exchange::run(port, waitTimeoutMs, request);
+    const QString now = QTime::currentTime().toString(Qt::TextDate);
+    switch (outcome.result) {
+    case Exchange::Outcome::WriteTimedOut:
+        emit timeout(tr("Wait write request timeout %1").arg(now));
+        break;
+    case Exchange::Outcome::ReadTimedOut:
+        emit timeout(tr("Wait read response timeout %1").arg(now));
+        break;
+    case Exchange::Outcome::Replied:
+        emit response(outcome.reply);
+        break;
     }
-
-    port.clear(QSerialPort::AllDirections);
-    port.write(request);
-    if (!port.waitForBytesWritten(waitTimeoutMs)) {
-        emit timeout(tr("Wait write request timeout %1").arg(now()));
-        return;
-    }
-    if (!port.waitForReadyRead(waitTimeoutMs)) {
-        emit timeout(tr("Wait read response timeout %1").arg(now()));
-        return;
-    }
-
-    emit response(collectReply(port));
-}
-
-QByteArray SerialThread::collectReply(QSerialPort &port)
-{
-    // Reads until the line has been quiet for quietMs, within the size and
-    // time bounds; whatever is left over is cleared by the next exchange.
-    const QDeadlineTimer deadline(maxReplyMs);
-    QByteArray reply = port.read(maxReplyBytes);
-    while (reply.size() < maxReplyBytes && !deadline.hasExpired()) {
-        const int wait = static_cast<int>(qMin<qint64>(quietMs, deadline.remainingTime()));
-        if (!port.waitForReadyRead(wait))
-            break;
-        reply += port.read(maxReplyBytes - reply.size());
-    }
-    return reply;
 }

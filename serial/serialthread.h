@@ -7,6 +7,8 @@
 #include <QThread>
 #include <QWaitCondition>
 
+#include "exchange.h"
+
 class QSerialPort;
 
 // Performs one blocking write-then-read exchange on a serial port per request,
@@ -24,9 +26,9 @@ public:
 
     // A line that never stays quiet ends its reply at this size or this long
     // after the first reply bytes, so memory and close time stay bounded.
-    static constexpr int maxReplyBytes = 4096;
-    static constexpr int maxReplyMs = 500;
-    static constexpr int quietMs = 20;
+    static constexpr int maxReplyBytes = Exchange::maxReplyBytes;
+    static constexpr int maxReplyMs = Exchange::maxReplyMs;
+    static constexpr int quietMs = Exchange::quietMs;
 
 signals:
     void response(const QByteArray &s);
@@ -37,8 +39,8 @@ protected:
     void run() override;
 
 private:
+    // One exchange (Exchange::run), reported through response or timeout.
     void exchange(QSerialPort &port, int waitTimeoutMs, const QByteArray &request);
-    QByteArray collectReply(QSerialPort &port);
 
     QString portName;
     QByteArray requestBytes;

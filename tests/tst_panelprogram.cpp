@@ -108,6 +108,9 @@ void TestPanelProgram::commandLineWithoutDisplay_data()
                                            << QStringLiteral("Missing value after '--port'\\.") + hint;
     QTest::newRow("stray argument") << QStringList{QStringLiteral("ttyUSB0")} << 2 << none
                                     << QStringLiteral("unexpected argument 'ttyUSB0'\\.") + hint;
+    QTest::newRow("record file that can't be opened")
+        << QStringList{QStringLiteral("--record"), QStringLiteral("/nonexistent/record.csv")} << 2 << none
+        << QStringLiteral("^iopanel: can't record to /nonexistent/record\\.csv: ");
     // Without any of them the panel wants a window, and says it has no display.
     QTest::newRow("a port, no display") << QStringList{QStringLiteral("--port"), QStringLiteral("/x")} << 1
                                         << none << QStringLiteral("^iopanel: no display found");

@@ -31,11 +31,12 @@ packages=(iopanel iomodule-sim)
 app_id=io.github.iopanel.iopanel
 bin_path=usr/bin/iopanel
 sim_path=usr/bin/iomodule-sim
+ctl_path=usr/bin/iopanelctl
 desktop_path=usr/share/applications/$app_id.desktop
 icon_path=usr/share/icons/hicolor/scalable/apps/iopanel.svg
 metainfo_path=usr/share/metainfo/$app_id.metainfo.xml
-panel_files=("$bin_path" "$desktop_path" "$icon_path" "$metainfo_path"
-    usr/share/man/man1/iopanel.1.gz usr/share/doc/iopanel/copyright usr/share/doc/iopanel/changelog.gz)
+panel_files=("$bin_path" "$ctl_path" "$desktop_path" "$icon_path" "$metainfo_path"
+    usr/share/man/man1/iopanel.1.gz usr/share/man/man1/iopanelctl.1.gz usr/share/doc/iopanel/copyright usr/share/doc/iopanel/changelog.gz)
 sim_files=("$sim_path"
     usr/share/man/man1/iomodule-sim.1.gz usr/share/doc/iomodule-sim/copyright usr/share/doc/iomodule-sim/changelog.gz)
 
@@ -71,7 +72,7 @@ check_tree() {
     for f in "${panel_files[@]}" "${sim_files[@]}"; do
         [ -f "$root/${f#usr/}" ] || fail "$root/${f#usr/} is missing"
     done
-    for f in "$bin_path" "$sim_path"; do
+    for f in "$bin_path" "$ctl_path" "$sim_path"; do
         [ -x "$root/${f#usr/}" ] || fail "$root/${f#usr/} is not executable"
         file -b "$root/${f#usr/}" | grep -q '^ELF' || fail "$root/${f#usr/} is not an ELF program"
     done
@@ -79,14 +80,15 @@ check_tree() {
     file -b "$root/${icon_path#usr/}" | grep -q 'SVG' || fail "$root/${icon_path#usr/} is not an SVG image"
     grep -q '<svg[^>]*xmlns="http://www.w3.org/2000/svg"' "$root/${icon_path#usr/}" \
         || fail "$root/${icon_path#usr/} has no SVG root element"
-    for f in usr/share/man/man1/iopanel.1.gz usr/share/man/man1/iomodule-sim.1.gz \
+    for f in usr/share/man/man1/iopanel.1.gz usr/share/man/man1/iopanelctl.1.gz usr/share/man/man1/iomodule-sim.1.gz \
         usr/share/doc/iopanel/changelog.gz usr/share/doc/iomodule-sim/changelog.gz; do
         gzip -t "$root/${f#usr/}" || fail "$root/${f#usr/} is not a valid gzip file"
     done
     check_starts "$root/${bin_path#usr/}"
     check_version "$root/${bin_path#usr/}" iopanel
     check_version "$root/${sim_path#usr/}" iomodule-sim
-    echo "ok: $root holds both programs, their manual pages, copyright and changelog, a valid desktop entry, an SVG icon and the AppStream metadata"
+    check_version "$root/${ctl_path#usr/}" iopanelctl
+    echo "ok: $root holds the programs, their manual pages, copyright and changelog, a valid desktop entry, an SVG icon and the AppStream metadata"
 }
 
 # The program must load its libraries and, with no display, stop before it
@@ -227,7 +229,9 @@ else
     check_starts "/$bin_path"
     check_version "/$bin_path" iopanel
     check_version "/$sim_path" iomodule-sim
+    check_version "/$ctl_path" iopanelctl
     check_manpage iopanel
+    check_manpage iopanelctl
     check_manpage iomodule-sim
     DEBIAN_FRONTEND=noninteractive $sudo apt-get remove -y -q "${packages[@]}" \
         || fail "apt-get remove ${packages[*]}"
@@ -235,9 +239,22 @@ else
     while read -r f; do
         [ -d "$f" ] || [ ! -e "$f" ] || fail "$f is still there after apt-get remove"
     done <<<"$installed"
-    echo "ok: installs with apt-get, dpkg -L lists every file, both programs answer --version," \
-        "both manual pages render, removes cleanly"
+    echo "ok: installs with apt-get, dpkg -L lists every file, the programs answer --version," \
+        "the manual pages render, removes cleanly"
 fi
+
+step "cpack on a machine without help2man"
+# -DIOPANEL_HELP2MAN=/nonexistent acts as a machine without help2man: the
+# build goes on without manual pages, and cpack must refuse to pack.
+cmake -DIOPANEL_HELP2MAN=/nonexistent/help2man "$work/build" >"$work/configure-nohelp2man.log" 2>&1 \
+    || { cat "$work/configure-nohelp2man.log"; fail "cmake configure without help2man"; }
+rm -rf "$work/build/packaging/man"
+cmake --build "$work/build" -j"$(nproc)" >/dev/null || fail "build without help2man"
+out="$(cd "$work/build" && cpack -G DEB -B "$work/nohelp2man" 2>&1)" \
+    && fail "cpack made packages without the manual pages: $out"
+grep -q 'apt-get install help2man' <<<"$out" || fail "cpack without help2man does not say how to get it: $out"
+! ls "$work"/nohelp2man/*.deb >/dev/null 2>&1 || fail "cpack without help2man left packages behind"
+echo "ok: without help2man the build works and cpack refuses: $(grep -m1 'manual page' <<<"$out" | sed 's/^ *//')"
 
 echo
 echo "check-package.sh: all package checks passed"

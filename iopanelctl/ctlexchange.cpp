@@ -1,0 +1,99 @@
+#include "ctlexchange.h"
+
+#include <QDebug>
+#include <QSerialPort>
+
+#include <optional>
+
+#include "exchange.h"
+#include "replydecoder.h"
+
+namespace {
+
+constexpr int waitTimeoutMs = 50;
+// Enough of an unexpected reply to recognise it in a message.
+constexpr int quotedReplyBytes = 64;
+
+// Collects inputs 6 to 10 from the reply; firmware reports are of no use here.
+struct InputCollector : ReplyHandler
+{
+    std::array<std::optional<bool>, 5> seen;
+    void inputReported(int channel, bool on) override
+    {
+        if (channel >= 6 && channel <= 10)
+            seen[static_cast<size_t>(channel - 6)] = on;
+    }
+    void firmwareReported(const QString &) override { }
+};
+
+QString quoted(const QByteArray &bytes)
+{
+    QString text;
+    QDebug(&text) << bytes.left(quotedReplyBytes);
+    return text.trimmed() + (bytes.size() > quotedReplyBytes ? QStringLiteral("...") : QString());
+}
+
+} // namespace
+
+CtlOutcome exchangeWith(const QString &port, const QString &frame, bool wantInputs)
+{
+    CtlOutcome outcome;
+    QSerialPort serial(port);
+    if (!serial.open(QIODevice::ReadWrite)) {
+        outcome.status = ExitCannotOpen;
+        outcome.problem = QStringLiteral("can't open %1: %2").arg(port, serial.errorString());
+        return outcome;
+    }
+
+    const Exchange::Outcome exchange = Exchange::run(serial, waitTimeoutMs, frame.toLocal8Bit());
+    if (exchange.result == Exchange::Outcome::WriteTimedOut) {
+        outcome.status = ExitNoReply;
+        outcome.problem =
+            QStringLiteral("%1 was not written to %2 within %3 ms").arg(frame, port).arg(waitTimeoutMs);
+        return outcome;
+    }
+    if (!wantInputs)
+        return outcome;
+    if (exchange.result == Exchange::Outcome::ReadTimedOut) {
+        outcome.status = ExitNoReply;
+        outcome.problem = QStringLiteral("no reply from %1 within %2 ms").arg(port).arg(waitTimeoutMs);
+        return outcome;
+    }
+
+    // Every exchange stands alone: the port was cleared before the frame went.
+    ReplyDecoder decoder;
+    InputCollector collector;
+    decoder.decode(exchange.reply, collector);
+    for (size_t k = 0; k < collector.seen.size(); ++k) {
+        if (!collector.seen[k]) {
+            outcome.status = ExitNotInputs;
+            outcome.problem = QStringLiteral("the reply from %1 is not an inputs report: %2")
+                                  .arg(port, quoted(exchange.reply));
+            return outcome;
+        }
+        outcome.inputs[k] = *collector.seen[k];
+    }
+    return outcome;
+}
+
+QString inputsText(const InputStates &inputs)
+{
+    QStringList fields;
+    for (size_t k = 0; k < inputs.size(); ++k)
+        fields << QStringLiteral("%1=%2").arg(k + 6).arg(inputs[k] ? 1 : 0);
+    return fields.join(QLatin1Char(' '));
+}
+
+QString inputsJson(const InputStates &inputs, const QString &time)
+{
+    // Written by hand: the members keep the order 6 to 10 (a JSON library
+    // would sort "10" first), and the time holds no character to escape.
+    QStringList members;
+    if (!time.isEmpty())
+        members << QStringLiteral("\"time\":\"%1\"").arg(time);
+    for (size_t k = 0; k < inputs.size(); ++k)
+        members << QStringLiteral("\"%1\":%2")
+                       .arg(k + 6)
+                       .arg(inputs[k] ? QStringLiteral("true") : QStringLiteral("false"));
+    return QLatin1Char('{') + members.join(QLatin1Char(',')) + QLatin1Char('}');
+}

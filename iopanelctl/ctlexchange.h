@@ -1,0 +1,32 @@
+#ifndef CTLEXCHANGE_H
+#define CTLEXCHANGE_H
+
+#include <QString>
+
+#include <array>
+
+#include "ctlcommandline.h"
+
+// Inputs 6 to 10, in that order.
+using InputStates = std::array<bool, 5>;
+
+// What one exchange came to, as the program's exit status.
+struct CtlOutcome
+{
+    int status = ExitDone;
+    QString problem;    // one line for standard error when status is not ExitDone
+    InputStates inputs; // when an inputs report was asked for and came
+};
+
+// Opens `port`, sends `frame` as the panel does (one exchange, 50 ms for the
+// write and for the first reply bytes, then until 20 ms quiet) and closes it.
+// With `wantInputs` the reply must report all of inputs 6 to 10; otherwise
+// the frame having been written is enough.
+CtlOutcome exchangeWith(const QString &port, const QString &frame, bool wantInputs);
+
+// "6=1 7=0 8=1 9=1 10=0"
+QString inputsText(const InputStates &inputs);
+// {"6":true,...,"10":false}, or with `time` first: {"time":"...","6":true,...}
+QString inputsJson(const InputStates &inputs, const QString &time = QString());
+
+#endif // CTLEXCHANGE_H
