@@ -4,6 +4,7 @@
 
 #include "commandline.h"
 #include "displaycheck.h"
+#include "highdpi.h"
 #include "mainwindow.h"
 #include "quitonsignals.h"
 
@@ -21,6 +22,7 @@ int main(int argc, char *argv[])
         return 1;
     }
 
+    followDesktopScale();
     QApplication app(argc, argv);
     // Lets a Wayland desktop match the window to its desktop entry and icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("io.github.iopanel.iopanel"));
