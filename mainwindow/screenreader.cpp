@@ -1,6 +1,5 @@
 #include "screenreader.h"
 
-#include <QAccessible>
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QLabel>
@@ -20,6 +19,8 @@ void describeLamp(QLabel *lamp, int channel, const QString &state)
     if (lamp->accessibleDescription() == state)
         return;
     lamp->setAccessibleDescription(state);
+    // Qt sends the change to screen readers (QAccessible::DescriptionChanged),
+    // so each change is announced once, and only a change.
     lamp->setToolTip(text("Input %1: %2").arg(channel).arg(state));
 }
 

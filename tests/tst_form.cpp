@@ -117,7 +117,8 @@ void checkPlaceAndFit(const QWidget *widget, const QRect &form, const QString &t
 {
     QCOMPARE(widget->pos(), form.topLeft());
     QCOMPARE(widget->height(), form.height());
-    if (text.isEmpty() || !(qobject_cast<const QLabel *>(widget) || qobject_cast<const QPushButton *>(widget))) {
+    if (text.isEmpty()
+        || !(qobject_cast<const QLabel *>(widget) || qobject_cast<const QPushButton *>(widget))) {
         QCOMPARE(widget->width(), form.width());
         return;
     }

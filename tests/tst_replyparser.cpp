@@ -1,3 +1,4 @@
+#include <QAccessible>
 #include <QCheckBox>
 #include <QtTest>
 
@@ -265,8 +266,10 @@ void TestReplyParser::lampImage_data()
     QTest::newRow("6 on") << QByteArray("~G61") << 6 << QColor(Qt::green);
     QTest::newRow("10 off") << QByteArray("~GA0") << 10 << QColor(Qt::gray);
     QTest::newRow("8 on") << QByteArray("~G81") << 8 << QColor(Qt::green);
+    QTest::newRow("9 off") << QByteArray("~G90") << 9 << QColor(Qt::gray);
 }
 
+// Also run with QT_SCALE_FACTOR=2: the lamp is then 20 by 20 pixels with ratio 2.
 void TestReplyParser::lampImage()
 {
     QFETCH(QByteArray, reply);
@@ -274,14 +277,17 @@ void TestReplyParser::lampImage()
     QFETCH(QColor, fill);
 
     window->ser_read(reply);
-    const QImage image = ::lampImage(*window, channel).toImage();
-    QCOMPARE(image.size(), QSize(10, 10));
-    for (int y = 0; y < 10; ++y) {
-        for (int x = 0; x < 10; ++x) {
+    const QPixmap pixmap = ::lampImage(*window, channel);
+    const int ratio = qRound(pixmap.devicePixelRatio());
+    QCOMPARE(ratio, qRound(qApp->devicePixelRatio()));
+    const QImage image = pixmap.toImage();
+    QCOMPARE(image.size(), QSize(10, 10) * ratio);
+    for (int y = 0; y < 10 * ratio; ++y) {
+        for (int x = 0; x < 10 * ratio; ++x) {
             QColor want = fill;
-            if (x == 0 || y == 0)
+            if (x / ratio == 0 || y / ratio == 0)
                 want = Qt::transparent;
-            else if (x == 1 || y == 1)
+            else if (x / ratio == 1 || y / ratio == 1)
                 want = Qt::black;
             const QColor got = image.pixelColor(x, y);
             QVERIFY2(
@@ -289,6 +295,15 @@ void TestReplyParser::lampImage()
                 qPrintable(QStringLiteral("pixel %1,%2 is %3").arg(x).arg(y).arg(got.name(QColor::HexArgb))));
         }
     }
+
+    // A screen reader reads the state (tools/check-accessibility.sh checks
+    // that it hears of changes: headless, Qt sends no accessibility events).
+    const auto *lamp = window->findChild<QLabel *>(QStringLiteral("l%1").arg(channel));
+    const QString state = fill == QColor(Qt::green) ? QStringLiteral("on") : QStringLiteral("off");
+    QCOMPARE(
+        QAccessible::queryAccessibleInterface(const_cast<QLabel *>(lamp))->text(QAccessible::Description),
+        state);
+    QCOMPARE(lamp->toolTip(), QStringLiteral("Input %1: %2").arg(channel).arg(state));
 }
 
 void TestReplyParser::endToEnd()

@@ -3,8 +3,10 @@
 # accessibility bus (at-spi2-core) on a private session bus, polls
 # iomodule-sim; tools/accessibility/panel-tree.py reads the window through
 # AT-SPI as a screen reader does. It checks that output boxes 1..5 and lamps
-# 6..10 are named, that the lamps read "unknown" before the first report and
-# then follow the simulator's inputs as they change, and prints the tree.
+# 6..10 are named; that while the module's port is missing the status bar
+# reads "Can't open" and the lamps "unknown"; that once the simulator answers,
+# and again after it changes its inputs, the lamps read its inputs and each
+# lamp that changed announced it; and it prints the tree.
 #
 #   tools/check-accessibility.sh
 #
@@ -72,33 +74,36 @@ on_session_bus() {
     done
 
     # The simulator takes its commands ("inputs 01001") from a FIFO, kept
-    # open here so that it never sees its input end.
+    # open here so that it never sees its input end. The panel polls
+    # $tmp/module, which appears only once the checks are listening.
     mkfifo "$tmp/commands"
     exec 4<>"$tmp/commands"
-    "$build/simulator/iomodule-sim/iomodule-sim" --inputs 10110 --link "$tmp/module" \
+    "$build/simulator/iomodule-sim/iomodule-sim" --inputs 10110 --link "$tmp/sim" \
         <"$tmp/commands" >"$tmp/sim.log" 2>&1 &
     pids+=($!)
     for _ in $(seq 50); do
-        [ -L "$tmp/module" ] && break
+        [ -L "$tmp/sim" ] && break
         sleep 0.1
     done
-    [ -L "$tmp/module" ] || { cat "$tmp/sim.log" >&2; echo "check-accessibility.sh: no simulator" >&2; return 1; }
+    [ -L "$tmp/sim" ] || { cat "$tmp/sim.log" >&2; echo "check-accessibility.sh: no simulator" >&2; return 1; }
 
     # Qt joins the accessibility bus without a desktop session asking it to.
     env QT_QPA_PLATFORM=xcb QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 QT_LOGGING_RULES="default.debug=false" \
         "$build/iopanel" --port "$tmp/module" >"$tmp/panel.log" 2>&1 &
     pids+=($!)
 
-    local failed=0
+    local failed=0 read=(/usr/bin/python3 "$reader")
     echo "---- names"
-    /usr/bin/python3 "$reader" names iopanel || failed=1
-    echo "---- lamps after the simulator's inputs 10110"
-    /usr/bin/python3 "$reader" lamps iopanel 10110 10 || failed=1
-    echo "inputs 01001" >&4
-    echo "---- lamps after the simulator's inputs 01001"
-    /usr/bin/python3 "$reader" lamps iopanel 01001 10 || failed=1
+    "${read[@]}" names iopanel || failed=1
+    echo "---- no module yet"
+    "${read[@]}" status iopanel "Can't open $tmp/module" || failed=1
+    "${read[@]}" lamps iopanel "?????" || failed=1
+    echo "---- the module's port appears: its inputs 10110"
+    "${read[@]}" lamps iopanel 10110 "ln -s \"\$(readlink '$tmp/sim')\" '$tmp/module'" || failed=1
+    echo "---- the simulator switches its inputs to 01001"
+    "${read[@]}" lamps iopanel 01001 "echo 'inputs 01001' >'$tmp/commands'" || failed=1
     echo "---- the panel's tree as a screen reader reads it"
-    /usr/bin/python3 "$reader" dump iopanel || failed=1
+    "${read[@]}" dump iopanel || failed=1
     if [ $failed -ne 0 ]; then
         echo "---- panel log"
         cat "$tmp/panel.log"

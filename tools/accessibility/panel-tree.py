@@ -3,16 +3,21 @@
 
   panel-tree.py dump APP                 print APP's accessible tree
   panel-tree.py names APP                check the names of outputs and lamps
-  panel-tree.py lamps APP BITS [SECONDS] wait until lamps 6..10 read BITS
-                                         (1 on, 0 off, ? unknown)
+  panel-tree.py status APP TEXT         wait until the status bar says TEXT
+  panel-tree.py lamps APP BITS [COMMAND] run the shell COMMAND, then wait until
+                                         lamps 6..10 read BITS (1 on, 0 off,
+                                         ? unknown) and every lamp that
+                                         changed has announced it
 
 APP is the application's name on the bus (the program's file name). Exit
 status 0 when the check holds, 1 when it does not, 2 on wrong use.
 """
+import subprocess
 import sys
 import time
 
 import pyatspi
+from gi.repository import GLib
 
 STATE_WORDS = {"1": "on", "0": "off", "?": "unknown"}
 
@@ -74,22 +79,53 @@ def lamp_states(app):
     return [lamps[f"Input {n}"].description if f"Input {n}" in lamps else None for n in range(6, 11)]
 
 
-def check_lamps(app, bits, seconds):
-    wanted = [STATE_WORDS[b] for b in bits]
+def check_status(app, text, seconds=10):
     deadline = time.monotonic() + seconds
     while True:
-        shown = lamp_states(app)
-        if shown == wanted:
-            print(f"ok: lamps 6..10 read {' '.join(shown)}")
+        bars = [node for _, node in walk(app) if node.getRole() == pyatspi.ROLE_STATUS_BAR]
+        said = [bar.name for bar in bars]
+        if any(text in name for name in said):
+            print(f"ok: the status bar reads {said[0]!r}")
             return 0
         if time.monotonic() > deadline:
-            print(f"lamps 6..10 read {shown}, expected {wanted}")
+            print(f"the status bar reads {said}, not {text!r}")
             return 1
         time.sleep(0.1)
 
 
+def check_lamps(app, bits, command, seconds=10):
+    wanted = [STATE_WORDS[b] for b in bits]
+    before = lamp_states(app)
+    # The change events a screen reader would announce, by lamp.
+    heard = {}
+
+    def on_event(event):
+        name = event.source.name if event.source is not None else None
+        heard.setdefault(name, []).append(event.any_data)
+
+    pyatspi.Registry.registerEventListener(on_event, "object:property-change:accessible-description")
+    if command:
+        subprocess.run(command, shell=True, check=True)
+    deadline = time.monotonic() + seconds
+    context = GLib.MainContext.default()
+    while True:
+        while context.iteration(False):
+            pass
+        shown = lamp_states(app)
+        changed = [f"Input {n}" for n, (a, b) in enumerate(zip(before, wanted), 6) if a != b]
+        silent = [name for name in changed if name not in heard]
+        if shown == wanted and not silent:
+            counts = ", ".join(f"{name} {len(heard[name])}" for name in changed)
+            print(f"ok: lamps 6..10 read {' '.join(shown)}; change events heard: {counts or 'none needed'}")
+            return 0
+        if time.monotonic() > deadline:
+            print(f"lamps 6..10 read {shown}, expected {wanted}; no change event from {silent}; heard {heard}")
+            return 1
+        time.sleep(0.05)
+
+
 def main(argv):
-    if len(argv) < 3 or argv[1] not in ("dump", "names", "lamps"):
+    if len(argv) < 3 or argv[1] not in ("dump", "names", "status", "lamps"):
         print(__doc__, file=sys.stderr)
         return 2
     app = find_app(argv[2])
@@ -99,10 +135,12 @@ def main(argv):
         return 0
     if argv[1] == "names":
         return check_names(app)
-    if len(argv) < 4 or len(argv[3]) != 5 or set(argv[3]) - set(STATE_WORDS):
+    if argv[1] == "status" and len(argv) == 4:
+        return check_status(app, argv[3])
+    if len(argv) not in (4, 5) or len(argv[3]) != 5 or set(argv[3]) - set(STATE_WORDS):
         print(__doc__, file=sys.stderr)
         return 2
-    return check_lamps(app, argv[3], float(argv[4]) if len(argv) > 4 else 10)
+    return check_lamps(app, argv[3], argv[4] if len(argv) == 5 else None)
 
 
 if __name__ == "__main__":
