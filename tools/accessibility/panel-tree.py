@@ -55,6 +55,11 @@ def describe(node):
     text = text_of(node)
     if text:
         line += f" text={text!r}"
+    try:
+        width, height = node.queryComponent().getSize()
+        line += f" {width}x{height}"
+    except NotImplementedError:
+        pass
     return line + f" [{' '.join(states)}]"
 
 
