@@ -145,7 +145,7 @@ check_contents() {
 # where help2man could not encode one (a page made in the C locale), and the
 # texts given after $1 appear as they stand.
 check_manpage() {
-    local page="/usr/share/man/man1/$1.1.gz" out err text
+    local name="$1" page="/usr/share/man/man1/$1.1.gz" out err text
     shift
     out="$(LC_ALL=C.UTF-8 MANWIDTH=80 man -l "$page" 2>"$work/man.err")" || fail "man -l $page: $(cat "$work/man.err")"
     zcat "$page" | iconv -f UTF-8 -t UTF-8 >/dev/null || fail "$page is not UTF-8"
@@ -157,7 +157,7 @@ check_manpage() {
     [ -z "$err" ] || fail "man -l $page warns: $err"
     grep -q -- '--version' <<<"$out" || fail "man -l $page shows no --version option"
     grep -q -- '--port' <<<"$out" || fail "man -l $page shows no --port option"
-    [ "$(man -w "$1")" = "$page" ] || fail "man -w $1 does not find $page"
+    [ "$(man -w "$name")" = "$page" ] || fail "man -w $name does not find $page"
     echo "ok: man -l $page renders $(wc -l <<<"$out") lines"
 }
 
