@@ -77,6 +77,7 @@ for _ in $(seq 100); do
     sleep 0.1
 done
 [ -s "$tmp/display" ] || { cat "$tmp/xvfb.log" >&2; exit 1; }
-export DISPLAY=":$(head -n 1 "$tmp/display")"
+DISPLAY=":$(head -n 1 "$tmp/display")"
+export DISPLAY
 echo "Xft.dpi: $dpi" | xrdb -nocpp -merge
 QT_QPA_PLATFORM=xcb "$tool" --output docs/screenshot.png "$@"
