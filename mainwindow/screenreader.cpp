@@ -16,11 +16,12 @@ QString text(const char *source)
 
 void describeLamp(QLabel *lamp, int channel, const QString &state)
 {
+    // Only a change is set: Qt announces each new description to screen
+    // readers (QAccessible::DescriptionChanged), and a lamp is redrawn on
+    // every report.
     if (lamp->accessibleDescription() == state)
         return;
     lamp->setAccessibleDescription(state);
-    // Qt sends the change to screen readers (QAccessible::DescriptionChanged),
-    // so each change is announced once, and only a change.
     lamp->setToolTip(text("Input %1: %2").arg(channel).arg(state));
 }
 
