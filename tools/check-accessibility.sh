@@ -48,6 +48,7 @@ stop_started() {
 on_session_bus() {
     local tmp="$1" display
     trap stop_started EXIT
+    trap 'exit 1' INT TERM HUP
 
     # -noreset: Xvfb otherwise drops the root window's properties, Xft.dpi
     # with them, whenever its last client leaves.
@@ -124,6 +125,7 @@ cmake --build "$build" -j2 --target iopanel iomodule-sim
 
 tmp="$(mktemp -d /tmp/iopanel-a11y.XXXXXX)"
 trap 'rm -rf "$tmp"' EXIT
+trap 'exit 1' INT TERM HUP
 # dbus-run-session ends its bus when the second stage ends.
 if dbus-run-session -- "$0" --on-session-bus "$tmp"; then
     echo "check-accessibility.sh: passed"
