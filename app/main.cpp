@@ -6,6 +6,7 @@
 
 #include "commandline.h"
 #include "displaycheck.h"
+#include "highdpi.h"
 #include "mainwindow.h"
 #include "portmemory.h"
 #include "quitonsignals.h"
@@ -34,6 +35,7 @@ int main(int argc, char *argv[])
         return 1;
     }
 
+    followDesktopScale();
     QApplication app(argc, argv);
     // Lets a Wayland desktop match the window to its desktop entry and icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("io.github.iopanel.iopanel"));

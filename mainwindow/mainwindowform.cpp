@@ -11,6 +11,9 @@
 #include <QStatusBar>
 #include <QToolBar>
 
+#include "screenreader.h"
+#include "textfit.h"
+
 namespace {
 
 // Creates one widget of the working area, named and placed before the next
@@ -82,6 +85,10 @@ void MainWindowForm::setupUi(QMainWindow *window)
     QWidget::setTabOrder(scan_btn, port_box);
 
     retranslateUi(window);
+    // The fixed design holds the texts at any font, and screen readers can
+    // tell the outputs and lamps apart.
+    widenToFitTexts(*this, window);
+    nameForScreenReaders(*this);
 
     QMetaObject::connectSlotsByName(window);
 }

@@ -2,6 +2,10 @@
 # help2man from the built programs' --help and --version, plus the sections in
 # <program>.h2m; so the options in the pages are always the programs' own.
 #
+# help2man writes the page in its --locale's character set: in the default C
+# locale every byte of a non-ASCII character became a "?" (the scan button's
+# "Скан." read "????????.").
+#
 # Skipped when help2man is missing (tools/install-deps.sh package installs
 # it) and in sanitizer builds, whose programs are not run at build time; the
 # build still works, but cpack then refuses to make packages
@@ -22,7 +26,7 @@ function(iopanel_manpage target component name)
     set(page ${CMAKE_CURRENT_BINARY_DIR}/man/${target}.1)
     add_custom_command(OUTPUT ${page}.gz
         COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_CURRENT_BINARY_DIR}/man
-        COMMAND ${IOPANEL_HELP2MAN} --no-info --name=${name} --include=${include}
+        COMMAND ${IOPANEL_HELP2MAN} --locale=C.UTF-8 --no-info --name=${name} --include=${include}
             --output=${page} $<TARGET_FILE:${target}>
         COMMAND gzip -9nf ${page}
         DEPENDS ${target} ${include}

@@ -1,3 +1,4 @@
+#include <QAccessible>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
@@ -5,6 +6,8 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QStatusBar>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <QToolBar>
 #include <QtTest>
 
@@ -27,8 +30,11 @@ private slots:
     void widgets_data();
     void widgets();
     void creationOrder();
+    void textsFitEnlargedFonts_data();
+    void textsFitEnlargedFonts();
     void tabOrder();
     void initialState();
+    void screenReaderNames();
 
 private:
     QMainWindow *window = nullptr;
@@ -59,45 +65,81 @@ void TestForm::windowItself()
     QCOMPARE(named.objectName(), QStringLiteral("panel"));
 }
 
+namespace {
+
+struct FormWidget
+{
+    const char *name, *className;
+    QRect geometry;
+    const char *text;
+};
+
+const FormWidget formWidgets[] = {
+    {"port_box", "QComboBox", {6, 9, 171, 26}, ""},
+    {"scan_btn", "QPushButton", {177, 7, 71, 32}, "\xD0\xA1\xD0\xBA\xD0\xB0\xD0\xBD."},
+    {"checkBox_1", "QCheckBox", {80, 58, 21, 20}, ""},
+    {"checkBox_2", "QCheckBox", {110, 58, 21, 20}, ""},
+    {"checkBox_3", "QCheckBox", {140, 58, 21, 20}, ""},
+    {"checkBox_4", "QCheckBox", {170, 58, 21, 20}, ""},
+    {"checkBox_5", "QCheckBox", {200, 58, 21, 20}, ""},
+    {"label", "QLabel", {30, 60, 31, 16}, "OUT"},
+    {"label_2", "QLabel", {86, 39, 16, 16}, "1"},
+    {"label_3", "QLabel", {116, 39, 16, 16}, "2"},
+    {"label_4", "QLabel", {175, 40, 16, 16}, "4"},
+    {"label_5", "QLabel", {146, 39, 16, 16}, "3"},
+    {"label_6", "QLabel", {205, 40, 16, 16}, "5"},
+    {"label_7", "QLabel", {202, 90, 16, 16}, "10"},
+    {"label_8", "QLabel", {146, 89, 16, 16}, "8"},
+    {"label_9", "QLabel", {116, 89, 16, 16}, "7"},
+    {"label_10", "QLabel", {86, 89, 16, 16}, "6"},
+    {"label_11", "QLabel", {35, 108, 21, 16}, "IN"},
+    {"label_12", "QLabel", {175, 90, 16, 16}, "9"},
+    {"l6", "QLabel", {85, 110, 16, 16}, "..."},
+    {"l7", "QLabel", {112, 110, 16, 16}, "..."},
+    {"l8", "QLabel", {140, 110, 16, 16}, "..."},
+    {"l9", "QLabel", {171, 110, 16, 16}, "..."},
+    {"l10", "QLabel", {203, 110, 16, 16}, "..."},
+};
+
+// Room for text inside a label's frame and margin, or inside a button's contents.
+int textRoom(const QWidget *widget)
+{
+    if (auto *label = qobject_cast<const QLabel *>(widget))
+        return label->contentsRect().width() - 2 * label->margin();
+    QStyleOptionButton option;
+    option.initFrom(widget);
+    return widget->style()->subElementRect(QStyle::SE_PushButtonContents, &option, widget).width();
+}
+
+// A widget keeps the form's place and height; it is wider only when its text
+// needs it, and then exactly as wide as the text needs.
+void checkPlaceAndFit(const QWidget *widget, const QRect &form, const QString &text)
+{
+    QCOMPARE(widget->pos(), form.topLeft());
+    QCOMPARE(widget->height(), form.height());
+    if (text.isEmpty()
+        || !(qobject_cast<const QLabel *>(widget) || qobject_cast<const QPushButton *>(widget))) {
+        QCOMPARE(widget->width(), form.width());
+        return;
+    }
+    const int textWidth = widget->fontMetrics().horizontalAdvance(text);
+    QVERIFY2(textWidth <= textRoom(widget), qPrintable(text));
+    if (widget->width() != form.width()) {
+        QVERIFY(widget->width() > form.width());
+        QCOMPARE(textRoom(widget), textWidth);
+    }
+    QVERIFY(widget->geometry().right() < widget->window()->width());
+}
+
+} // namespace
+
 void TestForm::widgets_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("className");
     QTest::addColumn<QRect>("geometry");
     QTest::addColumn<QString>("text");
-
-    const struct
-    {
-        const char *name, *className;
-        QRect geometry;
-        const char *text;
-    } table[] = {
-        {"port_box", "QComboBox", {6, 9, 171, 26}, ""},
-        {"scan_btn", "QPushButton", {177, 7, 71, 32}, "\xD0\xA1\xD0\xBA\xD0\xB0\xD0\xBD."},
-        {"checkBox_1", "QCheckBox", {80, 58, 21, 20}, ""},
-        {"checkBox_2", "QCheckBox", {110, 58, 21, 20}, ""},
-        {"checkBox_3", "QCheckBox", {140, 58, 21, 20}, ""},
-        {"checkBox_4", "QCheckBox", {170, 58, 21, 20}, ""},
-        {"checkBox_5", "QCheckBox", {200, 58, 21, 20}, ""},
-        {"label", "QLabel", {30, 60, 31, 16}, "OUT"},
-        {"label_2", "QLabel", {86, 39, 16, 16}, "1"},
-        {"label_3", "QLabel", {116, 39, 16, 16}, "2"},
-        {"label_4", "QLabel", {175, 40, 16, 16}, "4"},
-        {"label_5", "QLabel", {146, 39, 16, 16}, "3"},
-        {"label_6", "QLabel", {205, 40, 16, 16}, "5"},
-        {"label_7", "QLabel", {202, 90, 16, 16}, "10"},
-        {"label_8", "QLabel", {146, 89, 16, 16}, "8"},
-        {"label_9", "QLabel", {116, 89, 16, 16}, "7"},
-        {"label_10", "QLabel", {86, 89, 16, 16}, "6"},
-        {"label_11", "QLabel", {35, 108, 21, 16}, "IN"},
-        {"label_12", "QLabel", {175, 90, 16, 16}, "9"},
-        {"l6", "QLabel", {85, 110, 16, 16}, "..."},
-        {"l7", "QLabel", {112, 110, 16, 16}, "..."},
-        {"l8", "QLabel", {140, 110, 16, 16}, "..."},
-        {"l9", "QLabel", {171, 110, 16, 16}, "..."},
-        {"l10", "QLabel", {203, 110, 16, 16}, "..."},
-    };
-    for (const auto &row : table)
+    for (const auto &row : formWidgets)
         QTest::newRow(row.name) << row.name << row.className << row.geometry << QString::fromUtf8(row.text);
 }
 
@@ -112,7 +154,9 @@ void TestForm::widgets()
     QVERIFY(widget);
     QCOMPARE(QString::fromLatin1(widget->metaObject()->className()), className);
     QCOMPARE(widget->parent(), form.centralWidget);
-    QCOMPARE(widget->geometry(), geometry);
+    // Qt's offscreen platform draws with a 12 pt font: "OUT" and "10" grow.
+    checkPlaceAndFit(widget, geometry, text);
+    const QRect placed = widget->geometry();
     if (auto *label = qobject_cast<QLabel *>(widget))
         QCOMPARE(label->text(), text);
     else if (auto *button = qobject_cast<QAbstractButton *>(widget))
@@ -120,7 +164,32 @@ void TestForm::widgets()
 
     // Widgets keep their places whatever the window's size.
     window->resize(600, 400);
-    QCOMPARE(widget->geometry(), geometry);
+    QCOMPARE(widget->geometry(), placed);
+}
+
+void TestForm::textsFitEnlargedFonts_data()
+{
+    QTest::addColumn<qreal>("scale");
+    QTest::newRow("1.25") << 1.25;
+    QTest::newRow("1.5") << 1.5;
+}
+
+void TestForm::textsFitEnlargedFonts()
+{
+    QFETCH(qreal, scale);
+    const QFont normal = QApplication::font();
+    QFont enlarged = normal;
+    enlarged.setPointSizeF(normal.pointSizeF() * scale);
+    QApplication::setFont(enlarged);
+    const auto restore = qScopeGuard([&normal] { QApplication::setFont(normal); });
+    QMainWindow big;
+    MainWindowForm bigForm;
+    bigForm.setupUi(&big);
+
+    for (const auto &row : formWidgets)
+        checkPlaceAndFit(big.findChild<QWidget *>(row.name), row.geometry, QString::fromUtf8(row.text));
+    QVERIFY(big.width() >= 249);
+    QCOMPARE(big.height(), 209);
 }
 
 void TestForm::creationOrder()
@@ -154,6 +223,33 @@ void TestForm::initialState()
          {form.checkBox_1, form.checkBox_2, form.checkBox_3, form.checkBox_4, form.checkBox_5})
         QVERIFY(!box->isChecked());
     QCOMPARE(form.port_box->count(), 0);
+}
+
+void TestForm::screenReaderNames()
+{
+    const auto said = [](QWidget *widget, QAccessible::Text what) {
+        return QAccessible::queryAccessibleInterface(widget)->text(what);
+    };
+    QCheckBox *const boxes[] = {form.checkBox_1, form.checkBox_2, form.checkBox_3, form.checkBox_4,
+                                form.checkBox_5};
+    for (int i = 0; i < 5; ++i) {
+        QCOMPARE(said(boxes[i], QAccessible::Name), QStringLiteral("Output %1").arg(i + 1));
+        // Space toggles an output.
+        QTest::keyClick(boxes[i], Qt::Key_Space);
+        QVERIFY(boxes[i]->isChecked());
+    }
+    QLabel *const lamps[] = {form.l6, form.l7, form.l8, form.l9, form.l10};
+    for (int i = 0; i < 5; ++i) {
+        QCOMPARE(said(lamps[i], QAccessible::Name), QStringLiteral("Input %1").arg(i + 6));
+        QCOMPARE(said(lamps[i], QAccessible::Description), QStringLiteral("unknown"));
+        QCOMPARE(lamps[i]->toolTip(), QStringLiteral("Input %1: unknown").arg(i + 6));
+    }
+
+    // The status bar's message is its name, for as long as it shows.
+    form.statusBar->showMessage(QStringLiteral("Wait read response timeout 12:00:00"));
+    QCOMPARE(said(form.statusBar, QAccessible::Name), QStringLiteral("Wait read response timeout 12:00:00"));
+    form.statusBar->clearMessage();
+    QCOMPARE(said(form.statusBar, QAccessible::Name), QString());
 }
 
 QTEST_MAIN(TestForm)

@@ -24,8 +24,6 @@ private slots:
     void firmwareBurst();
     void versionAsPlainText_data();
     void versionAsPlainText();
-    void lampImage_data();
-    void lampImage();
     void endToEnd();
 
 private:
@@ -255,40 +253,6 @@ void TestReplyParser::versionAsPlainText()
     QCOMPARE(box.title, QStringLiteral("About"));
     QCOMPARE(box.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
     QVERIFY(box.modality != Qt::NonModal);
-}
-
-void TestReplyParser::lampImage_data()
-{
-    QTest::addColumn<QByteArray>("reply");
-    QTest::addColumn<int>("channel");
-    QTest::addColumn<QColor>("fill");
-    QTest::newRow("6 on") << QByteArray("~G61") << 6 << QColor(Qt::green);
-    QTest::newRow("10 off") << QByteArray("~GA0") << 10 << QColor(Qt::gray);
-    QTest::newRow("8 on") << QByteArray("~G81") << 8 << QColor(Qt::green);
-}
-
-void TestReplyParser::lampImage()
-{
-    QFETCH(QByteArray, reply);
-    QFETCH(int, channel);
-    QFETCH(QColor, fill);
-
-    window->ser_read(reply);
-    const QImage image = ::lampImage(*window, channel).toImage();
-    QCOMPARE(image.size(), QSize(10, 10));
-    for (int y = 0; y < 10; ++y) {
-        for (int x = 0; x < 10; ++x) {
-            QColor want = fill;
-            if (x == 0 || y == 0)
-                want = Qt::transparent;
-            else if (x == 1 || y == 1)
-                want = Qt::black;
-            const QColor got = image.pixelColor(x, y);
-            QVERIFY2(
-                got == want || (want.alpha() == 0 && got.alpha() == 0),
-                qPrintable(QStringLiteral("pixel %1,%2 is %3").arg(x).arg(y).arg(got.name(QColor::HexArgb))));
-        }
-    }
 }
 
 void TestReplyParser::endToEnd()

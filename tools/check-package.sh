@@ -143,15 +143,23 @@ check_contents() {
 }
 
 # Renders the installed manual page of $1 with man -l: no warning from groff,
-# and it shows the program's options.
+# it shows the program's options, and every character as written: no "?"
+# where help2man could not encode one (a page made in the C locale), and the
+# texts given after $1 appear as they stand.
 check_manpage() {
-    local page="/usr/share/man/man1/$1.1.gz" out err
-    out="$(MANWIDTH=80 man -l "$page" 2>"$work/man.err")" || fail "man -l $page: $(cat "$work/man.err")"
+    local name="$1" page="/usr/share/man/man1/$1.1.gz" out err text
+    shift
+    out="$(LC_ALL=C.UTF-8 MANWIDTH=80 man -l "$page" 2>"$work/man.err")" || fail "man -l $page: $(cat "$work/man.err")"
+    zcat "$page" | iconv -f UTF-8 -t UTF-8 >/dev/null || fail "$page is not UTF-8"
+    ! zcat "$page" | grep -q '??' || fail "$page has question marks for characters: $(zcat "$page" | grep -m 1 '??')"
+    for text in "$@"; do
+        grep -qF -- "$text" <<<"$out" || fail "man -l $page does not show '$text'"
+    done
     err="$(cat "$work/man.err")"
     [ -z "$err" ] || fail "man -l $page warns: $err"
     grep -q -- '--version' <<<"$out" || fail "man -l $page shows no --version option"
     grep -q -- '--port' <<<"$out" || fail "man -l $page shows no --port option"
-    [ "$(man -w "$1")" = "$page" ] || fail "man -w $1 does not find $page"
+    [ "$(man -w "$name")" = "$page" ] || fail "man -w $name does not find $page"
     echo "ok: man -l $page renders $(wc -l <<<"$out") lines"
 }
 
@@ -201,9 +209,9 @@ tags="$(lintian "${lintian_root[@]}" -I --pedantic "${debs[@]}" 2>&1)" \
 [ -z "$tags" ] || fail "lintian reports: $tags"
 echo "ok: lintian reports nothing for ${packages[*]}"
 
-step "appstreamcli validate --no-net"
+step "appstreamcli validate --pedantic --no-net"
 dpkg-deb -x "$panel_deb" "$work/panel-deb"
-report="$(appstreamcli validate --no-net "$work/panel-deb/$metainfo_path" 2>&1)" \
+report="$(appstreamcli validate --pedantic --no-net "$work/panel-deb/$metainfo_path" 2>&1)" \
     || fail "appstreamcli validate: $report"
 echo "$report"
 ! grep -Eq '^[EWIP]: ' <<<"$report" || fail "appstreamcli validate reports issues"
@@ -230,7 +238,7 @@ else
     check_version "/$bin_path" iopanel
     check_version "/$sim_path" iomodule-sim
     check_version "/$ctl_path" iopanelctl
-    check_manpage iopanel
+    check_manpage iopanel "Скан."
     check_manpage iopanelctl
     check_manpage iomodule-sim
     DEBIAN_FRONTEND=noninteractive $sudo apt-get remove -y -q "${packages[@]}" \

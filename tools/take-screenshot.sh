@@ -1,19 +1,38 @@
 #!/usr/bin/env bash
-# Renders the panel headless against a simulated module (inputs 6, 8, 9 on,
-# output boxes 1 and 3 ticked) and saves docs/screenshot.png at twice the
-# window's size. Arguments go to iopanel-screenshot (see its --help), e.g.
-# --port /dev/pts/7 to use a running iomodule-sim instead.
+# Renders the panel against a simulated module (inputs 6, 8, 9 on, output
+# boxes 1 and 3 ticked) and saves docs/screenshot.png.
+#
+#   tools/take-screenshot.sh [--dpi N] [iopanel-screenshot options]
+#
+# Without --dpi: headless (Qt's offscreen platform) at twice the window's
+# size. With --dpi N: on a virtual X display whose desktop sets the font
+# density to N dpi (Xvfb -dpi N and Xft.dpi: N), as a desktop at N/96 scale
+# does (96: 100 %, 144: 150 %, 192: 200 %), with the desktop's default font.
+# Other arguments go to iopanel-screenshot (see its --help), e.g.
+# --port /dev/pts/7 to use a running iomodule-sim instead, or
+# --output /tmp/panel.png to write elsewhere.
 # IOPANEL_QT_MAJOR=6 builds against Qt 6 (into build-qt6/ instead of build/);
 # IOPANEL_BUILD_DIR picks another build directory.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+
+dpi=""
+if [ "${1:-}" = "--dpi" ]; then
+    dpi="${2:-}"
+    [[ "$dpi" =~ ^[1-9][0-9]*$ ]] || { echo "take-screenshot.sh: --dpi takes a number, e.g. 192" >&2; exit 2; }
+    shift 2
+fi
 
 qt_major="${IOPANEL_QT_MAJOR:-5}"
 build_dir=build
 [ "$qt_major" = 5 ] || build_dir="build-qt$qt_major"
 build_dir="${IOPANEL_BUILD_DIR:-$build_dir}"
 
-IOPANEL_QT_MAJOR="$qt_major" tools/install-deps.sh
+if [ -n "$dpi" ]; then
+    IOPANEL_QT_MAJOR="$qt_major" tools/install-deps.sh a11y
+else
+    IOPANEL_QT_MAJOR="$qt_major" tools/install-deps.sh
+fi
 
 # Without a font the offscreen platform draws no text at all.
 if ! command -v fc-list >/dev/null || [ -z "$(fc-list)" ]; then
@@ -34,6 +53,31 @@ cmake -S . -B "$build_dir" -DIOPANEL_QT_MAJOR="$qt_major"
 cmake --build "$build_dir" -j"$(nproc)" --target iopanel-screenshot
 
 mkdir -p docs
+tool="./$build_dir/tools/screenshot/iopanel-screenshot"
 # The panel prints every reply as a debug message; the picture needs none of them.
-QT_QPA_PLATFORM=offscreen QT_SCALE_FACTOR=2 QT_LOGGING_RULES="default.debug=false" \
-    "./$build_dir/tools/screenshot/iopanel-screenshot" --output docs/screenshot.png "$@"
+export QT_LOGGING_RULES="default.debug=false"
+if [ -z "$dpi" ]; then
+    QT_QPA_PLATFORM=offscreen QT_SCALE_FACTOR=2 "$tool" --output docs/screenshot.png "$@"
+    exit
+fi
+
+tmp="$(mktemp -d /tmp/iopanel-screenshot.XXXXXX)"
+xvfb_pid=""
+cleanup() {
+    [ -z "$xvfb_pid" ] || kill "$xvfb_pid" 2>/dev/null || true
+    [ -z "$xvfb_pid" ] || wait "$xvfb_pid" 2>/dev/null || true
+    rm -rf "$tmp"
+}
+trap cleanup EXIT
+# -noreset: Xvfb otherwise drops Xft.dpi when its last client leaves.
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -dpi "$dpi" -nolisten tcp -noreset 3>"$tmp/display" 2>"$tmp/xvfb.log" &
+xvfb_pid=$!
+for _ in $(seq 100); do
+    [ -s "$tmp/display" ] && break
+    sleep 0.1
+done
+[ -s "$tmp/display" ] || { cat "$tmp/xvfb.log" >&2; exit 1; }
+DISPLAY=":$(head -n 1 "$tmp/display")"
+export DISPLAY
+echo "Xft.dpi: $dpi" | xrdb -nocpp -merge
+QT_QPA_PLATFORM=xcb "$tool" --output docs/screenshot.png "$@"

@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "highdpi.h"
 #include "ptymodule.h"
 #include "windowtesting.h"
 
@@ -43,6 +44,7 @@ int main(int argc, char *argv[])
     // Headless unless told otherwise.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    followDesktopScale();
     QApplication app(argc, argv);
 
     QCommandLineParser parser;

@@ -1,0 +1,135 @@
+#!/usr/bin/env bash
+# Screen-reader check: the real panel on a virtual X display, with the
+# accessibility bus (at-spi2-core) on a private session bus, polls
+# iomodule-sim; tools/accessibility/panel-tree.py reads the window through
+# AT-SPI as a screen reader does. It checks that output boxes 1..5 and lamps
+# 6..10 are named; that while the module's port is missing the status bar
+# reads "Can't open" and the lamps "unknown"; that once the simulator answers,
+# and again after it changes its inputs, the lamps read its inputs and each
+# lamp that changed announced it; and it prints the tree.
+#
+#   tools/check-accessibility.sh
+#
+#   IOPANEL_BUILD_DIR=DIR  build directory (default build-a11y)
+#   A11Y_DPI=N             the desktop's font density (default 96)
+#
+# Everything it starts is stopped by pid, and its temporary directory
+# removed, also when a check fails.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+build="${IOPANEL_BUILD_DIR:-build-a11y}"
+dpi="${A11Y_DPI:-96}"
+reader=tools/accessibility/panel-tree.py
+
+# The processes the second stage started.
+pids=()
+# A process and its descendants, children first: the accessibility bus
+# launcher starts the bus's own daemon, which starts the registry.
+tree_of() {
+    local child
+    for child in $(pgrep -P "$1" || true); do tree_of "$child"; done
+    echo "$1"
+}
+stop_started() {
+    local all=() pid
+    for pid in "${pids[@]}"; do
+        # shellcheck disable=SC2207
+        all+=($(tree_of "$pid"))
+    done
+    [ ${#all[@]} -eq 0 ] && return
+    kill -TERM "${all[@]}" 2>/dev/null || true
+    sleep 0.3
+    kill -KILL "${all[@]}" 2>/dev/null || true
+    wait 2>/dev/null || true
+}
+
+# Second stage, on the private session bus that dbus-run-session made.
+on_session_bus() {
+    local tmp="$1" display
+    trap stop_started EXIT
+    trap 'exit 1' INT TERM HUP
+
+    # -noreset: Xvfb otherwise drops the root window's properties, Xft.dpi
+    # with them, whenever its last client leaves.
+    Xvfb -displayfd 3 -screen 0 1280x1024x24 -dpi "$dpi" -nolisten tcp -noreset \
+        3>"$tmp/display" 2>"$tmp/xvfb.log" &
+    pids+=($!)
+    for _ in $(seq 100); do
+        [ -s "$tmp/display" ] && break
+        sleep 0.1
+    done
+    [ -s "$tmp/display" ] || { cat "$tmp/xvfb.log" >&2; echo "check-accessibility.sh: Xvfb did not start" >&2; return 1; }
+    display=":$(head -n 1 "$tmp/display")"
+    export DISPLAY="$display"
+    # The density as a desktop sets it, for Qt to read.
+    echo "Xft.dpi: $dpi" | xrdb -nocpp -merge
+
+    /usr/libexec/at-spi-bus-launcher --launch-immediately >"$tmp/atspi.log" 2>&1 &
+    pids+=($!)
+    # Asked without activating it: an activated second launcher would race this one.
+    for _ in $(seq 50); do
+        dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
+            org.freedesktop.DBus.NameHasOwner string:org.a11y.Bus 2>/dev/null | grep -q 'boolean true' && break
+        sleep 0.1
+    done
+
+    # The simulator takes its commands ("inputs 01001") from a FIFO, kept
+    # open here so that it never sees its input end. The panel polls
+    # $tmp/module, which appears only once the checks are listening.
+    mkfifo "$tmp/commands"
+    exec 4<>"$tmp/commands"
+    "$build/simulator/iomodule-sim/iomodule-sim" --inputs 10110 --link "$tmp/sim" \
+        <"$tmp/commands" >"$tmp/sim.log" 2>&1 &
+    pids+=($!)
+    for _ in $(seq 50); do
+        [ -L "$tmp/sim" ] && break
+        sleep 0.1
+    done
+    [ -L "$tmp/sim" ] || { cat "$tmp/sim.log" >&2; echo "check-accessibility.sh: no simulator" >&2; return 1; }
+
+    # Qt joins the accessibility bus without a desktop session asking it to.
+    env QT_QPA_PLATFORM=xcb QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 QT_LOGGING_RULES="default.debug=false" \
+        "$build/iopanel" --port "$tmp/module" >"$tmp/panel.log" 2>&1 &
+    pids+=($!)
+
+    local failed=0 read=(/usr/bin/python3 "$reader")
+    echo "---- names"
+    "${read[@]}" names iopanel || failed=1
+    echo "---- no module yet"
+    "${read[@]}" status iopanel "Can't open $tmp/module" || failed=1
+    "${read[@]}" lamps iopanel "?????" || failed=1
+    echo "---- the module's port appears: its inputs 10110"
+    "${read[@]}" lamps iopanel 10110 "ln -s \"\$(readlink '$tmp/sim')\" '$tmp/module'" || failed=1
+    echo "---- the simulator switches its inputs to 01001"
+    "${read[@]}" lamps iopanel 01001 "echo 'inputs 01001' >'$tmp/commands'" || failed=1
+    echo "---- the panel's tree as a screen reader reads it"
+    "${read[@]}" dump iopanel || failed=1
+    if [ $failed -ne 0 ]; then
+        echo "---- panel log"
+        cat "$tmp/panel.log"
+        echo "---- simulator log (last lines)"
+        tail -n 5 "$tmp/sim.log"
+    fi
+    return $failed
+}
+
+if [ "${1:-}" = "--on-session-bus" ]; then
+    on_session_bus "$2"
+    exit
+fi
+
+tools/install-deps.sh a11y
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF >/dev/null
+cmake --build "$build" -j2 --target iopanel iomodule-sim
+
+tmp="$(mktemp -d /tmp/iopanel-a11y.XXXXXX)"
+trap 'rm -rf "$tmp"' EXIT
+trap 'exit 1' INT TERM HUP
+# dbus-run-session ends its bus when the second stage ends.
+if dbus-run-session -- "$0" --on-session-bus "$tmp"; then
+    echo "check-accessibility.sh: passed"
+else
+    echo "check-accessibility.sh: FAILED" >&2
+    exit 1
+fi
