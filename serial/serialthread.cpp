@@ -32,6 +32,13 @@ void SerialThread::submitRequest(const QString &portName, int waitTimeoutMs, con
     this->portName = portName;
     this->waitTimeoutMs = waitTimeoutMs;
     requestBytes = request;
+    requestPending = true;
+    if (runEnding) {
+        // run() has returned or is returning without seeing this request; it
+        // takes the mutex no more, so waiting for it here cannot deadlock.
+        wait();
+        runEnding = false;
+    }
     if (isRunning())
         wakeCondition.wakeOne();
     else
@@ -39,6 +46,22 @@ void SerialThread::submitRequest(const QString &portName, int waitTimeoutMs, con
 }
 
 void SerialThread::run()
+{
+    // A failed open ends a run. A request made meanwhile starts the next run
+    // at once, as a new thread would.
+    for (;;) {
+        if (!serveRun())
+            return;
+        QMutexLocker locker(&mutex);
+        if (quitFlag || !requestPending) {
+            runEnding = true;
+            return;
+        }
+    }
+}
+
+// One run: returns false on a stop, true after a failed open.
+bool SerialThread::serveRun()
 {
     QString currentPortName;
     int currentWaitTimeoutMs;
@@ -54,13 +77,15 @@ void SerialThread::run()
     }
     currentWaitTimeoutMs = waitTimeoutMs;
     currentRequest = requestBytes;
+    requestPending = false;
     quit = quitFlag;
+    if (quit)
+        runEnding = true;
     mutex.unlock();
+    if (quit)
+        return false;
 
     QSerialPort port;
-    if (quit)
-        return;
-
     for (;;) {
         if (reopen) {
             port.close();
@@ -69,24 +94,27 @@ void SerialThread::run()
                 emit error(tr("Can't open %1, error code %2")
                                .arg(currentPortName)
                                .arg(static_cast<int>(port.error())));
-                return;
+                return true;
             }
         }
 
         exchange(port, currentWaitTimeoutMs, currentRequest);
 
         mutex.lock();
-        // A stop that came during the exchange found nobody waiting; honour it
-        // here instead of sleeping through it.
-        if (!quitFlag)
+        // Wake-ups that came during the exchange found nobody waiting: a stop
+        // or a pending request is acted on here instead of sleeping through it.
+        while (!quitFlag && !requestPending)
             wakeCondition.wait(&mutex);
         currentPortName = portName;
         currentWaitTimeoutMs = waitTimeoutMs;
         currentRequest = requestBytes;
+        requestPending = false;
         quit = quitFlag;
+        if (quit)
+            runEnding = true;
         mutex.unlock();
         if (quit)
-            return;
+            return false;
         reopen = true;
     }
 }
