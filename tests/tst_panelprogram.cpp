@@ -101,6 +101,10 @@ void TestPanelProgram::commandLineWithoutDisplay_data()
     // Without any of them the panel wants a window, and says it has no display.
     QTest::newRow("a port, no display") << QStringList{QStringLiteral("--port"), QStringLiteral("/x")} << 1
                                         << none << QStringLiteral("^iopanel: no display found");
+    // Qt takes no "-platform=name", so neither does the display check.
+    QTest::newRow("-platform=offscreen")
+        << QStringList{QStringLiteral("-platform=offscreen"), QStringLiteral("--port"), QStringLiteral("/x")}
+        << 1 << none << QStringLiteral("^iopanel: no display found");
 }
 
 void TestPanelProgram::commandLineWithoutDisplay()
@@ -133,13 +137,14 @@ void TestPanelProgram::pollsOnlyTheGivenPort()
     const QString pty = announced.match(simOutput.waitForLine(announced)).captured(1);
     QVERIFY(!pty.isEmpty());
 
-    // Qt's own -platform option reaches the application object.
+    // Qt's own -platform option, in its two-dash form, reaches the
+    // application object.
     QProcess panel;
     QProcessEnvironment environment = headless();
     environment.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("default.debug=true"));
     panel.setProcessEnvironment(environment);
     panel.start(QStringLiteral(IOPANEL_PROGRAM),
-                {QStringLiteral("-platform"), QStringLiteral("offscreen"), QStringLiteral("--port"), pty});
+                {QStringLiteral("--platform"), QStringLiteral("offscreen"), QStringLiteral("--port"), pty});
     QVERIFY2(panel.waitForStarted(5000), qPrintable(panel.errorString()));
 
     // Watch which devices the panel opens while it polls, until the
