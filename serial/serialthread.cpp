@@ -17,6 +17,11 @@ SerialThread::~SerialThread()
         wakeCondition.wakeOne();
     }
     wait();
+    // The worker's last accesses to the fields were under the mutex. Taking it
+    // once more orders them before the members go also for tools that do not
+    // see QThread::wait() synchronise (ThreadSanitizer, when the thread had
+    // already finished).
+    QMutexLocker locker(&mutex);
 }
 
 void SerialThread::submitRequest(const QString &portName, int waitTimeoutMs, const QString &request)
@@ -141,7 +146,13 @@ void SerialThread::exchange(QSerialPort &port, int waitTimeoutMs, const QByteArr
         return;
     }
 
-    emit response(collectReply(port));
+    QByteArray reply = collectReply(port);
+    emit response(reply);
+    // The queued signal holds its own copy; the receiver may be done with it
+    // already. QByteArray::clear() is Qt's own code, so the last reference is
+    // dropped, and the bytes freed, where ThreadSanitizer knows Qt's atomic
+    // reference count orders the free after the receiver's reads.
+    reply.clear();
 }
 
 QByteArray SerialThread::collectReply(QSerialPort &port)

@@ -126,7 +126,6 @@ void TestPollCycle::slowModuleStillGetsOutputs()
     QTest::qWait(3000);
     const auto frames = frameBytes(module);
     QVERIFY2(frames.count("~P10000") >= 5, frames.join(' ').constData());
-    QCOMPARE(frames.count("~P10000") + frames.count("~A"), frames.size());
     QCOMPARE(module.outputs(), QStringLiteral("10000"));
 }
 

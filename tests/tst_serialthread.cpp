@@ -148,12 +148,13 @@ void TestSerialThread::requestDuringExchangeIsPerformedNext()
     SerialThread worker;
     WorkerEvents events(&worker);
 
-    worker.submitRequest(module.portName(), 50, QStringLiteral("~A"));
+    // Time-outs long enough that a loaded machine still gets both replies.
+    worker.submitRequest(module.portName(), 500, QStringLiteral("~A"));
     QVERIFY(module.waitForFrames(1, 2000));
     // Of two requests made during the exchange the later one is performed
     // right after it, with its own values; the earlier one is replaced.
-    worker.submitRequest(module.portName(), 50, QStringLiteral("~S1"));
-    worker.submitRequest(module.portName(), 50, QStringLiteral("~R2"));
+    worker.submitRequest(module.portName(), 500, QStringLiteral("~S1"));
+    worker.submitRequest(module.portName(), 500, QStringLiteral("~R2"));
     QTRY_COMPARE(events.kinds(), (QStringList{"response", "response"}));
     QCOMPARE(events.events[1].reply, QByteArray("~R2"));
     QTest::qWait(150);
