@@ -57,7 +57,7 @@ mark_s=$((duration >= 120 ? 60 : duration / 2))
 mark_window_s=$((mark_s / 6))
 end_samples=$((duration >= 120 ? 30 : duration / 4)) # "at the end": their median
 cycle_events=150         # chaos events per repeat, about 20 s of polling
-rss_growth_limit_kb=1024 # RSS growth after the warm-up
+rss_growth_limit_kb=256  # RSS growth after the warm-up
 flat_limit=2             # descriptors and threads: max after the mark minus the max around it
 alive_window_s=10        # the panel must have sent a frame this recently
 close_every_s=5          # how often open About boxes are closed
