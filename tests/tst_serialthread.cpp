@@ -201,6 +201,7 @@ void TestSerialThread::destroyReturnsPromptly_data()
     QTest::newRow("before any request") << "idle" << 500;
     QTest::newRow("while waiting for a request") << "waiting" << 500;
     QTest::newRow("during an exchange") << "exchange" << 1000;
+    QTest::newRow("during an exchange, a request pending") << "pending" << 1000;
     QTest::newRow("during a flood") << "flood" << 2000;
 }
 
@@ -212,7 +213,7 @@ void TestSerialThread::destroyReturnsPromptly()
     PtyModule module;
     auto worker = std::make_unique<SerialThread>();
     WorkerEvents events(worker.get());
-    if (when == QLatin1String("exchange"))
+    if (when == QLatin1String("exchange") || when == QLatin1String("pending"))
         module.setResponder([](const QByteArray &) { return PtyModule::Reply(); });
     if (when == QLatin1String("flood"))
         module.startFlood(QByteArray(64, 'x'), 0);
@@ -222,11 +223,15 @@ void TestSerialThread::destroyReturnsPromptly()
     }
     if (when == QLatin1String("waiting"))
         QTRY_COMPARE(events.events.size(), 1);
+    if (when == QLatin1String("pending"))
+        worker->submitRequest(module.portName(), 50, QStringLiteral("~P10000"));
 
     QElapsedTimer clock;
     clock.start();
     worker.reset();
     QVERIFY2(clock.elapsed() < boundMs, qPrintable(QString::number(clock.elapsed())));
+    // The stop comes before a pending request: nothing more is sent.
+    QCOMPARE(module.frames().size(), when == QLatin1String("idle") ? 0 : 1);
 }
 
 QTEST_GUILESS_MAIN(TestSerialThread)
