@@ -1,19 +1,21 @@
-# Debian's hardening for optimised builds (Release, RelWithDebInfo,
-# MinSizeRel), the ones that are installed and packaged: position independent
-# executables, stack protector, fortified libc calls, read-only relocations
-# bound at start. Debug builds (the sanitizer and fuzzer runs) are left as they
-# are: _FORTIFY_SOURCE needs optimisation and the sanitizers check more.
+# Debian's hardening, all of it behind IOPANEL_HARDENING: position
+# independent executables for every build type (a target property, not a
+# per-configuration flag), and for optimised builds (Release, RelWithDebInfo,
+# MinSizeRel), the ones that are installed and packaged, stack protector,
+# fortified libc calls and read-only relocations bound at start. Debug builds
+# (the sanitizer and fuzzer runs) get no more than PIE: _FORTIFY_SOURCE needs
+# optimisation and the sanitizers check more.
 # Included from the top-level CMakeLists.txt before any target is defined.
-option(IOPANEL_HARDENING "Build optimised configurations with Debian's hardening flags" ON)
-
-include(CheckPIESupported)
-check_pie_supported(OUTPUT_VARIABLE iopanel_pie_output LANGUAGES CXX)
-if(NOT CMAKE_CXX_LINK_PIE_SUPPORTED)
-    message(WARNING "iopanel: the linker cannot make position independent executables: ${iopanel_pie_output}")
-endif()
-set(CMAKE_POSITION_INDEPENDENT_CODE ON)
+option(IOPANEL_HARDENING "Build with Debian's hardening flags" ON)
 
 if(IOPANEL_HARDENING)
+    include(CheckPIESupported)
+    check_pie_supported(OUTPUT_VARIABLE iopanel_pie_output LANGUAGES CXX)
+    if(NOT CMAKE_CXX_LINK_PIE_SUPPORTED)
+        message(WARNING "iopanel: the linker cannot make position independent executables: ${iopanel_pie_output}")
+    endif()
+    set(CMAKE_POSITION_INDEPENDENT_CODE ON)
+
     set(iopanel_optimised "$<OR:$<CONFIG:Release>,$<CONFIG:RelWithDebInfo>,$<CONFIG:MinSizeRel>>")
     add_compile_options(
         "$<${iopanel_optimised}:-fstack-protector-strong>"

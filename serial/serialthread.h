@@ -12,7 +12,9 @@
 class QSerialPort;
 
 // Performs one blocking write-then-read exchange on a serial port per request,
-// away from the GUI thread. Requests are not queued: the newest one wins.
+// away from the GUI thread. Requests are not queued: one request made while an
+// exchange is in progress waits to be performed right after it, and a newer
+// one replaces it.
 class SerialThread : public QThread
 {
     Q_OBJECT
@@ -39,6 +41,7 @@ protected:
     void run() override;
 
 private:
+    bool serveRun();
     // One exchange (Exchange::run), reported through response or timeout.
     void exchange(QSerialPort &port, int waitTimeoutMs, const QByteArray &request);
 
@@ -48,6 +51,12 @@ private:
     QMutex mutex;
     QWaitCondition wakeCondition;
     bool quitFlag = false;
+    // Set by submitRequest, cleared when the worker copies the request: a
+    // request made while no one waits is still performed.
+    bool requestPending = false;
+    // Set when run() has decided to return; the thread may still report
+    // itself running for a moment.
+    bool runEnding = false;
 };
 
 #endif // SERIALTHREAD_H

@@ -6,6 +6,8 @@
 #include <QSerialPort>
 #include <QtTest>
 
+#include <csignal>
+
 #include "processoutput.h"
 
 class TestIomoduleSim : public QObject
@@ -16,6 +18,7 @@ private slots:
     void cleanup();
     void answersFramesAndTakesCommands_data();
     void answersFramesAndTakesCommands();
+    void ignoredHangupStaysIgnored();
 
 private:
     QString waitForLine(const QRegularExpression &pattern) { return output.waitForLine(pattern); }
@@ -109,6 +112,22 @@ void TestIomoduleSim::answersFramesAndTakesCommands()
     sim.write("7 maybe\n");
     QVERIFY(!waitForLine(QRegularExpression(QStringLiteral("^not understood: '7 maybe'"))).isEmpty());
     sim.write("quit\n");
+    QVERIFY(sim.waitForFinished(5000));
+    QCOMPARE(sim.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(sim.exitCode(), 0);
+}
+
+void TestIomoduleSim::ignoredHangupStaysIgnored()
+{
+    // Started as nohup starts it, with SIGHUP ignored: a hang-up leaves it
+    // running, and SIGTERM still ends it cleanly.
+    sim.start(
+        QStringLiteral("/bin/sh"),
+        {QStringLiteral("-c"), QStringLiteral("trap '' HUP; exec \"$0\""), QStringLiteral(IOMODULE_SIM)});
+    QVERIFY(!waitForLine(QRegularExpression(QStringLiteral("^Module simulator on "))).isEmpty());
+    ::kill(pid_t(sim.processId()), SIGHUP);
+    QVERIFY(!sim.waitForFinished(300));
+    sim.terminate();
     QVERIFY(sim.waitForFinished(5000));
     QCOMPARE(sim.exitStatus(), QProcess::NormalExit);
     QCOMPARE(sim.exitCode(), 0);

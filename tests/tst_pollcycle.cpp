@@ -16,6 +16,7 @@ private slots:
     void portChangeTakesEffectNextFrame();
     void singleOutputCommands_data();
     void singleOutputCommands();
+    void slowModuleStillGetsOutputs();
 };
 
 namespace {
@@ -106,6 +107,26 @@ void TestPollCycle::singleOutputCommands()
     QVERIFY(QMetaObject::invokeMethod(window.get(), slot.constData(), Q_ARG(int, argument)));
     QVERIFY(module.waitForFrames(1, 2000));
     QCOMPARE(module.frames()[0].bytes, frame);
+}
+
+void TestPollCycle::slowModuleStillGetsOutputs()
+{
+    // Each reply comes in eight pieces 15 ms apart, so one exchange lasts
+    // longer than a tick: every tick lands during an exchange.
+    PtyModule module;
+    module.setResponder([](const QByteArray &) {
+        PtyModule::Reply pieces;
+        for (const char byte : QByteArray("~A00000 "))
+            pieces.append({pieces.isEmpty() ? 0 : 15, QByteArray(1, byte)});
+        return pieces;
+    });
+    auto window = windowOn(module.portName());
+    window->findChild<QCheckBox *>(QStringLiteral("checkBox_1"))->setChecked(true);
+
+    QTest::qWait(3000);
+    const auto frames = frameBytes(module);
+    QVERIFY2(frames.count("~P10000") >= 5, frames.join(' ').constData());
+    QCOMPARE(module.outputs(), QStringLiteral("10000"));
 }
 
 QTEST_MAIN(TestPollCycle)

@@ -21,7 +21,8 @@ private slots:
     void silenceGivesOneReadTimeout();
     void unopenablePortFailsEveryRequest();
     void emptyPortNameAlternates();
-    void requestDuringExchangeIsDropped();
+    void requestDuringExchangeIsPerformedNext();
+    void latestRequestIsPerformedAfterFailedOpens();
     void floodIsBounded();
     void destroyReturnsPromptly_data();
     void destroyReturnsPromptly();
@@ -139,27 +140,42 @@ void TestSerialThread::emptyPortNameAlternates()
     }
 }
 
-void TestSerialThread::requestDuringExchangeIsDropped()
+void TestSerialThread::requestDuringExchangeIsPerformedNext()
 {
     PtyModule module;
-    // A slow answer keeps the exchange busy while the second request comes.
+    // A slow answer keeps the exchange busy while the next requests come.
     module.setResponder([](const QByteArray &frame) { return PtyModule::Reply{{30, frame}}; });
     SerialThread worker;
     WorkerEvents events(&worker);
 
-    worker.submitRequest(module.portName(), 50, QStringLiteral("~A"));
+    // Time-outs long enough that a loaded machine still gets both replies.
+    worker.submitRequest(module.portName(), 500, QStringLiteral("~A"));
     QVERIFY(module.waitForFrames(1, 2000));
-    worker.submitRequest(module.portName(), 50, QStringLiteral("~S1"));
-    QTRY_COMPARE(events.kinds(), QStringList{"response"});
-    QTest::qWait(150);
-    QCOMPARE(module.frames().size(), 1);
-
-    // The first request after the exchange is performed with its own values.
-    worker.submitRequest(module.portName(), 50, QStringLiteral("~R2"));
-    QVERIFY(module.waitForFrames(2, 2000));
-    QCOMPARE(module.frames()[1].bytes, QByteArray("~R2"));
+    // Of two requests made during the exchange the later one is performed
+    // right after it, with its own values; the earlier one is replaced.
+    worker.submitRequest(module.portName(), 500, QStringLiteral("~S1"));
+    worker.submitRequest(module.portName(), 500, QStringLiteral("~R2"));
     QTRY_COMPARE(events.kinds(), (QStringList{"response", "response"}));
     QCOMPARE(events.events[1].reply, QByteArray("~R2"));
+    QTest::qWait(150);
+    QCOMPARE(module.frames().size(), 2);
+    QCOMPARE(module.frames()[1].bytes, QByteArray("~R2"));
+}
+
+void TestSerialThread::latestRequestIsPerformedAfterFailedOpens()
+{
+    // Each failed open ends a run; requests keep coming meanwhile, some of
+    // them while a run is returning. The last one must still be performed.
+    SerialThread worker;
+    WorkerEvents events(&worker);
+    QString last;
+    for (int request = 0; request < 200; ++request) {
+        last = QStringLiteral("/nonexistent/iopanel-port-%1").arg(request);
+        worker.submitRequest(last, 50, QStringLiteral("~A"));
+        QThread::usleep(static_cast<unsigned long>(QRandomGenerator::global()->bounded(300)));
+    }
+    QTRY_VERIFY(!events.events.isEmpty() && events.events.last().message.contains(last + QLatin1Char(',')));
+    QVERIFY(worker.wait(2000));
 }
 
 void TestSerialThread::floodIsBounded()
@@ -185,6 +201,7 @@ void TestSerialThread::destroyReturnsPromptly_data()
     QTest::newRow("before any request") << "idle" << 500;
     QTest::newRow("while waiting for a request") << "waiting" << 500;
     QTest::newRow("during an exchange") << "exchange" << 1000;
+    QTest::newRow("during an exchange, a request pending") << "pending" << 1000;
     QTest::newRow("during a flood") << "flood" << 2000;
 }
 
@@ -196,7 +213,7 @@ void TestSerialThread::destroyReturnsPromptly()
     PtyModule module;
     auto worker = std::make_unique<SerialThread>();
     WorkerEvents events(worker.get());
-    if (when == QLatin1String("exchange"))
+    if (when == QLatin1String("exchange") || when == QLatin1String("pending"))
         module.setResponder([](const QByteArray &) { return PtyModule::Reply(); });
     if (when == QLatin1String("flood"))
         module.startFlood(QByteArray(64, 'x'), 0);
@@ -206,11 +223,15 @@ void TestSerialThread::destroyReturnsPromptly()
     }
     if (when == QLatin1String("waiting"))
         QTRY_COMPARE(events.events.size(), 1);
+    if (when == QLatin1String("pending"))
+        worker->submitRequest(module.portName(), 50, QStringLiteral("~P10000"));
 
     QElapsedTimer clock;
     clock.start();
     worker.reset();
     QVERIFY2(clock.elapsed() < boundMs, qPrintable(QString::number(clock.elapsed())));
+    // The stop comes before a pending request: nothing more is sent.
+    QCOMPARE(module.frames().size(), when == QLatin1String("idle") ? 0 : 1);
 }
 
 QTEST_GUILESS_MAIN(TestSerialThread)

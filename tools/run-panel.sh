@@ -48,8 +48,17 @@ sim_pid=$$ # the simulator replaces this shell below
 
 # In the background: wait for the link, run the panel (its debug lines, one
 # per reply, would flood the terminal), and when either program ends, end
-# the other and clean up.
+# the other and clean up. Closing the terminal hangs up this watcher too: it
+# then ends both and cleans up all the same.
 (
+    panel_pid=""
+    finish() {
+        kill -TERM $panel_pid "$sim_pid" 2>/dev/null || true
+        [ -z "$panel_pid" ] || wait "$panel_pid" 2>/dev/null || true
+        rm -rf "$work"
+        exit 0
+    }
+    trap finish HUP INT TERM
     for _ in $(seq 100); do
         [ -L "$link" ] && break
         sleep 0.05
@@ -59,9 +68,7 @@ sim_pid=$$ # the simulator replaces this shell below
     while kill -0 "$panel_pid" 2>/dev/null && kill -0 "$sim_pid" 2>/dev/null; do
         sleep 0.2
     done
-    kill -TERM "$panel_pid" "$sim_pid" 2>/dev/null || true
-    wait "$panel_pid" 2>/dev/null || true
-    rm -rf "$work"
+    finish
 ) &
 
 exec "$sim" --link "$link" "$@"

@@ -5,17 +5,25 @@
 # descriptors, threads, CPU time and windows into a CSV, closes any "About"
 # box now and then through its Ok button as an operator would, and at the
 # end prints a summary and a verdict. It fails (exit 1) when the panel died
-# or stopped polling, its memory kept growing after the first minute, its
+# or stopped polling, its memory kept growing after the warm-up, its
 # descriptors or threads were not flat, more than one "About" box was ever
 # open, or it did not end cleanly on SIGTERM.
 #
+# The simulator repeats the same chaos events over and over (a cycle of
+# cycle_events), so that whatever the panel caches per distinct text (glyphs
+# of random firmware versions) is filled in the first cycles and then stays:
+# memory that still grows over identical cycles after the warm-up is a leak.
+#
 #   tools/soak.sh [MINUTES]        (default 2, at least 2)
 #
+#   SOAK_SECONDS=N         run N seconds instead (at least 60), for many short
+#                          runs; the warm-up is then the first half
 #   SOAK_SEED=N            chaos seed (default: a random one, printed)
 #   IOPANEL_BUILD_DIR=DIR  build directory (default build-soak), as the
 #                          other scripts take it
 #   SOAK_RESULTS=DIR       where the CSV and the logs go (default
-#                          BUILD_DIR/soak-results)
+#                          BUILD_DIR/soak-results); only the script's own
+#                          four files there are replaced
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -27,7 +35,7 @@ main() {
 minutes="${1:-2}"
 if ! [[ "$minutes" =~ ^[0-9]+$ ]] || [ "$minutes" -lt 2 ]; then
     # The memory check compares the end with the 60 s mark: it needs a
-    # second minute.
+    # second minute (SOAK_SECONDS allows shorter runs).
     echo "soak.sh: MINUTES must be a whole number, at least 2, not '$minutes'" >&2
     exit 2
 fi
@@ -35,26 +43,45 @@ seed="${SOAK_SEED:-$(((RANDOM << 15) | RANDOM))}"
 build="${IOPANEL_BUILD_DIR:-build-soak}"
 results="${SOAK_RESULTS:-$build/soak-results}"
 duration=$((minutes * 60))
+if [ -n "${SOAK_SECONDS:-}" ]; then
+    if ! [[ "$SOAK_SECONDS" =~ ^[0-9]+$ ]] || [ "$SOAK_SECONDS" -lt 60 ]; then
+        echo "soak.sh: SOAK_SECONDS must be a whole number, at least 60, not '$SOAK_SECONDS'" >&2
+        exit 2
+    fi
+    duration="$SOAK_SECONDS"
+fi
 
-# Limits of the verdict.
-rss_growth_limit_kb=2048 # RSS growth after the first minute
-flat_limit=2             # descriptors and threads: max after 60 s minus the max from 50 to 70 s
+# Limits of the verdict. The warm-up ends at mark_s: at 60 s, or halfway
+# through a shorter run; "at the mark" is the window mark_s +- mark_window_s.
+mark_s=$((duration >= 120 ? 60 : duration / 2))
+mark_window_s=$((mark_s / 6))
+end_samples=$((duration >= 120 ? 30 : duration / 4)) # "at the end": their median
+cycle_events=150         # chaos events per repeat, about 20 s of polling
+rss_growth_limit_kb=256  # RSS growth after the warm-up
+flat_limit=2             # descriptors and threads: max after the mark minus the max around it
 alive_window_s=10        # the panel must have sent a frame this recently
 close_every_s=5          # how often open About boxes are closed
 
-echo "==== soak run: $minutes min, chaos seed $seed (repeat with SOAK_SEED=$seed)"
+echo "==== soak run: $duration s, chaos seed $seed (repeat with SOAK_SEED=$seed)"
 
 tools/install-deps.sh soak
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF >/dev/null
+if ! configure_output="$(cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF 2>&1)"; then
+    printf '%s\n' "$configure_output" >&2
+    echo "soak.sh: configuring $build failed (output above)" >&2
+    exit 1
+fi
 cmake --build "$build" -j2 --target iopanel iomodule-sim
 panel_bin="$build/iopanel"
 sim_bin="$build/simulator/iomodule-sim/iomodule-sim"
 
+# Only this script's own files are replaced: SOAK_RESULTS may name a
+# directory that holds other things.
 mkdir -p "$results"
-rm -f "$results"/*
 csv="$results/samples.csv"
 sim_log="$results/sim.log"
 panel_log="$results/panel.log"
+xvfb_log="$results/xvfb.log"
+rm -f "$csv" "$sim_log" "$panel_log" "$xvfb_log"
 tmp="$(mktemp -d /tmp/iopanel-soak.XXXXXX)"
 xvfb_pid="" sim_pid="" panel_pid=""
 
@@ -74,20 +101,20 @@ cleanup() {
 trap cleanup EXIT
 
 # Xvfb picks a free display itself and writes its number once it is ready.
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$tmp/display" 2>"$results/xvfb.log" &
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$tmp/display" 2>"$xvfb_log" &
 xvfb_pid=$!
 for _ in $(seq 100); do
     [ -s "$tmp/display" ] && break
     sleep 0.1
 done
-[ -s "$tmp/display" ] || { echo "soak.sh: Xvfb did not start (see $results/xvfb.log)" >&2; exit 1; }
+[ -s "$tmp/display" ] || { echo "soak.sh: Xvfb did not start (see $xvfb_log)" >&2; exit 1; }
 DISPLAY=":$(head -n 1 "$tmp/display")"
 export DISPLAY
 
 # The simulator keeps $tmp/module pointing at its current pseudo-terminal,
 # also when a lost line comes back on a new one. Standard input from
 # /dev/null: it takes no commands, and it serves on until SIGTERM.
-"$sim_bin" --chaos "$seed" --link "$tmp/module" </dev/null >"$sim_log" 2>&1 &
+"$sim_bin" --chaos "$seed" --chaos-repeat "$cycle_events" --link "$tmp/module" </dev/null >"$sim_log" 2>&1 &
 sim_pid=$!
 for _ in $(seq 50); do
     [ -L "$tmp/module" ] && break
@@ -209,15 +236,16 @@ kill -0 "$xvfb_pid" 2>/dev/null && left+=("Xvfb $xvfb_pid")
 # All ended and waited for: the exit trap must not signal their pids again.
 xvfb_pid="" sim_pid="" panel_pid=""
 
-# Figures from the CSV. For memory, "at 60 s" is the median of the samples
-# from 50 to 70 s and "at the end" the median of the last 30 samples, so
-# that one sample taken with a box open or mid-flood does not decide the
-# verdict. Descriptors and threads swing with every exchange (while the
-# port is open the panel holds it and its notifiers, 3 descriptors and a
-# thread more), so "at 60 s" is the highest count from 50 to 70 s, and flat
-# means that no count after it is more than flat_limit above that.
+# Figures from the CSV. For memory, "at the mark" is the median of the
+# samples within mark_window_s of mark_s and "at the end" the median of the
+# last end_samples, so that one sample taken with a box open or mid-flood
+# does not decide the verdict. Descriptors and threads swing with every
+# exchange (while the port is open the panel holds it and its notifiers, 3
+# descriptors and a thread more), so "at the mark" is the highest count
+# around it, and flat means that no count after it is more than flat_limit
+# above that.
 read -r samples rss60 rss_end rss_max fds60 fds_max threads60 threads_max cpu_avg about_max windows_max frames_total < <(
-    awk -F, -v tck="$clk_tck" '
+    awk -F, -v tck="$clk_tck" -v mark="$mark_s" -v win="$mark_window_s" -v endn="$end_samples" '
         function median(a, n,    i, j, x) {
             for (i = 2; i <= n; i++) { x = a[i]; for (j = i - 1; j >= 1 && a[j] > x; j--) a[j + 1] = a[j]; a[j + 1] = x }
             return n % 2 ? a[(n + 1) / 2] : int((a[n / 2] + a[n / 2 + 1]) / 2)
@@ -228,12 +256,12 @@ read -r samples rss60 rss_end rss_max fds60 fds_max threads60 threads_max cpu_av
             if ($2 > rssmax) rssmax = $2
             if ($6 > aboutmax) aboutmax = $6
             if ($7 > winmax) winmax = $7
-            if ($1 >= 50 && $1 <= 70) { k++; r60[k] = $2; if ($3 > f60) f60 = $3; if ($4 > h60) h60 = $4 }
-            if ($1 > 60) { if ($3 > fdsmax) fdsmax = $3; if ($4 > thrmax) thrmax = $4 }
+            if ($1 >= mark - win && $1 <= mark + win) { k++; r60[k] = $2; if ($3 > f60) f60 = $3; if ($4 > h60) h60 = $4 }
+            if ($1 > mark) { if ($3 > fdsmax) fdsmax = $3; if ($4 > thrmax) thrmax = $4 }
             frames = $8
         }
         END {
-            m = n < 30 ? n : 30
+            m = n < endn ? n : endn
             for (i = 1; i <= m; i++) last[i] = rss[n - m + i]
             secs = t[n] - t[1]
             cpuavg = secs > 0 ? (cpu[n] - cpu[1]) / tck / secs * 100 : 0
@@ -247,14 +275,14 @@ failures=()
 if [ -z "$frame_age" ] || [ "$frame_age" -gt "$alive_window_s" ]; then
     failures+=("no frame from the panel in the last ${alive_window_s} s (newest: ${last_frame:-none})")
 fi
-# Growth is judged only when the panel lived past the 60 s mark.
-if [ "$samples" -gt 70 ]; then
+# Growth is judged only when the panel lived past the mark's window.
+if [ "$samples" -gt $((mark_s + mark_window_s)) ]; then
     [ $((rss_end - rss60)) -ge "$rss_growth_limit_kb" ] &&
-        failures+=("RSS grew by $((rss_end - rss60)) kB after the first minute (limit $rss_growth_limit_kb kB)")
+        failures+=("RSS grew by $((rss_end - rss60)) kB after the warm-up of $mark_s s (limit $rss_growth_limit_kb kB)")
     [ $((fds_max - fds60)) -gt "$flat_limit" ] &&
-        failures+=("descriptors not flat: $fds60 at 60 s, up to $fds_max later (allowed +$flat_limit)")
+        failures+=("descriptors not flat: $fds60 at $mark_s s, up to $fds_max later (allowed +$flat_limit)")
     [ $((threads_max - threads60)) -gt "$flat_limit" ] &&
-        failures+=("threads not flat: $threads60 at 60 s, up to $threads_max later (allowed +$flat_limit)")
+        failures+=("threads not flat: $threads60 at $mark_s s, up to $threads_max later (allowed +$flat_limit)")
 fi
 [ "$about_max" -gt 1 ] && failures+=("$about_max About boxes open at once")
 [ "$stopped_cleanly" = yes ] || failures+=("the programs did not end cleanly on SIGTERM")
@@ -264,12 +292,12 @@ fi
 echo
 echo "==== soak summary (results in $results)"
 printf '%-34s %s\n' \
-    "duration" "$minutes min ($samples samples)" \
-    "chaos seed" "$seed" \
-    "RSS at 60 s / at the end" "$rss60 kB / $rss_end kB (growth $((rss_end - rss60)) kB, limit <$rss_growth_limit_kb)" \
+    "duration" "$duration s ($samples samples)" \
+    "chaos seed" "$seed (the same $cycle_events events over and over)" \
+    "RSS at $mark_s s / at the end" "$rss60 kB / $rss_end kB (growth $((rss_end - rss60)) kB, limit <$rss_growth_limit_kb)" \
     "RSS max" "$rss_max kB" \
-    "descriptors at 60 s / max after" "$fds60 / $fds_max (limit +$flat_limit)" \
-    "threads at 60 s / max after" "$threads60 / $threads_max (limit +$flat_limit)" \
+    "descriptors at $mark_s s / max after" "$fds60 / $fds_max (limit +$flat_limit)" \
+    "threads at $mark_s s / max after" "$threads60 / $threads_max (limit +$flat_limit)" \
     "CPU, average" "$cpu_avg % of one core" \
     "About boxes open at once, max" "$about_max (closed by the script: $boxes_closed)" \
     "panel windows at once, max" "$windows_max" \

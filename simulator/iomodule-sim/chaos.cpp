@@ -1,8 +1,10 @@
 #include "chaos.h"
 
-Chaos::Chaos(PtyModule &module, quint32 seed, QObject *parent)
+Chaos::Chaos(PtyModule &module, quint32 seed, int repeatEvery, QObject *parent)
     : QObject(parent)
     , module_(module)
+    , seed_(seed)
+    , repeatEvery_(repeatEvery)
     , plan_(seed)
 {
     floodTimer_.setSingleShot(true);
@@ -13,6 +15,8 @@ Chaos::Chaos(PtyModule &module, quint32 seed, QObject *parent)
 
 PtyModule::Reply Chaos::respond()
 {
+    if (repeatEvery_ > 0 && events_ > 0 && events_ % quint64(repeatEvery_) == 0)
+        plan_ = ChaosPlan(seed_);
     const ChaosPlan::Event event = plan_.next();
     ++events_;
     QString text = QStringLiteral("chaos #%1 %2").arg(events_).arg(ChaosPlan::describe(event));

@@ -17,7 +17,9 @@ class Chaos : public QObject
     Q_OBJECT
 
 public:
-    Chaos(PtyModule &module, quint32 seed, QObject *parent = nullptr);
+    // With `repeatEvery` > 0, the plan starts over from `seed` after that
+    // many events, so that the same events come again and again.
+    Chaos(PtyModule &module, quint32 seed, int repeatEvery = 0, QObject *parent = nullptr);
 
     // The reply to a frame; called on the serving thread, one frame at a time.
     PtyModule::Reply respond();
@@ -33,6 +35,8 @@ private:
     void bringLineBack();
 
     PtyModule &module_;
+    const quint32 seed_;
+    const int repeatEvery_;
     ChaosPlan plan_;     // serving thread only
     quint64 events_ = 0; // serving thread only
     std::atomic<bool> lineDown_{false};

@@ -8,11 +8,12 @@
 #include "inputcommand.h"
 
 class QSocketNotifier;
+class QTimer;
 class RawTerminal;
 
 // Reads the operator's commands from standard input without blocking the
-// event loop: single keys when it is a terminal (put in raw mode until this
-// object goes), lines otherwise.
+// event loop: single keys when it is a terminal whose foreground we are (put
+// in raw mode until this object goes), lines otherwise.
 class ConsoleInput : public QObject
 {
     Q_OBJECT
@@ -32,5 +33,6 @@ private:
 
     std::unique_ptr<RawTerminal> terminal_;
     QSocketNotifier *notifier_;
+    QTimer *backgroundRetry_ = nullptr; // a terminal we were started in the background of
     QByteArray pendingLine_;
 };

@@ -31,7 +31,7 @@ std::unique_ptr<SimModule> openModule(const SimOptions &options, QString &error)
             return nullptr;
         }
         if (options.chaos)
-            module->startChaos(options.chaosSeed);
+            module->startChaos(options.chaosSeed, options.chaosRepeat);
         return module;
     }
     auto module = std::make_unique<SerialSim>();
@@ -55,8 +55,11 @@ void announce(const SimModule &module, const SimOptions &options, const QByteArr
                   .arg(QString::fromUtf8(firmware), module.inputsText(),
                        options.silentOutputs ? QStringLiteral(", output frames unanswered") : QString()));
     if (options.chaos)
-        printLine(QStringLiteral("Chaos mode, seed %1: random replies instead of the module's own")
-                      .arg(options.chaosSeed));
+        printLine(QStringLiteral("Chaos mode, seed %1: random replies instead of the module's own%2")
+                      .arg(options.chaosSeed)
+                      .arg(options.chaosRepeat
+                               ? QStringLiteral(", the same %1 events over and over").arg(options.chaosRepeat)
+                               : QString()));
 }
 
 } // namespace

@@ -20,9 +20,9 @@ PtySim::~PtySim()
     module_.unplug();
 }
 
-void PtySim::startChaos(quint32 seed)
+void PtySim::startChaos(quint32 seed, int repeatEvery)
 {
-    chaos_ = std::make_unique<Chaos>(module_, seed);
+    chaos_ = std::make_unique<Chaos>(module_, seed, repeatEvery);
     connect(chaos_.get(), &Chaos::noted, this, &SimModule::noted);
     connect(chaos_.get(), &Chaos::portChanged, this, &SimModule::portChanged);
     module_.setResponder([this](const QByteArray &frame) {

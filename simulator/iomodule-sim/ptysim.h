@@ -26,7 +26,8 @@ public:
 
     // From now on every frame gets a Chaos answer drawn from `seed` instead
     // of the module's own; lost lines come back on new paths (portChanged()).
-    void startChaos(quint32 seed);
+    // With `repeatEvery` > 0 the events start over from the seed after that many.
+    void startChaos(quint32 seed, int repeatEvery = 0);
 
 private:
     PtyModule module_;

@@ -74,7 +74,13 @@ bool parseSimOptions(const QCoreApplication &app, SimOptions &options, QString &
             "a few seconds, and the line lost for 0.5 to 3 s and back on a new pseudo-terminal "
             "(keep the panel on --link). One line per event in the log."),
         QStringLiteral("seed"));
-    parser.addOptions({port, inputs, firmware, silentOutputs, link, chaos});
+    const QCommandLineOption chaosRepeat(
+        QStringLiteral("chaos-repeat"),
+        QStringLiteral("With --chaos: start the events over from the seed after every <count> events, "
+                       "so that the same ones come again and again (soak runs judge memory over such "
+                       "repeats)."),
+        QStringLiteral("count"));
+    parser.addOptions({port, inputs, firmware, silentOutputs, link, chaos, chaosRepeat});
     parser.process(app);
 
     if (!parser.positionalArguments().isEmpty()) {
@@ -102,6 +108,16 @@ bool parseSimOptions(const QCoreApplication &app, SimOptions &options, QString &
         }
         if (!options.port.isEmpty()) {
             error = QStringLiteral("--chaos is for the pseudo-terminal; it can't be used with --port");
+            return false;
+        }
+    }
+    if (parser.isSet(chaosRepeat)) {
+        bool ok = false;
+        options.chaosRepeat = parser.value(chaosRepeat).toInt(&ok);
+        if (!ok || options.chaosRepeat < 1 || !options.chaos) {
+            error =
+                QStringLiteral("--chaos-repeat takes a count of events, at least 1, with --chaos; not '%1'")
+                    .arg(parser.value(chaosRepeat));
             return false;
         }
     }

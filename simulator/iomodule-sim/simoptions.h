@@ -15,6 +15,7 @@ struct SimOptions
     QString link;               // symbolic link kept pointing at the pseudo-terminal
     bool chaos = false;         // answer with random replies, floods and lost lines
     quint32 chaosSeed = 0;      // the seed those are drawn from
+    int chaosRepeat = 0;        // > 0: the events start over after this many
 };
 
 // Parses the command line; --help and --version print and exit. Returns

@@ -41,6 +41,12 @@ bool PtyModule::isPlugged() const
 
 void PtyModule::unplug()
 {
+    std::lock_guard<std::mutex> plug(plugMutex_);
+    unplugLocked();
+}
+
+void PtyModule::unplugLocked()
+{
     stop();
     if (pty_.isOpen())
         lastPortName_ = pty_.path;
@@ -52,7 +58,8 @@ void PtyModule::unplug()
 
 void PtyModule::replug()
 {
-    unplug();
+    std::lock_guard<std::mutex> plug(plugMutex_);
+    unplugLocked();
     if (!pty_.open())
         return;
     // The kernel hands out the lowest free number, usually the one just

@@ -19,7 +19,9 @@
 // The stand-in keeps its own slave fd open for its whole life, so the panel
 // may close and reopen the port without the line hanging up; bytes written
 // while the panel has the port closed wait in the tty buffer.
-// All public functions are thread-safe.
+// All public functions are thread-safe. unplug() and replug() stop and join
+// the serving thread, so the responder must not call them (it may call
+// everything else).
 class PtyModule
 {
 public:
@@ -88,6 +90,7 @@ private:
         qint64 frameId = -1; // >= 0: first piece of the reply to this frame
     };
 
+    void unplugLocked(); // plugMutex_ held
     void start();
     void stop();
     void wake();
@@ -108,6 +111,9 @@ private:
     bool stopping_ = false;
     QString portName_;
 
+    // Held by unplug() and replug() throughout, so that two threads plugging
+    // at once take turns; it guards pty_, lastPortName_ and thread_.
+    std::mutex plugMutex_;
     RawPty pty_;           // touched only while the thread is stopped
     QString lastPortName_; // path before the last unplug()
     int wakeFd_ = -1;      // eventfd: wakes the thread for stop and flood changes
