@@ -1,18 +1,8 @@
 # shellcheck shell=bash
-# For the scripts in tools/, which source this file: a virtual X display, and
-# waiting for what a started program makes.
+# For the scripts in tools/, which source this file: a virtual X display.
 
-# wait_for TRIES COMMAND...: runs COMMAND every 0.1 s until it succeeds, at
-# most TRIES times and once more at the end; its last status is returned.
-wait_for() {
-    local tries="$1"
-    shift
-    for _ in $(seq "$tries"); do
-        "$@" && return 0
-        sleep 0.1
-    done
-    "$@"
-}
+# shellcheck source=tools/lib/wait.sh
+source "$(dirname "${BASH_SOURCE[0]}")/wait.sh"
 
 # start_xvfb DIR LOG [DPI]: starts Xvfb, its errors in LOG, on a free display
 # that it picks itself and whose number it writes to DIR/display once it is
