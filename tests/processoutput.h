@@ -41,4 +41,15 @@ private:
     QByteArray printed; // read but not yet searched
 };
 
+// Ends a child process: SIGTERM, then SIGKILL if it has not ended in 5 s.
+inline void stop(QProcess &process)
+{
+    if (process.state() == QProcess::NotRunning)
+        return;
+    process.terminate();
+    if (!process.waitForFinished(5000))
+        process.kill();
+    process.waitForFinished(5000);
+}
+
 #endif // PROCESSOUTPUT_H

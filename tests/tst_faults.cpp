@@ -30,7 +30,6 @@ private slots:
     void unopenablePort();
     void permissionDenied();
     void rapidPortSwitching();
-    void closeDuringFlood();
     void closeWhileAboutBoxOpen();
 };
 
@@ -57,13 +56,6 @@ bool staysIdle(int ms)
 
 // Names the unopenable port to the child that permissionDenied() starts.
 constexpr char deniedPortVariable[] = "IOPANEL_TEST_DENIED_PORT";
-
-void pointAt(MainWindow &window, const QString &port)
-{
-    auto *box = window.findChild<QComboBox *>(QStringLiteral("port_box"));
-    box->clear();
-    box->addItem(port);
-}
 } // namespace
 
 void TestFaults::unplugAndReplug()
@@ -224,47 +216,24 @@ void TestFaults::rapidPortSwitching()
     QTRY_COMPARE(lamps(*window), QStringLiteral("10000"));
 }
 
-void TestFaults::closeDuringFlood()
-{
-    PtyModule module;
-    module.startFlood(QByteArray(256, 'x'), 0);
-    auto window = windowOn(module.portName());
-    QTRY_VERIFY(module.frames().size() >= 2);
-
-    QElapsedTimer clock;
-    clock.start();
-    window.reset();
-    QVERIFY2(clock.elapsed() < 1500, qPrintable(QString::number(clock.elapsed())));
-}
-
 void TestFaults::closeWhileAboutBoxOpen()
 {
     PtyModule module;
     module.setResponder([](const QByteArray &frame) {
-        return frame == "~A" ? PtyModule::Reply{{0, QByteArray("~IV1.2") + QByteArray(12, '\0')}}
-                             : PtyModule::Reply{};
+        return frame == "~A" ? PtyModule::Reply{{0, firmwareReport("V1.2")}} : PtyModule::Reply{};
     });
     auto window = windowOn(module.portName());
     window->show();
 
     // Close the window while the box is open, then the box, as an operator
     // whose desktop closes the panel would.
-    bool closedUnderBox = false;
-    QTimer closer;
-    connect(&closer, &QTimer::timeout, [&] {
-        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-        if (!box)
-            return;
-        if (!closedUnderBox) {
-            closedUnderBox = window->close();
-            return;
-        }
-        box->done(QMessageBox::Ok);
-    });
-    closer.start(50);
-    QTRY_VERIFY(closedUnderBox);
-    QTRY_VERIFY(!QApplication::activeModalWidget());
-    closer.stop();
+    {
+        bool closedUnderBox = false;
+        MessageBoxCloser closer(window.get());
+        closer.onFirstBox = [&] { closedUnderBox = window->close(); };
+        QTRY_VERIFY(closedUnderBox);
+        QTRY_VERIFY(!closer.seen.isEmpty() && !QApplication::activeModalWidget());
+    }
 
     QElapsedTimer clock;
     clock.start();

@@ -6,21 +6,6 @@
 #include <QSerialPort>
 #include <QtTest>
 
-namespace {
-
-bool openPort(QSerialPort &port, const QString &name)
-{
-    port.setPortName(name);
-    return port.open(QIODevice::ReadWrite);
-}
-
-bool send(QSerialPort &port, const QByteArray &bytes)
-{
-    return port.write(bytes) == bytes.size() && port.waitForBytesWritten(1000);
-}
-
-} // namespace
-
 class TestIoModule : public QObject
 {
     Q_OBJECT
@@ -88,9 +73,9 @@ private slots:
     {
         PtyModule module;
         module.setResponder([](const QByteArray &) { return PtyModule::Reply{{50, "~A00000"}}; });
-        QSerialPort port;
-        QVERIFY(openPort(port, module.portName()));
-        QVERIFY(send(port, "~A"));
+        QSerialPort port(module.portName());
+        QVERIFY(port.open(QIODevice::ReadWrite));
+        QVERIFY(port.write("~A") == 2 && port.waitForBytesWritten(1000));
         QVERIFY(module.waitForFrames(1, 1000));
         QList<PtyModule::Frame> before = module.frames();
         before[0].repliedUs = -2; // a write to the copy only

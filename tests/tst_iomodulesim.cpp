@@ -32,12 +32,7 @@ private:
 void TestIomoduleSim::cleanup()
 {
     port.close();
-    if (sim.state() != QProcess::NotRunning) {
-        sim.terminate();
-        if (!sim.waitForFinished(5000))
-            sim.kill();
-        sim.waitForFinished(5000);
-    }
+    stop(sim);
 }
 
 QByteArray TestIomoduleSim::exchange(const QByteArray &frame, int replySize)

@@ -27,16 +27,6 @@ QProcessEnvironment headless(const QString &home)
     return environment;
 }
 
-void stop(QProcess &process)
-{
-    if (process.state() == QProcess::NotRunning)
-        return;
-    process.terminate();
-    if (!process.waitForFinished(5000))
-        process.kill();
-    process.waitForFinished(5000);
-}
-
 // The terminal and serial devices `pid` has open now.
 QStringList openDevices(qint64 pid)
 {

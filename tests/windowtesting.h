@@ -9,19 +9,27 @@
 #include <QPixmap>
 #include <QTimer>
 
+#include <functional>
 #include <memory>
+#include <utility>
 
 #include "mainwindow.h"
+
+// Makes `port` (or nothing) the only entry of the window's port list.
+inline void pointAt(MainWindow &window, const QString &port)
+{
+    auto *box = window.findChild<QComboBox *>(QStringLiteral("port_box"));
+    box->clear();
+    if (!port.isEmpty())
+        box->addItem(port);
+}
 
 // Builds a window whose port list names only `port` (or nothing), before its
 // first poll tick, so no test ever reaches the machine's real serial ports.
 inline std::unique_ptr<MainWindow> windowOn(const QString &port)
 {
     auto window = std::make_unique<MainWindow>();
-    auto *box = window->findChild<QComboBox *>(QStringLiteral("port_box"));
-    box->clear();
-    if (!port.isEmpty())
-        box->addItem(port);
+    pointAt(*window, port);
     return window;
 }
 
@@ -64,18 +72,6 @@ inline QByteArray firmwareReport(const QByteArray &version)
     return "~I" + version + QByteArray(16 - version.size(), '\0');
 }
 
-// The message boxes on screen now.
-inline QList<QMessageBox *> openMessageBoxes()
-{
-    QList<QMessageBox *> boxes;
-    for (QWidget *widget : QApplication::topLevelWidgets()) {
-        auto *box = qobject_cast<QMessageBox *>(widget);
-        if (box && box->isVisible())
-            boxes.append(box);
-    }
-    return boxes;
-}
-
 // Closes every message box that opens while it lives, recording what each
 // showed and what the lamps were while it was open.
 class MessageBoxCloser : public QObject
@@ -95,6 +91,8 @@ public:
         timer.setInterval(20);
         connect(&timer, &QTimer::timeout, this, [this] {
             if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+                if (auto action = std::exchange(onFirstBox, nullptr))
+                    return action();
                 seen.append({box->windowTitle(), box->text(), lamps(*this->window), box->textFormat(),
                              box->standardButtons(), box->windowModality()});
                 box->done(QMessageBox::Ok);
@@ -104,6 +102,9 @@ public:
     }
 
     QList<Seen> seen;
+    // Run instead of closing on the first tick that finds a box open: what
+    // the test does while the box is up. A later tick closes the box.
+    std::function<void()> onFirstBox;
 
 private:
     const MainWindow *window;

@@ -17,6 +17,8 @@
 # removed, also when a check fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# shellcheck source=tools/lib/xvfb.sh
+source tools/lib/xvfb.sh
 
 build="${IOPANEL_BUILD_DIR:-build-a11y}"
 dpi="${A11Y_DPI:-96}"
@@ -46,24 +48,14 @@ stop_started() {
 
 # Second stage, on the private session bus that dbus-run-session made.
 on_session_bus() {
-    local tmp="$1" display
+    local tmp="$1" xvfb=started
     trap stop_started EXIT
     trap 'exit 1' INT TERM HUP
 
-    # -noreset: Xvfb otherwise drops the root window's properties, Xft.dpi
-    # with them, whenever its last client leaves.
-    Xvfb -displayfd 3 -screen 0 1280x1024x24 -dpi "$dpi" -nolisten tcp -noreset \
-        3>"$tmp/display" 2>"$tmp/xvfb.log" &
-    pids+=($!)
-    for _ in $(seq 100); do
-        [ -s "$tmp/display" ] && break
-        sleep 0.1
-    done
-    [ -s "$tmp/display" ] || { cat "$tmp/xvfb.log" >&2; echo "check-accessibility.sh: Xvfb did not start" >&2; return 1; }
-    display=":$(head -n 1 "$tmp/display")"
-    export DISPLAY="$display"
-    # The density as a desktop sets it, for Qt to read.
-    echo "Xft.dpi: $dpi" | xrdb -nocpp -merge
+    # At the desktop's density, with Xft.dpi set for Qt to read.
+    start_xvfb "$tmp" "$tmp/xvfb.log" "$dpi" || xvfb=failed
+    pids+=("$xvfb_pid")
+    [ $xvfb = started ] || { cat "$tmp/xvfb.log" >&2; echo "check-accessibility.sh: Xvfb did not start" >&2; return 1; }
 
     /usr/libexec/at-spi-bus-launcher --launch-immediately >"$tmp/atspi.log" 2>&1 &
     pids+=($!)
@@ -82,11 +74,7 @@ on_session_bus() {
     "$build/simulator/iomodule-sim/iomodule-sim" --inputs 10110 --link "$tmp/sim" \
         <"$tmp/commands" >"$tmp/sim.log" 2>&1 &
     pids+=($!)
-    for _ in $(seq 50); do
-        [ -L "$tmp/sim" ] && break
-        sleep 0.1
-    done
-    [ -L "$tmp/sim" ] || { cat "$tmp/sim.log" >&2; echo "check-accessibility.sh: no simulator" >&2; return 1; }
+    wait_for 50 test -L "$tmp/sim" || { cat "$tmp/sim.log" >&2; echo "check-accessibility.sh: no simulator" >&2; return 1; }
 
     # Qt joins the accessibility bus without a desktop session asking it to.
     env QT_QPA_PLATFORM=xcb QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 QT_LOGGING_RULES="default.debug=false" \

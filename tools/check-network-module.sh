@@ -24,6 +24,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 main() {
+# shellcheck source=tools/lib/wait.sh
+source tools/lib/wait.sh
 
 build="${IOPANEL_BUILD_DIR:-build-tests}"
 tools/install-deps.sh network
@@ -77,16 +79,6 @@ fail() {
     exit 1
 }
 
-# Waits up to $1 tenths of a second for the command after it to succeed.
-wait_for() {
-    local tenths="$1"
-    shift
-    for _ in $(seq "$tenths"); do
-        "$@" && return 0
-        sleep 0.1
-    done
-    "$@"
-}
 
 frame_lines() { grep -E '^[0-9:.]{12}  ~' "$tmp/sim.log" || true; }
 frame_count() { frame_lines | wc -l; }

@@ -31,6 +31,8 @@ cd "$(dirname "$0")/.."
 # read the whole file before it runs any of it, so editing this script
 # during an hour-long run cannot change the run.
 main() {
+# shellcheck source=tools/lib/xvfb.sh
+source tools/lib/xvfb.sh
 
 minutes="${1:-2}"
 if ! [[ "$minutes" =~ ^[0-9]+$ ]] || [ "$minutes" -lt 2 ]; then
@@ -87,40 +89,24 @@ xvfb_pid="" sim_pid="" panel_pid=""
 
 # Whatever happens, nothing of this run is left running and the scratch
 # directory goes. Only the processes started here are signalled, by pid.
+# shellcheck disable=SC2086,SC2317 # each is a pid or empty; run by the trap
 cleanup() {
-    local pid
-    for pid in $panel_pid $sim_pid $xvfb_pid; do
-        kill -TERM "$pid" 2>/dev/null || true
-    done
+    kill -TERM $panel_pid $sim_pid $xvfb_pid 2>/dev/null || true
     sleep 0.5
-    for pid in $panel_pid $sim_pid $xvfb_pid; do
-        kill -KILL "$pid" 2>/dev/null || true
-    done
+    kill -KILL $panel_pid $sim_pid $xvfb_pid 2>/dev/null || true
     rm -rf "$tmp"
 }
 trap cleanup EXIT
 
 # Xvfb picks a free display itself and writes its number once it is ready.
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$tmp/display" 2>"$xvfb_log" &
-xvfb_pid=$!
-for _ in $(seq 100); do
-    [ -s "$tmp/display" ] && break
-    sleep 0.1
-done
-[ -s "$tmp/display" ] || { echo "soak.sh: Xvfb did not start (see $xvfb_log)" >&2; exit 1; }
-DISPLAY=":$(head -n 1 "$tmp/display")"
-export DISPLAY
+start_xvfb "$tmp" "$xvfb_log" || { echo "soak.sh: Xvfb did not start (see $xvfb_log)" >&2; exit 1; }
 
 # The simulator keeps $tmp/module pointing at its current pseudo-terminal,
 # also when a lost line comes back on a new one. Standard input from
 # /dev/null: it takes no commands, and it serves on until SIGTERM.
 "$sim_bin" --chaos "$seed" --chaos-repeat "$cycle_events" --link "$tmp/module" </dev/null >"$sim_log" 2>&1 &
 sim_pid=$!
-for _ in $(seq 50); do
-    [ -L "$tmp/module" ] && break
-    sleep 0.1
-done
-[ -L "$tmp/module" ] || { echo "soak.sh: the simulator made no link (see $sim_log)" >&2; exit 1; }
+wait_for 50 test -L "$tmp/module" || { echo "soak.sh: the simulator made no link (see $sim_log)" >&2; exit 1; }
 
 # A real X window, so that boxes can be counted from outside; the panel's
 # per-reply debug lines are switched off, they would fill the disk. The
@@ -152,10 +138,7 @@ for ((t = 0; t <= duration; t++)); do
     now="${EPOCHREALTIME/./}"
     [ "$now" -lt "$due" ] && sleep "$(printf '0.%06d' $((due - now)))"
 
-    if ! kill -0 "$panel_pid" 2>/dev/null; then
-        died_at=$t
-        break
-    fi
+    kill -0 "$panel_pid" 2>/dev/null || { died_at=$t; break; }
     rss="$(awk '/^VmRSS:/ {print $2}' "/proc/$panel_pid/status" 2>/dev/null || echo 0)"
     fds="$(find "/proc/$panel_pid/fd" -mindepth 1 -maxdepth 1 2>/dev/null | wc -l)"
     threads="$(find "/proc/$panel_pid/task" -mindepth 1 -maxdepth 1 2>/dev/null | wc -l)"
@@ -176,9 +159,7 @@ for ((t = 0; t <= duration; t++)); do
     # box is gone, and later boxes then closed themselves at once.
     if [ $((t % close_every_s)) -eq 0 ] && [ -n "$about_ids" ]; then
         for id in $about_ids; do
-            if xdotool windowfocus --sync "$id" key Return 2>/dev/null; then
-                boxes_closed=$((boxes_closed + 1))
-            fi
+            xdotool windowfocus --sync "$id" key Return 2>/dev/null && boxes_closed=$((boxes_closed + 1))
         done
     fi
     if [ $((t % 60)) -eq 0 ] && [ "$t" -gt 0 ]; then
@@ -201,11 +182,7 @@ stopped_cleanly=yes
 stop() {
     local name="$1" pid="$2" rc=0
     kill -TERM "$pid" 2>/dev/null || { echo "$name had already ended"; stopped_cleanly=no; return; }
-    for _ in $(seq 100); do
-        kill -0 "$pid" 2>/dev/null || break
-        sleep 0.1
-    done
-    if kill -0 "$pid" 2>/dev/null; then
+    if ! wait_for 100 test ! -e "/proc/$pid"; then
         echo "$name did not end within 10 s of SIGTERM"
         stopped_cleanly=no
         return
@@ -230,8 +207,7 @@ for lock in /run/lock/LCK..*; do
         stale_locks+=("$lock")
     fi
 done
-kill -TERM "$xvfb_pid" 2>/dev/null || true
-wait "$xvfb_pid" 2>/dev/null || true
+stop_xvfb
 kill -0 "$xvfb_pid" 2>/dev/null && left+=("Xvfb $xvfb_pid")
 # All ended and waited for: the exit trap must not signal their pids again.
 xvfb_pid="" sim_pid="" panel_pid=""

@@ -15,6 +15,8 @@
 # IOPANEL_BUILD_DIR picks another build directory.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# shellcheck source=tools/lib/xvfb.sh
+source tools/lib/xvfb.sh
 
 dpi=""
 if [ "${1:-}" = "--dpi" ]; then
@@ -63,21 +65,6 @@ fi
 
 tmp="$(mktemp -d /tmp/iopanel-screenshot.XXXXXX)"
 xvfb_pid=""
-cleanup() {
-    [ -z "$xvfb_pid" ] || kill "$xvfb_pid" 2>/dev/null || true
-    [ -z "$xvfb_pid" ] || wait "$xvfb_pid" 2>/dev/null || true
-    rm -rf "$tmp"
-}
-trap cleanup EXIT
-# -noreset: Xvfb otherwise drops Xft.dpi when its last client leaves.
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -dpi "$dpi" -nolisten tcp -noreset 3>"$tmp/display" 2>"$tmp/xvfb.log" &
-xvfb_pid=$!
-for _ in $(seq 100); do
-    [ -s "$tmp/display" ] && break
-    sleep 0.1
-done
-[ -s "$tmp/display" ] || { cat "$tmp/xvfb.log" >&2; exit 1; }
-DISPLAY=":$(head -n 1 "$tmp/display")"
-export DISPLAY
-echo "Xft.dpi: $dpi" | xrdb -nocpp -merge
+trap 'stop_xvfb; rm -rf "$tmp"' EXIT
+start_xvfb "$tmp" "$tmp/xvfb.log" "$dpi" || { cat "$tmp/xvfb.log" >&2; exit 1; }
 QT_QPA_PLATFORM=xcb "$tool" --output docs/screenshot.png "$@"

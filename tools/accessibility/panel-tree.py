@@ -84,18 +84,26 @@ def lamp_states(app):
     return [lamps[f"Input {n}"].description if f"Input {n}" in lamps else None for n in range(6, 11)]
 
 
-def check_status(app, text, seconds=10):
+def wait_until(look, seconds, pause):
+    """Calls look() until it returns (True, message) or `seconds` have
+    passed; prints the message of its last call. 0 if it held, else 1."""
     deadline = time.monotonic() + seconds
     while True:
-        bars = [node for _, node in walk(app) if node.getRole() == pyatspi.ROLE_STATUS_BAR]
-        said = [bar.name for bar in bars]
+        held, message = look()
+        if held or time.monotonic() > deadline:
+            print(message)
+            return 0 if held else 1
+        time.sleep(pause)
+
+
+def check_status(app, text, seconds=10):
+    def look():
+        said = [node.name for _, node in walk(app) if node.getRole() == pyatspi.ROLE_STATUS_BAR]
         if any(text in name for name in said):
-            print(f"ok: the status bar reads {said[0]!r}")
-            return 0
-        if time.monotonic() > deadline:
-            print(f"the status bar reads {said}, not {text!r}")
-            return 1
-        time.sleep(0.1)
+            return True, f"ok: the status bar reads {said[0]!r}"
+        return False, f"the status bar reads {said}, not {text!r}"
+
+    return wait_until(look, seconds, 0.1)
 
 
 def check_lamps(app, bits, command, seconds=10):
@@ -111,22 +119,20 @@ def check_lamps(app, bits, command, seconds=10):
     pyatspi.Registry.registerEventListener(on_event, "object:property-change:accessible-description")
     if command:
         subprocess.run(command, shell=True, check=True)
-    deadline = time.monotonic() + seconds
     context = GLib.MainContext.default()
-    while True:
+
+    def look():
         while context.iteration(False):
             pass
         shown = lamp_states(app)
         changed = [f"Input {n}" for n, (a, b) in enumerate(zip(before, wanted), 6) if a != b]
         silent = [name for name in changed if name not in heard]
         if shown == wanted and not silent:
-            counts = ", ".join(f"{name} {len(heard[name])}" for name in changed)
-            print(f"ok: lamps 6..10 read {' '.join(shown)}; change events heard: {counts or 'none needed'}")
-            return 0
-        if time.monotonic() > deadline:
-            print(f"lamps 6..10 read {shown}, expected {wanted}; no change event from {silent}; heard {heard}")
-            return 1
-        time.sleep(0.05)
+            counts = ", ".join(f"{name} {len(heard[name])}" for name in changed) or "none needed"
+            return True, f"ok: lamps 6..10 read {' '.join(shown)}; change events heard: {counts}"
+        return False, f"lamps 6..10 read {shown}, expected {wanted}; no change event from {silent}; heard {heard}"
+
+    return wait_until(look, seconds, 0.05)
 
 
 def main(argv):
