@@ -7,6 +7,7 @@
 
 #include <vector>
 
+#include "exchange.h"
 #include "measurements.h"
 #include "options.h"
 #include "panel.h"
@@ -74,7 +75,7 @@ void measureExchange(const Options &options, Report &report)
                                  ? QStringLiteral("no reply \"%1\"").arg(QString::fromLatin1(reply))
                                  : failure));
         } else {
-            overheadMs.push_back((arrivedUs - frames[0].repliedUs) / 1000.0 - SerialThread::quietMs);
+            overheadMs.push_back((arrivedUs - frames[0].repliedUs) / 1000.0 - Exchange::quietMs);
             requestMs.push_back((frames[0].receivedUs - submittedUs) / 1000.0);
         }
         // The worker goes back to waiting just after it emits; a request
@@ -94,7 +95,7 @@ void measureExchange(const Options &options, Report &report)
                       QJsonObject{
                           {"exchanges", options.exchanges},
                           {"failures", failures},
-                          {"quiet_ms_subtracted", SerialThread::quietMs},
+                          {"quiet_ms_subtracted", Exchange::quietMs},
                           {"overhead_ms", overhead.toJson()},
                           {"submit_to_frame_ms", request.toJson()},
                           {"target_p50_ms", targetP50Ms},

@@ -10,7 +10,6 @@
 
 namespace {
 
-constexpr int waitTimeoutMs = 50;
 // Enough of an unexpected reply to recognise it in a message.
 constexpr int quotedReplyBytes = 64;
 
@@ -45,18 +44,20 @@ CtlOutcome exchangeWith(const QString &port, const QString &frame, bool wantInpu
         return outcome;
     }
 
-    const Exchange::Outcome exchange = Exchange::run(serial, waitTimeoutMs, frame.toLocal8Bit());
+    const Exchange::Outcome exchange = Exchange::run(serial, Exchange::commandWaitMs, frame.toLocal8Bit());
     if (exchange.result == Exchange::Outcome::WriteTimedOut) {
         outcome.status = ExitNoReply;
-        outcome.problem =
-            QStringLiteral("%1 was not written to %2 within %3 ms").arg(frame, port).arg(waitTimeoutMs);
+        outcome.problem = QStringLiteral("%1 was not written to %2 within %3 ms")
+                              .arg(frame, port)
+                              .arg(Exchange::commandWaitMs);
         return outcome;
     }
     if (!wantInputs)
         return outcome;
     if (exchange.result == Exchange::Outcome::ReadTimedOut) {
         outcome.status = ExitNoReply;
-        outcome.problem = QStringLiteral("no reply from %1 within %2 ms").arg(port).arg(waitTimeoutMs);
+        outcome.problem =
+            QStringLiteral("no reply from %1 within %2 ms").arg(port).arg(Exchange::commandWaitMs);
         return outcome;
     }
 

@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 
+#include "exchange.h"
 #include "frames.h"
 #include "mainwindowform.h"
 #include "panelevents.h"
@@ -11,8 +12,6 @@ namespace {
 // Which frame the next tick sends: clear for the input query, set for the
 // output frame. Starts clear, so the first tick queries the inputs.
 bool pollPhase = false;
-
-constexpr int commandTimeoutMs = 50;
 
 QString digit(const QCheckBox *box)
 {
@@ -69,7 +68,7 @@ void MainWindow::sendOutput(int channel, int i)
 // port list takes effect with the next frame.
 void MainWindow::sendCommand(const QString &command)
 {
-    worker.submitRequest(form->port_box->currentText(), commandTimeoutMs, command);
+    worker.submitRequest(form->port_box->currentText(), Exchange::commandWaitMs, command);
     if (events)
         events->frameSent(command);
 }

@@ -15,6 +15,9 @@ namespace Exchange {
 constexpr int maxReplyBytes = 4096;
 constexpr int maxReplyMs = 500;
 constexpr int quietMs = 20;
+// How long the panel and iopanelctl wait for a command to be written, and
+// again for the first reply bytes.
+constexpr int commandWaitMs = 50;
 
 struct Outcome
 {

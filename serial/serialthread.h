@@ -7,8 +7,6 @@
 #include <QThread>
 #include <QWaitCondition>
 
-#include "exchange.h"
-
 class QSerialPort;
 
 // Performs one blocking write-then-read exchange on a serial port per request,
@@ -25,12 +23,6 @@ public:
 
     void submitRequest(const QString &portName, int waitTimeoutMs, const QString &request);
     void submitRequest(const QString &portName, int waitTimeoutMs, const QByteArray &request);
-
-    // A line that never stays quiet ends its reply at this size or this long
-    // after the first reply bytes, so memory and close time stay bounded.
-    static constexpr int maxReplyBytes = Exchange::maxReplyBytes;
-    static constexpr int maxReplyMs = Exchange::maxReplyMs;
-    static constexpr int quietMs = Exchange::quietMs;
 
 signals:
     void response(const QByteArray &s);

@@ -4,6 +4,7 @@
 #include <memory>
 #include <utility>
 
+#include "exchange.h"
 #include "ptymodule.h"
 #include "serialthread.h"
 #include "workerevents.h"
@@ -153,7 +154,7 @@ void TestSerialThread::floodIsBounded()
     clock.start();
     worker.submitRequest(module.portName(), 50, QStringLiteral("~A"));
     QTRY_COMPARE(events.kinds(), QStringList{"response"});
-    QVERIFY(events.events[0].reply.size() <= SerialThread::maxReplyBytes);
+    QVERIFY(events.events[0].reply.size() <= Exchange::maxReplyBytes);
     QVERIFY(events.events[0].reply.size() > 0);
     QVERIFY2(clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));
 }
