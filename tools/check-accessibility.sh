@@ -39,10 +39,7 @@ stop_started() {
         # shellcheck disable=SC2207
         all+=($(tree_of "$pid"))
     done
-    [ ${#all[@]} -eq 0 ] && return
-    kill -TERM "${all[@]}" 2>/dev/null || true
-    sleep 0.3
-    kill -KILL "${all[@]}" 2>/dev/null || true
+    stop_processes "${all[@]}"
     wait 2>/dev/null || true
 }
 

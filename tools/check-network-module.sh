@@ -26,6 +26,8 @@ cd "$(dirname "$0")/.."
 main() {
 # shellcheck source=tools/lib/wait.sh
 source tools/lib/wait.sh
+# shellcheck source=tools/lib/processes.sh
+source tools/lib/processes.sh
 
 build="${IOPANEL_BUILD_DIR:-build-tests}"
 tools/install-deps.sh network
@@ -46,19 +48,8 @@ export HOME="$tmp/home" XDG_CONFIG_HOME="$tmp/home/.config"
 # Whatever happens, everything started here is stopped, by its pid, and the
 # scratch directory and any lock file of this run go.
 cleanup() {
-    local pid
     exec 3>&- 2>/dev/null || true
-    for pid in $panel_pid $socat_pid $ser2net_pid $sim_pid; do
-        kill -TERM "$pid" 2>/dev/null || true
-    done
-    for pid in $panel_pid $socat_pid $ser2net_pid $sim_pid; do
-        for _ in $(seq 50); do
-            kill -0 "$pid" 2>/dev/null || break
-            sleep 0.1
-        done
-        kill -KILL "$pid" 2>/dev/null || true
-        wait "$pid" 2>/dev/null || true
-    done
+    stop_processes "$panel_pid" "$socat_pid" "$ser2net_pid" "$sim_pid"
     rm -f /run/lock/LCK..*"$run"* /var/lock/LCK..*"$run"* 2>/dev/null || true
     rm -rf "$tmp"
 }

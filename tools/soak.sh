@@ -91,9 +91,7 @@ xvfb_pid="" sim_pid="" panel_pid=""
 # directory goes. Only the processes started here are signalled, by pid.
 # shellcheck disable=SC2086,SC2317 # each is a pid or empty; run by the trap
 cleanup() {
-    kill -TERM $panel_pid $sim_pid $xvfb_pid 2>/dev/null || true
-    sleep 0.5
-    kill -KILL $panel_pid $sim_pid $xvfb_pid 2>/dev/null || true
+    stop_processes "$panel_pid" "$sim_pid" "$xvfb_pid"
     rm -rf "$tmp"
 }
 trap cleanup EXIT

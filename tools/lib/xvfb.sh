@@ -3,6 +3,8 @@
 
 # shellcheck source=tools/lib/wait.sh
 source "$(dirname "${BASH_SOURCE[0]}")/wait.sh"
+# shellcheck source=tools/lib/processes.sh
+source "$(dirname "${BASH_SOURCE[0]}")/processes.sh"
 
 # start_xvfb DIR LOG [DPI]: starts Xvfb, its errors in LOG, on a free display
 # that it picks itself and whose number it writes to DIR/display once it is
@@ -24,7 +26,5 @@ start_xvfb() {
 
 # stop_xvfb: ends the Xvfb that start_xvfb started, if any, and waits for it.
 stop_xvfb() {
-    [ -n "${xvfb_pid:-}" ] || return 0
-    kill -TERM "$xvfb_pid" 2>/dev/null || true
-    wait "$xvfb_pid" 2>/dev/null || true
+    stop_processes "${xvfb_pid:-}"
 }
