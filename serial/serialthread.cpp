@@ -66,60 +66,55 @@ void SerialThread::run()
     }
 }
 
+// Copies the latest request into the run's working copy; the caller holds
+// the mutex. Returns false when a stop was asked for instead.
+bool SerialThread::takeRequest(Request &request)
+{
+    request.portName = portName;
+    request.waitTimeoutMs = waitTimeoutMs;
+    request.bytes = requestBytes;
+    requestPending = false;
+    if (quitFlag)
+        runEnding = true;
+    return !quitFlag;
+}
+
 // One run: returns false on a stop, true after a failed open.
 bool SerialThread::serveRun()
 {
-    QString currentPortName;
-    int currentWaitTimeoutMs;
-    QByteArray currentRequest;
-    // With an empty port name the first exchange runs on a closed port.
-    bool reopen = false;
-    bool quit;
-
+    Request current;
+    bool taken;
     mutex.lock();
-    if (currentPortName != portName) {
-        currentPortName = portName;
-        reopen = true;
-    }
-    currentWaitTimeoutMs = waitTimeoutMs;
-    currentRequest = requestBytes;
-    requestPending = false;
-    quit = quitFlag;
-    if (quit)
-        runEnding = true;
+    taken = takeRequest(current);
     mutex.unlock();
-    if (quit)
+    if (!taken)
         return false;
+    // With an empty port name the first exchange runs on a closed port.
+    bool reopen = !current.portName.isEmpty();
 
     QSerialPort port;
     for (;;) {
         if (reopen) {
             port.close();
-            port.setPortName(currentPortName);
+            port.setPortName(current.portName);
             if (!port.open(QIODevice::ReadWrite)) {
                 emit error(tr("Can't open %1, error code %2")
-                               .arg(currentPortName)
+                               .arg(current.portName)
                                .arg(static_cast<int>(port.error())));
                 return true;
             }
         }
 
-        exchange(port, currentWaitTimeoutMs, currentRequest);
+        exchange(port, current.waitTimeoutMs, current.bytes);
 
         mutex.lock();
         // Wake-ups that came during the exchange found nobody waiting: a stop
         // or a pending request is acted on here instead of sleeping through it.
         while (!quitFlag && !requestPending)
             wakeCondition.wait(&mutex);
-        currentPortName = portName;
-        currentWaitTimeoutMs = waitTimeoutMs;
-        currentRequest = requestBytes;
-        requestPending = false;
-        quit = quitFlag;
-        if (quit)
-            runEnding = true;
+        taken = takeRequest(current);
         mutex.unlock();
-        if (quit)
+        if (!taken)
             return false;
         reopen = true;
     }

@@ -33,6 +33,14 @@ protected:
     void run() override;
 
 private:
+    // A run's working copy of the request fields.
+    struct Request
+    {
+        QString portName;
+        int waitTimeoutMs = 0;
+        QByteArray bytes;
+    };
+    bool takeRequest(Request &request);
     bool serveRun();
     // One exchange (Exchange::run), reported through response or timeout.
     void exchange(QSerialPort &port, int waitTimeoutMs, const QByteArray &request);
