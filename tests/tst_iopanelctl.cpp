@@ -22,6 +22,7 @@ private slots:
     void commands_data();
     void commands();
     void watch();
+    void besideThePanel_data();
     void besideThePanel();
 };
 
@@ -168,28 +169,38 @@ void TestIopanelctl::watch()
     QCOMPARE(ctl.exitCode(), 0);
     QCOMPARE(ctl.readAllStandardOutput(), QByteArray()); // no line for an unchanged state
 
-    QProcess pipeline;
-    pipeline.start(
-        QStringLiteral("bash"),
-        {QStringLiteral("-c"),
-         QStringLiteral("'%1' --port '%2' watch --json --interval 3600000 | head -n 1; echo $PIPESTATUS >&2")
-             .arg(QStringLiteral(IOPANELCTL), module.portName())});
-    QVERIFY2(pipeline.waitForFinished(5000), "watch went on after its reader left");
-    QVERIFY(QRegularExpression(
-                QStringLiteral(
-                    "^\\{\"time\":\"%1\",\"6\":false,\"7\":true,\"8\":false,\"9\":false,\"10\":true\\}\\n$")
-                    .arg(isoTime))
-                .match(QString::fromLatin1(pipeline.readAllStandardOutput()))
-                .hasMatch());
-    QCOMPARE(pipeline.readAllStandardError(), QByteArray("0\n"));
+    // serve's input (this test's pipe) stays open: only the reader's going ends it.
+    for (const char *command : {"watch", "serve"}) {
+        QProcess pipeline;
+        pipeline.start(QStringLiteral("bash"),
+                       {QStringLiteral("-c"),
+                        QStringLiteral("'%1' --port '%2' %3 --json --interval 3600000 | head -n 1; "
+                                       "echo $PIPESTATUS >&2")
+                            .arg(QStringLiteral(IOPANELCTL), module.portName(), QLatin1String(command))});
+        QVERIFY2(pipeline.waitForFinished(5000), command);
+        QVERIFY(QRegularExpression(QStringLiteral("^\\{\"time\":\"%1\",\"6\":false,\"7\":true,\"8\":false,"
+                                                  "\"9\":false,\"10\":true\\}\\n$")
+                                       .arg(isoTime))
+                    .match(QString::fromLatin1(pipeline.readAllStandardOutput()))
+                    .hasMatch());
+        QCOMPARE(pipeline.readAllStandardError(), QByteArray("0\n"));
+    }
 }
 
 // The panel holds its port (its lock file names it): watch says so once on
 // standard error and goes on trying, and prints the inputs within an
 // interval or so of the port coming free. The panel polls on meanwhile, no
-// frame on the line mangled.
+// frame on the line mangled. serve, its input open, does the same.
+void TestIopanelctl::besideThePanel_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::newRow("watch") << QStringLiteral("watch");
+    QTest::newRow("serve") << QStringLiteral("serve");
+}
+
 void TestIopanelctl::besideThePanel()
 {
+    QFETCH(QString, command);
     PtyModule module;
     module.setInput(9, true);
     auto window = windowOn(module.portName());
@@ -199,8 +210,8 @@ void TestIopanelctl::besideThePanel()
     QProcess ctl;
     ProcessOutput lines(ctl);
     ctl.start(QStringLiteral(IOPANELCTL),
-              {QStringLiteral("--port"), module.portName(), QStringLiteral("watch"),
-               QStringLiteral("--interval"), QString::number(intervalMs)});
+              {QStringLiteral("--port"), module.portName(), command, QStringLiteral("--interval"),
+               QString::number(intervalMs)});
     module.clearFrames();
     QTest::qWait(5 * intervalMs);
     QCOMPARE(ctl.state(), QProcess::Running);
