@@ -28,6 +28,8 @@ main() {
 source tools/lib/wait.sh
 # shellcheck source=tools/lib/processes.sh
 source tools/lib/processes.sh
+# shellcheck source=tools/lib/local.sh
+source tools/lib/local.sh
 
 build="${IOPANEL_BUILD_DIR:-build-tests}"
 tools/install-deps.sh network
@@ -73,29 +75,6 @@ fail() {
 
 frame_lines() { grep -E '^[0-9:.]{12}  ~' "$tmp/sim.log" || true; }
 frame_count() { frame_lines | wc -l; }
-
-# The simulator takes commands on standard input: a FIFO that this script
-# holds open, so the simulator never sees it end.
-start_simulator() {
-    mkfifo "$tmp/sim.in"
-    "$sim_bin" --inputs 10100 "$@" <"$tmp/sim.in" >"$tmp/sim.log" 2>&1 &
-    sim_pid=$!
-    # Read-write: opening a FIFO so does not wait for the other end.
-    exec 3<>"$tmp/sim.in"
-}
-
-# A TCP port on 127.0.0.1 that nothing listens on now; ser2net's start
-# then shows whether it got it.
-free_port() {
-    local port
-    for port in $(seq $((20000 + $$ % 20000)) $((20000 + $$ % 20000 + 50))); do
-        if [ -z "$(ss -Hltn "sport = :$port")" ]; then
-            echo "$port"
-            return 0
-        fi
-    done
-    return 1
-}
 
 start_ser2net() {
     ser2net -d -u -c "$tmp/ser2net.yaml" -P "$tmp/ser2net.pid" >>"$tmp/ser2net.log" 2>&1 &
