@@ -30,9 +30,9 @@ const char description[] = "Drives and watches the digital I/O module from a she
                            "                  skipped. Ends with status 0 at the end of the input.\n"
                            "\n"
                            "Exit status: 0 done, 1 what it prints can't be written (e.g. a full disk; a\n"
-                           "closed pipe is not an error), 2 usage error, 3 the port can't be opened, 4 no\n"
-                           "reply or the write didn't finish within 50 ms, 5 the reply to inputs isn't an\n"
-                           "inputs report.";
+                           "closed pipe is not an error) or serve can't read its input, 2 usage error, 3\n"
+                           "the port can't be opened, 4 no reply or the write didn't finish within 50 ms,\n"
+                           "5 the reply to inputs isn't an inputs report.";
 
 constexpr int minIntervalMs = 20;
 constexpr int maxIntervalMs = 3600000;
