@@ -24,24 +24,13 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 main() {
-# shellcheck source=tools/lib/wait.sh
-source tools/lib/wait.sh
-# shellcheck source=tools/lib/processes.sh
-source tools/lib/processes.sh
 # shellcheck source=tools/lib/local.sh
 source tools/lib/local.sh
 
-build="${IOPANEL_BUILD_DIR:-build-tests}"
-tools/install-deps.sh mqtt
-cmake -S . -B "$build" >/dev/null
-cmake --build "$build" -j2 --target iopanelctl iomodule-sim >/dev/null
+build_for mqtt iopanelctl iomodule-sim
 ctl_bin="$build/iopanelctl/iopanelctl"
-sim_bin="$build/simulator/iomodule-sim/iomodule-sim"
 
-tmp="$(mktemp -d /tmp/iopanel-mqtt.XXXXXX)"
-# Qt's lock files are named after the port's last path component, so the
-# link carries this run's unique name.
-run="$(basename "$tmp")"
+make_scratch mqtt
 sim_pid="" broker_pid="" watcher_pid="" bridge_pid=""
 
 # Whatever happens, everything started here is stopped, by its pid (the
@@ -52,25 +41,11 @@ cleanup() {
     local bridge=()
     [ -z "$bridge_pid" ] || mapfile -t bridge < <(pgrep -P "$bridge_pid" || true)
     stop_processes "${bridge[@]}" "$bridge_pid" "$watcher_pid" "$broker_pid" "$sim_pid"
-    rm -f /run/lock/LCK..*"$run"* /var/lock/LCK..*"$run"* 2>/dev/null || true
-    rm -rf "$tmp"
+    remove_scratch
 }
-trap cleanup EXIT
-# A signal ends the script through the exit trap too.
-trap 'exit 130' INT
-trap 'exit 143' TERM HUP
+on_exit cleanup
 
-fail() {
-    echo "FAILED: $*"
-    local log
-    for log in "$tmp"/*.log; do
-        [ -e "$log" ] || continue
-        echo "---- last lines of $(basename "$log")"
-        tail -n 12 "$log"
-    done
-    echo "MQTT CHECK FAILED"
-    exit 1
-}
+fail() { fail_check MQTT "$@"; }
 
 start_broker() {
     mosquitto -c "$tmp/mosquitto.conf" >>"$tmp/broker.log" 2>&1 &

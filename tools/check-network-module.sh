@@ -24,24 +24,13 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 main() {
-# shellcheck source=tools/lib/wait.sh
-source tools/lib/wait.sh
-# shellcheck source=tools/lib/processes.sh
-source tools/lib/processes.sh
 # shellcheck source=tools/lib/local.sh
 source tools/lib/local.sh
 
-build="${IOPANEL_BUILD_DIR:-build-tests}"
-tools/install-deps.sh network
-cmake -S . -B "$build" >/dev/null
-cmake --build "$build" -j2 --target iopanel iomodule-sim >/dev/null
+build_for network iopanel iomodule-sim
 panel_bin="$build/iopanel"
-sim_bin="$build/simulator/iomodule-sim/iomodule-sim"
 
-tmp="$(mktemp -d /tmp/iopanel-network.XXXXXX)"
-# Qt's lock files are named after the port's last path component, so the
-# links carry this run's unique name.
-run="$(basename "$tmp")"
+make_scratch network
 sim_pid="" ser2net_pid="" socat_pid="" panel_pid=""
 mkdir -p "$tmp/home"
 # The panel's saved port goes to this home, never to the user's.
@@ -52,25 +41,11 @@ export HOME="$tmp/home" XDG_CONFIG_HOME="$tmp/home/.config"
 cleanup() {
     exec 3>&- 2>/dev/null || true
     stop_processes "$panel_pid" "$socat_pid" "$ser2net_pid" "$sim_pid"
-    rm -f /run/lock/LCK..*"$run"* /var/lock/LCK..*"$run"* 2>/dev/null || true
-    rm -rf "$tmp"
+    remove_scratch
 }
-trap cleanup EXIT
-# A signal ends the script through the exit trap too.
-trap 'exit 130' INT
-trap 'exit 143' TERM HUP
+on_exit cleanup
 
-fail() {
-    echo "FAILED: $*"
-    local log
-    for log in "$tmp"/*.log; do
-        [ -e "$log" ] || continue
-        echo "---- last lines of $(basename "$log")"
-        tail -n 12 "$log"
-    done
-    echo "NETWORK CHECK FAILED"
-    exit 1
-}
+fail() { fail_check NETWORK "$@"; }
 
 
 frame_lines() { grep -E '^[0-9:.]{12}  ~' "$tmp/sim.log" || true; }
