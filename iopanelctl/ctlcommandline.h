@@ -6,7 +6,7 @@
 // Exit statuses that scripts can rely on.
 enum ExitStatus {
     ExitDone = 0,
-    ExitWriteFailed = 1, // what the program prints could not be written
+    ExitWriteFailed = 1, // what the program prints could not be written (or serve its input read)
     ExitUsage = 2,
     ExitCannotOpen = 3,
     ExitNoReply = 4,

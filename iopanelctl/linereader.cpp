@@ -1,9 +1,7 @@
 #include "linereader.h"
 
 #include <QSocketNotifier>
-#include <QTimer>
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -24,11 +22,6 @@ LineReader::LineReader(QObject *parent)
 
 void LineReader::start()
 {
-    // A standard input that was closed before the start has nothing to give.
-    if (::fcntl(STDIN_FILENO, F_GETFD) < 0) {
-        QTimer::singleShot(0, this, [this] { emit ended(true); });
-        return;
-    }
     notifier = new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, this);
     connect(notifier, &QSocketNotifier::activated, this, &LineReader::readAvailable);
 }
@@ -40,9 +33,10 @@ void LineReader::readAvailable()
     if (count < 0 && (errno == EINTR || errno == EAGAIN))
         return;
     if (count <= 0) {
+        const int error = errno;
         notifier->setEnabled(false);
         if (count < 0)
-            std::fprintf(stderr, "iopanelctl: can't read standard input: %s\n", std::strerror(errno));
+            std::fprintf(stderr, "iopanelctl: can't read standard input: %s\n", std::strerror(error));
         if (!pending.isEmpty() && !skipping)
             take(pending);
         pending.clear();

@@ -2,6 +2,9 @@
 // own frames, exchange and reply decoding.
 #include <QCoreApplication>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <csignal>
 #include <cstdio>
 
@@ -36,6 +39,12 @@ int main(int argc, char *argv[])
 {
     // A closed pipe shows as a failed write, which ends the program normally.
     std::signal(SIGPIPE, SIG_IGN);
+    // A standard stream closed at the start is held by /dev/null read-only,
+    // so no descriptor opened later is taken for it: standard input then
+    // reads as empty (serve has no commands) and writes to the others fail.
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd)
+        if (::fcntl(fd, F_GETFD) < 0)
+            ::open("/dev/null", O_RDONLY);
 
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("iopanelctl"));
