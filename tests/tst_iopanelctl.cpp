@@ -85,6 +85,7 @@ void TestIopanelctl::commands_data()
         {"--port PORT watch --interval 19", "--interval takes 20 to"},
         {"--port PORT inputs --interval 50", "--interval goes with watch"},
         {"--port PORT frob", "unknown command 'frob'"},
+        {"--port PORT serve now", "unexpected argument 'now'"},
     };
     for (const auto &row : refused)
         QTest::newRow(row[0]) << args(row[0]) << false << module << 2 << usage(row[1]) << QStringList();
