@@ -60,11 +60,10 @@ QStringList lockFilesOf(qint64 pid)
 // private mount namespace whose /dev/ttyS*, /dev/ttyUSB* and /dev/ttyACM*
 // are /dev/null. For a panel started without --port, which would otherwise
 // poll the first listed port (here the console, /dev/ttyS0).
-const QStringList withoutSerialDevices{
-    QStringLiteral("-m"), QStringLiteral("sh"), QStringLiteral("-c"),
-    QStringLiteral("for d in /dev/ttyS* /dev/ttyUSB* /dev/ttyACM*; do"
-                   " if [ -e \"$d\" ]; then mount --bind /dev/null \"$d\" || exit 97; fi; done; exec \"$@\""),
-    QStringLiteral("sh")};
+const QStringList withoutSerialDevices = QStringLiteral("unshare -m sh -c").split(QLatin1Char(' '))
+    + QStringList{QStringLiteral("for d in /dev/ttyS* /dev/ttyUSB* /dev/ttyACM*; do if [ -e \"$d\" ];"
+                                 " then mount --bind /dev/null \"$d\" || exit 97; fi; done; exec \"$@\""),
+                  QStringLiteral("sh")};
 
 } // namespace
 
@@ -218,19 +217,17 @@ void TestPanelProgram::remembersThePortAcrossStarts()
 
     // Each start must poll the link (the simulator sees a query) and close
     // cleanly. The frames of the start before are read and passed over first.
-    const auto start = [&](const QStringList &arguments, const QStringList &unshare = {}) {
+    const auto start = [&](const QStringList &arguments, const QStringList &prefix = {}) {
         sim.waitForReadyRead(300);
         sim.readAllStandardOutput();
         simOutput.clear();
         QProcess panel;
         panel.setProcessEnvironment(headless(startsHome.path()));
-        const QStringList command = QStringList{QStringLiteral(IOPANEL_PROGRAM), QStringLiteral("-platform"),
-                                                QStringLiteral("offscreen")}
+        const QStringList command = prefix
+            + QStringList{QStringLiteral(IOPANEL_PROGRAM), QStringLiteral("-platform"),
+                          QStringLiteral("offscreen")}
             + arguments;
-        if (unshare.isEmpty())
-            panel.start(command.first(), command.mid(1));
-        else
-            panel.start(QStringLiteral("unshare"), unshare + command);
+        panel.start(command.first(), command.mid(1));
         const QRegularExpression query(QStringLiteral("  ~A  outputs"));
         const bool polled = !simOutput.waitForLine(query, 10000).isEmpty();
         panel.terminate();
@@ -240,14 +237,11 @@ void TestPanelProgram::remembersThePortAcrossStarts()
     QVERIFY(!QFile::exists(saved));
     QVERIFY(start({QStringLiteral("--port"), link}));
     QCOMPARE(QSettings(saved, QSettings::IniFormat).value(QStringLiteral("port")).toString(), link);
-    // A start without --port polls the saved link; should remembering ever
-    // fail, it would poll the machine's own first port, so it runs where no
-    // serial device can be reached.
-    if (QProcess::execute(QStringLiteral("unshare"),
-                          withoutSerialDevices + QStringList{QStringLiteral("true")})
-        != 0)
-        QSKIP("a start without --port needs a private mount namespace (unshare -m, as root) that keeps "
-              "the machine's serial devices out of reach; not to be had here");
+    // Without --port it polls the saved link, or, should remembering fail,
+    // the first listed port: so it runs where no serial device can be reached.
+    const QStringList probe = withoutSerialDevices.mid(1) << QStringLiteral("true");
+    if (QProcess::execute(withoutSerialDevices.first(), probe) != 0)
+        QSKIP("unshare -m (as root) is needed to keep the machine's serial devices out of the panel's reach");
     QVERIFY(start({}, withoutSerialDevices));
     stop(sim);
 }
