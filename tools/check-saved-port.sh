@@ -77,10 +77,12 @@ try_simulator() {
     # The script's background watcher starts the panel and ends the other
     # program when one of them ends.
     watcher="$(pgrep -P "$try_pid" | head -n 1)" || true
-    panel="$(pgrep -P "${watcher:-0}" | head -n 1)" || true
+    panel="$(pgrep -P "${watcher:-0}" -x iopanel | head -n 1)" || true
     if [ -z "$panel" ]; then
         echo "FAILED: no panel under run-panel.sh --simulator" >&2
         failed=1
+        stop_processes "$try_pid"
+        try_pid=""
         return
     fi
     if [ "$how" = quit ]; then
@@ -97,7 +99,11 @@ try_simulator() {
         gone "$panel" && gone "$watcher" && break
         sleep 0.1
     done
-    gone "$panel" || { echo "FAILED: the panel went on after the simulator" >&2; failed=1; }
+    if ! gone "$panel"; then
+        echo "FAILED: the panel went on after the simulator" >&2
+        failed=1
+        stop_processes "$panel"
+    fi
 }
 
 echo "==== tools/run-panel.sh --simulator, ended by quitting the simulator"
