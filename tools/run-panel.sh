@@ -1,16 +1,16 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds iopanel and starts it. Arguments go to the
-# panel (e.g. --port /dev/serial/by-id/...). This is the panel for real use:
-# it remembers its port as usual.
+# panel (e.g. --port /dev/serial/by-id/...). It starts the panel with
+# --no-remember, so a build tried from the source tree neither polls nor
+# replaces the port the installed panel remembers.
 #
 #   tools/run-panel.sh --simulator [simulator options]
 #
 # tries the panel without a module: it also builds iomodule-sim, runs it in
 # this terminal on a new pseudo-terminal (its keys switch the inputs) and
 # starts the panel polling it. Quitting either one ends both. The simulator
-# options (e.g. --inputs 10100, --silent-outputs) go to iomodule-sim. That
-# panel runs with --no-remember: the port you saved stays yours, and the
-# simulator's temporary link is never saved.
+# options (e.g. --inputs 10100, --silent-outputs) go to iomodule-sim. The
+# simulator's temporary link is never saved either.
 #
 # IOPANEL_QT_MAJOR=6 builds against Qt 6 (into build-qt6/ instead of build/).
 set -euo pipefail
@@ -31,7 +31,7 @@ cmake -S . -B "$build_dir" -DBUILD_TESTING=OFF -DIOPANEL_QT_MAJOR="$qt_major"
 if [ "$simulator" = 0 ]; then
     # Only the panel itself, so it starts as soon as possible.
     cmake --build "$build_dir" --target iopanel -j"$(nproc)"
-    exec "./$build_dir/iopanel" "$@"
+    exec "./$build_dir/iopanel" --no-remember "$@"
 fi
 
 cmake --build "$build_dir" --target iopanel iomodule-sim -j"$(nproc)"
