@@ -3,6 +3,7 @@
 // polling panel on the same port.
 #include <QProcess>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include "modulelogic.h"
@@ -188,30 +189,40 @@ void TestIopanelctl::watch()
     }
 }
 
-// The panel holds its port (its lock file names it): watch says so once on
-// standard error and goes on trying, and prints the inputs within an
-// interval or so of the port coming free. The panel polls on meanwhile, no
-// frame on the line mangled. serve, its input open, does the same.
+// The panel holds its port (the lock file names the device the port leads
+// to, also when one of them reaches it through a link, and as root, whom the
+// terminal's own exclusive mode does not stop): watch says so once on
+// standard error, naming the port as given, and goes on trying; it prints
+// the inputs within an interval or so of the port coming free. serve, its
+// input open, does the same. The panel polls on meanwhile, no frame on the
+// line mangled.
 void TestIopanelctl::besideThePanel_data()
 {
     QTest::addColumn<QString>("command");
-    QTest::newRow("watch") << QStringLiteral("watch");
-    QTest::newRow("serve") << QStringLiteral("serve");
+    QTest::addColumn<QString>("ctlOn"); // the panel polls link "a" to the stand-in's pty
+    QTest::newRow("watch, the same path") << QStringLiteral("watch") << QStringLiteral("a");
+    QTest::newRow("watch, the link's target") << QStringLiteral("watch") << QString();
+    QTest::newRow("serve, another link to the device") << QStringLiteral("serve") << QStringLiteral("b");
 }
 
 void TestIopanelctl::besideThePanel()
 {
     QFETCH(QString, command);
+    QFETCH(QString, ctlOn);
     PtyModule module;
     module.setInput(9, true);
-    auto window = windowOn(module.portName());
+    QTemporaryDir links;
+    for (const char *name : {"a", "b"})
+        QVERIFY(QFile::link(module.portName(), links.filePath(QString::fromLatin1(name))));
+    const QString ctlPort = ctlOn.isEmpty() ? module.portName() : links.filePath(ctlOn);
+    auto window = windowOn(links.filePath(QStringLiteral("a")));
     QTRY_COMPARE(lamps(*window), QStringLiteral("00010"));
 
     const int intervalMs = 300;
     QProcess ctl;
     ProcessOutput lines(ctl);
     ctl.start(QStringLiteral(IOPANELCTL),
-              {QStringLiteral("--port"), module.portName(), command, QStringLiteral("--interval"),
+              {QStringLiteral("--port"), ctlPort, command, QStringLiteral("--interval"),
                QString::number(intervalMs)});
     module.clearFrames();
     QTest::qWait(5 * intervalMs);
@@ -219,7 +230,7 @@ void TestIopanelctl::besideThePanel()
     QCOMPARE(QString::fromLocal8Bit(ctl.readAllStandardError()),
              QStringLiteral("iopanelctl: can't open %1: Permission error while locking the device; "
                             "watching on\n")
-                 .arg(module.portName()));
+                 .arg(ctlPort));
     QVERIFY(module.frames().size() >= 10);
     for (const PtyModule::Frame &frame : module.frames())
         QVERIFY2(ModuleLogic::isFrame(frame.bytes), frame.bytes.constData());
