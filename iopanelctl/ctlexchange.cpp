@@ -1,7 +1,10 @@
 #include "ctlexchange.h"
 
 #include <QDebug>
+#include <QFile>
 #include <QSerialPort>
+
+#include <unistd.h>
 
 #include <optional>
 
@@ -33,6 +36,30 @@ QString quoted(const QByteArray &bytes)
     return text.trimmed() + (bytes.size() > quotedReplyBytes ? QStringLiteral("...") : QString());
 }
 
+// Inputs 6 to 10, when the reply reports all of them.
+std::optional<InputStates> inputsIn(const QByteArray &reply)
+{
+    ReplyDecoder decoder;
+    InputCollector collector;
+    decoder.decode(reply, collector);
+    InputStates inputs;
+    for (size_t k = 0; k < collector.seen.size(); ++k) {
+        if (!collector.seen[k])
+            return std::nullopt;
+        inputs[k] = *collector.seen[k];
+    }
+    return inputs;
+}
+
+// The serial-port module reports a lock held by another program, and a
+// device this user may not open, alike as a permission error; only the
+// first goes away by itself.
+bool heldByAnother(const QSerialPort &serial, const QString &port)
+{
+    return serial.error() == QSerialPort::PermissionError
+        && ::access(QFile::encodeName(port).constData(), R_OK | W_OK) == 0;
+}
+
 } // namespace
 
 CtlOutcome exchangeWith(const QString &port, const QString &frame, bool wantInputs)
@@ -43,6 +70,7 @@ CtlOutcome exchangeWith(const QString &port, const QString &frame, bool wantInpu
     if (!serial.open(QIODevice::ReadWrite)) {
         outcome.status = ExitCannotOpen;
         outcome.problem = QStringLiteral("can't open %1: %2").arg(port, serial.errorString());
+        outcome.portHeld = heldByAnother(serial, port);
         return outcome;
     }
 
@@ -54,27 +82,19 @@ CtlOutcome exchangeWith(const QString &port, const QString &frame, bool wantInpu
                               .arg(Exchange::commandWaitMs);
         return outcome;
     }
+    // Every exchange stands alone: the port was cleared before the frame went.
+    if (exchange.result == Exchange::Outcome::Replied)
+        outcome.inputs = inputsIn(exchange.reply);
     if (!wantInputs)
         return outcome;
     if (exchange.result == Exchange::Outcome::ReadTimedOut) {
         outcome.status = ExitNoReply;
         outcome.problem =
             QStringLiteral("no reply from %1 within %2 ms").arg(port).arg(Exchange::commandWaitMs);
-        return outcome;
-    }
-
-    // Every exchange stands alone: the port was cleared before the frame went.
-    ReplyDecoder decoder;
-    InputCollector collector;
-    decoder.decode(exchange.reply, collector);
-    for (size_t k = 0; k < collector.seen.size(); ++k) {
-        if (!collector.seen[k]) {
-            outcome.status = ExitNotInputs;
-            outcome.problem = QStringLiteral("the reply from %1 is not an inputs report: %2")
-                                  .arg(port, quoted(exchange.reply));
-            return outcome;
-        }
-        outcome.inputs[k] = *collector.seen[k];
+    } else if (!outcome.inputs) {
+        outcome.status = ExitNotInputs;
+        outcome.problem =
+            QStringLiteral("the reply from %1 is not an inputs report: %2").arg(port, quoted(exchange.reply));
     }
     return outcome;
 }

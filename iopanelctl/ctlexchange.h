@@ -4,6 +4,7 @@
 #include <QString>
 
 #include <array>
+#include <optional>
 
 #include "ctlcommandline.h"
 
@@ -14,14 +15,18 @@ using InputStates = std::array<bool, 5>;
 struct CtlOutcome
 {
     int status = ExitDone;
-    QString problem;    // one line for standard error when status is not ExitDone
-    InputStates inputs; // when an inputs report was asked for and came
+    QString problem; // one line for standard error when status is not ExitDone
+    // ExitCannotOpen only: this user may open the port, but another program
+    // (a running panel) holds it, so trying again later may succeed.
+    bool portHeld = false;
+    std::optional<InputStates> inputs; // when the reply reported all of inputs 6 to 10
 };
 
 // Opens `port`, sends `frame` as the panel does (one exchange, 50 ms for the
 // write and for the first reply bytes, then until 20 ms quiet) and closes it.
 // With `wantInputs` the reply must report all of inputs 6 to 10; otherwise
-// the frame having been written is enough.
+// the frame having been written is enough, and the inputs a reply reports
+// are passed on all the same.
 CtlOutcome exchangeWith(const QString &port, const QString &frame, bool wantInputs);
 
 // "6=1 7=0 8=1 9=1 10=0"

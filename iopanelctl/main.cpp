@@ -2,46 +2,35 @@
 // own frames, exchange and reply decoding.
 #include <QCoreApplication>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <csignal>
 #include <cstdio>
 
+#include "ctlcommand.h"
 #include "ctlcommandline.h"
 #include "ctlexchange.h"
-#include "frames.h"
+#include "printing.h"
 #include "quitonsignals.h"
+#include "serve.h"
 #include "watch.h"
 
 namespace {
 
-QString frameFor(const CtlRequest &request)
-{
-    switch (request.command) {
-    case CtlRequest::Outputs:
-        return Frames::setAllOutputs(request.outputs);
-    case CtlRequest::Set:
-        return Frames::setOutput(request.channel);
-    case CtlRequest::Reset:
-        return Frames::resetOutput(request.channel);
-    case CtlRequest::Inputs:
-    case CtlRequest::Watch:
-        break;
-    }
-    return Frames::queryInputs();
-}
-
 int runOnce(const CtlRequest &request)
 {
     const bool inputs = request.command == CtlRequest::Inputs;
-    const CtlOutcome outcome = exchangeWith(request.port, frameFor(request), inputs);
+    const CtlOutcome outcome = exchangeWith(request.port, commandFrame(request), inputs);
     if (outcome.status != ExitDone) {
         std::fprintf(stderr, "iopanelctl: %s\n", qPrintable(outcome.problem));
         return outcome.status;
     }
-    if (inputs) {
-        const QString line = request.json ? inputsJson(outcome.inputs) : inputsText(outcome.inputs);
-        std::printf("%s\n", qPrintable(line));
-    }
-    return ExitDone;
+    int exitStatus = ExitDone;
+    if (inputs)
+        printLine(request.json ? inputsJson(*outcome.inputs) : inputsText(*outcome.inputs), "the inputs",
+                  exitStatus);
+    return exitStatus;
 }
 
 } // namespace
@@ -50,6 +39,12 @@ int main(int argc, char *argv[])
 {
     // A closed pipe shows as a failed write, which ends the program normally.
     std::signal(SIGPIPE, SIG_IGN);
+    // A standard stream closed at the start is held by /dev/null read-only,
+    // so no descriptor opened later is taken for it: standard input then
+    // reads as empty (serve has no commands) and writes to the others fail.
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd)
+        if (::fcntl(fd, F_GETFD) < 0)
+            ::open("/dev/null", O_RDONLY);
 
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("iopanelctl"));
@@ -59,11 +54,16 @@ int main(int argc, char *argv[])
     int exitStatus = ExitDone;
     if (!parseCtlCommandLine(request, exitStatus))
         return exitStatus;
-    if (request.command != CtlRequest::Watch)
+    if (request.command != CtlRequest::Watch && request.command != CtlRequest::Serve)
         return runOnce(request);
 
-    // Ctrl-C, SIGTERM and SIGHUP end the watch with status 0, the port closed.
+    // Ctrl-C, SIGTERM and SIGHUP end watch and serve with status 0, the port closed.
     QuitOnSignals quitOnSignals;
+    if (request.command == CtlRequest::Serve) {
+        Serve serve(request);
+        serve.start();
+        return app.exec();
+    }
     Watch watch(request);
     watch.start();
     return app.exec();

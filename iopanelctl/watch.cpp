@@ -2,22 +2,11 @@
 
 #include <QCoreApplication>
 
-#include <poll.h>
-#include <unistd.h>
-
 #include <cstdio>
 
 #include "frames.h"
 #include "isotime.h"
-
-namespace {
-// A pipe whose reader has gone reports an error condition on its writing end.
-bool standardOutputClosed()
-{
-    pollfd out = {STDOUT_FILENO, 0, 0};
-    return ::poll(&out, 1, 0) == 1 && (out.revents & (POLLERR | POLLHUP | POLLNVAL));
-}
-} // namespace
+#include "printing.h"
 
 Watch::Watch(const CtlRequest &request, QObject *parent)
     : QObject(parent)
@@ -26,37 +15,52 @@ Watch::Watch(const CtlRequest &request, QObject *parent)
     timer.setTimerType(Qt::PreciseTimer);
     timer.setInterval(request.intervalMs);
     connect(&timer, &QTimer::timeout, this, &Watch::poll);
+    // Without anyone reading there is nothing left to do; a long interval
+    // must not keep a finished pipeline waiting.
+    outputCheck.setInterval(outputCheckMs);
+    connect(&outputCheck, &QTimer::timeout, this, [this] {
+        if (standardOutputClosed())
+            finish(ExitDone);
+    });
 }
 
 void Watch::start()
 {
     timer.start();
+    outputCheck.start();
     QTimer::singleShot(0, this, &Watch::poll);
+}
+
+void Watch::finish(int exitStatus)
+{
+    if (stopped)
+        return;
+    stopped = true;
+    timer.stop();
+    outputCheck.stop();
+    QCoreApplication::exit(exitStatus);
 }
 
 void Watch::poll()
 {
-    // Without anyone reading there is nothing left to do.
-    if (standardOutputClosed()) {
-        timer.stop();
-        QCoreApplication::exit(ExitDone);
+    if (stopped)
         return;
-    }
     const CtlOutcome outcome = exchangeWith(request.port, Frames::queryInputs(), true);
-    if (outcome.status == ExitCannotOpen && !everOpened) {
+    // A port that is missing or forbidden at the start is a mistake to
+    // report; one held by a running panel may come free.
+    if (outcome.status == ExitCannotOpen && !everOpened && !outcome.portHeld) {
         std::fprintf(stderr, "iopanelctl: %s\n", qPrintable(outcome.problem));
-        timer.stop();
-        QCoreApplication::exit(ExitCannotOpen);
+        finish(ExitCannotOpen);
         return;
     }
-    everOpened = true;
+    everOpened = everOpened || outcome.status != ExitCannotOpen;
     report(outcome);
 }
 
 void Watch::report(const CtlOutcome &outcome)
 {
-    // One line when the module stops answering and one when it is back,
-    // however long it stays away.
+    // One line when the module stops answering (or its port is held) and
+    // one when it is back, however long it stays away.
     const bool ok = outcome.status == ExitDone;
     if (answering != ok) {
         if (!ok)
@@ -66,20 +70,19 @@ void Watch::report(const CtlOutcome &outcome)
         std::fflush(stderr);
         answering = ok;
     }
-    if (!ok || last == outcome.inputs)
-        return;
-    last = outcome.inputs;
-    if (!print(outcome.inputs)) {
-        timer.stop();
-        QCoreApplication::exit(ExitDone);
-    }
+    if (ok)
+        show(*outcome.inputs);
 }
 
-bool Watch::print(const InputStates &inputs)
+void Watch::show(const InputStates &inputs, bool always)
 {
+    if (stopped || (!always && last == inputs))
+        return;
+    last = inputs;
     const QString time = isoLocalTime();
     const QString line =
         request.json ? inputsJson(inputs, time) : time + QStringLiteral("  ") + inputsText(inputs);
-    // Flushed line by line, so a pipe sees each change at once.
-    return std::fprintf(stdout, "%s\n", qPrintable(line)) >= 0 && std::fflush(stdout) == 0;
+    int exitStatus = ExitDone;
+    if (!printLine(line, "the inputs", exitStatus))
+        finish(exitStatus);
 }

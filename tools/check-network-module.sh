@@ -24,22 +24,13 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 main() {
-# shellcheck source=tools/lib/wait.sh
-source tools/lib/wait.sh
-# shellcheck source=tools/lib/processes.sh
-source tools/lib/processes.sh
+# shellcheck source=tools/lib/local.sh
+source tools/lib/local.sh
 
-build="${IOPANEL_BUILD_DIR:-build-tests}"
-tools/install-deps.sh network
-cmake -S . -B "$build" >/dev/null
-cmake --build "$build" -j2 --target iopanel iomodule-sim >/dev/null
+build_for network iopanel iomodule-sim
 panel_bin="$build/iopanel"
-sim_bin="$build/simulator/iomodule-sim/iomodule-sim"
 
-tmp="$(mktemp -d /tmp/iopanel-network.XXXXXX)"
-# Qt's lock files are named after the port's last path component, so the
-# links carry this run's unique name.
-run="$(basename "$tmp")"
+make_scratch network
 sim_pid="" ser2net_pid="" socat_pid="" panel_pid=""
 mkdir -p "$tmp/home"
 # The panel's saved port goes to this home, never to the user's.
@@ -50,52 +41,15 @@ export HOME="$tmp/home" XDG_CONFIG_HOME="$tmp/home/.config"
 cleanup() {
     exec 3>&- 2>/dev/null || true
     stop_processes "$panel_pid" "$socat_pid" "$ser2net_pid" "$sim_pid"
-    rm -f /run/lock/LCK..*"$run"* /var/lock/LCK..*"$run"* 2>/dev/null || true
-    rm -rf "$tmp"
+    remove_scratch
 }
-trap cleanup EXIT
-# A signal ends the script through the exit trap too.
-trap 'exit 130' INT
-trap 'exit 143' TERM HUP
+on_exit cleanup
 
-fail() {
-    echo "FAILED: $*"
-    local log
-    for log in "$tmp"/*.log; do
-        [ -e "$log" ] || continue
-        echo "---- last lines of $(basename "$log")"
-        tail -n 12 "$log"
-    done
-    echo "NETWORK CHECK FAILED"
-    exit 1
-}
+fail() { fail_check NETWORK "$@"; }
 
 
 frame_lines() { grep -E '^[0-9:.]{12}  ~' "$tmp/sim.log" || true; }
 frame_count() { frame_lines | wc -l; }
-
-# The simulator takes commands on standard input: a FIFO that this script
-# holds open, so the simulator never sees it end.
-start_simulator() {
-    mkfifo "$tmp/sim.in"
-    "$sim_bin" --inputs 10100 "$@" <"$tmp/sim.in" >"$tmp/sim.log" 2>&1 &
-    sim_pid=$!
-    # Read-write: opening a FIFO so does not wait for the other end.
-    exec 3<>"$tmp/sim.in"
-}
-
-# A TCP port on 127.0.0.1 that nothing listens on now; ser2net's start
-# then shows whether it got it.
-free_port() {
-    local port
-    for port in $(seq $((20000 + $$ % 20000)) $((20000 + $$ % 20000 + 50))); do
-        if [ -z "$(ss -Hltn "sport = :$port")" ]; then
-            echo "$port"
-            return 0
-        fi
-    done
-    return 1
-}
 
 start_ser2net() {
     ser2net -d -u -c "$tmp/ser2net.yaml" -P "$tmp/ser2net.pid" >>"$tmp/ser2net.log" 2>&1 &

@@ -2,7 +2,7 @@
 # Installs the Debian packages that building iopanel needs, but only those that
 # are missing, so a machine that has them all needs no root.
 #
-#   tools/install-deps.sh [test] [package] [clang] [soak] [network] [a11y]
+#   tools/install-deps.sh [test] [package] [clang] [soak] [network] [a11y] [mqtt]
 #
 #   test      also what the test suite needs
 #   package   also what tools/check-package.sh needs (cpack -G DEB with
@@ -17,6 +17,9 @@
 #   a11y      also what tools/check-accessibility.sh needs: Xvfb and xrdb, a
 #             private D-Bus session, the accessibility bus (at-spi2-core) and
 #             pyatspi to read it as a screen reader does
+#   mqtt      also what tools/check-mqtt.sh needs: Debian's MQTT broker
+#             (mosquitto), its command-line clients (mosquitto-clients) and
+#             ss (iproute2) to find a free local TCP port
 #
 # IOPANEL_QT_MAJOR=5 (default) or 6 picks the Qt the build uses.
 set -euo pipefail
@@ -48,7 +51,8 @@ for what in "$@"; do
         soak) packages+=(xvfb xdotool x11-utils) ;;
         network) packages+=(ser2net socat iproute2) ;;
         a11y) packages+=(xvfb x11-xserver-utils dbus-daemon dbus-bin at-spi2-core python3-pyatspi) ;;
-        *) echo "install-deps.sh: unknown argument '$what' (expected: test, package, clang, soak, network, a11y)" >&2; exit 2 ;;
+        mqtt) packages+=(mosquitto mosquitto-clients iproute2) ;;
+        *) echo "install-deps.sh: unknown argument '$what' (expected: test, package, clang, soak, network, a11y, mqtt)" >&2; exit 2 ;;
     esac
 done
 

@@ -1,0 +1,74 @@
+#include "linereader.h"
+
+#include <QSocketNotifier>
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+void nameTooLong(int lineNumber)
+{
+    std::fprintf(stderr, "iopanelctl: input line %d: longer than %d bytes, skipped\n", lineNumber,
+                 LineReader::maxLineBytes);
+}
+} // namespace
+
+LineReader::LineReader(QObject *parent)
+    : QObject(parent)
+{ }
+
+void LineReader::start()
+{
+    notifier = new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, this);
+    connect(notifier, &QSocketNotifier::activated, this, &LineReader::readAvailable);
+}
+
+void LineReader::readAvailable()
+{
+    char buffer[4096];
+    const ssize_t count = ::read(STDIN_FILENO, buffer, sizeof buffer);
+    if (count < 0 && (errno == EINTR || errno == EAGAIN))
+        return;
+    if (count <= 0) {
+        const int error = errno;
+        notifier->setEnabled(false);
+        if (count < 0)
+            std::fprintf(stderr, "iopanelctl: can't read standard input: %s\n", std::strerror(error));
+        if (!pending.isEmpty() && !skipping)
+            take(pending);
+        pending.clear();
+        emit ended(count == 0);
+        return;
+    }
+    pending.append(buffer, static_cast<int>(count));
+    int end;
+    while ((end = pending.indexOf('\n')) >= 0) {
+        const QByteArray line = pending.left(end);
+        pending.remove(0, end + 1);
+        if (skipping) {
+            ++lineNumber;
+            skipping = false;
+        } else {
+            take(line);
+        }
+    }
+    // Whatever comes, a line longer than this is no command: memory stays bounded.
+    if (pending.size() > maxLineBytes && !skipping) {
+        nameTooLong(lineNumber + 1);
+        skipping = true;
+    }
+    if (skipping)
+        pending.clear();
+}
+
+void LineReader::take(const QByteArray &line)
+{
+    ++lineNumber;
+    if (line.size() > maxLineBytes)
+        nameTooLong(lineNumber);
+    else
+        emit lineRead(lineNumber, line);
+}

@@ -1,0 +1,38 @@
+#ifndef LINEREADER_H
+#define LINEREADER_H
+
+#include <QByteArray>
+#include <QObject>
+
+class QSocketNotifier;
+
+// Reads standard input a line at a time as it arrives, without ever
+// blocking the event loop. Lines are numbered from 1; a line longer than
+// maxLineBytes is named on standard error and skipped whole.
+class LineReader : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr int maxLineBytes = 1024;
+
+    explicit LineReader(QObject *parent = nullptr);
+    void start();
+
+signals:
+    void lineRead(int number, const QByteArray &line); // without its line break
+    // The input has ended (a last line without a line break was passed on
+    // first), or it can't be read, which was named on standard error.
+    void ended(bool ok);
+
+private:
+    void readAvailable();
+    void take(const QByteArray &line);
+
+    QSocketNotifier *notifier = nullptr;
+    QByteArray pending;    // the start of a line whose end has not come yet
+    int lineNumber = 0;    // of the last line taken or skipped
+    bool skipping = false; // inside a line found too long before its end
+};
+
+#endif // LINEREADER_H

@@ -1,0 +1,139 @@
+// iopanelctl serve as scripts and bridges run it, against the module
+// stand-in: commands from a pipe, bad lines, the end of the input, a change
+// carried by a command's reply, and a port that goes away and comes back.
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include "processoutput.h"
+#include "ptymodule.h"
+
+namespace {
+
+QProcess *startServe(QObject *parent, const QString &port, int intervalMs)
+{
+    auto *ctl = new QProcess(parent);
+    ctl->start(QStringLiteral(IOPANELCTL),
+               {QStringLiteral("--port"), port, QStringLiteral("serve"), QStringLiteral("--interval"),
+                QString::number(intervalMs)});
+    return ctl;
+}
+
+// The frames the module got, polls ("~A") left out.
+QStringList commandsReceived(const PtyModule &module)
+{
+    QStringList received;
+    for (const PtyModule::Frame &frame : module.frames())
+        if (frame.bytes != "~A")
+            received << QString::fromLatin1(frame.bytes);
+    return received;
+}
+
+QRegularExpression stateLine(const char *inputs)
+{
+    return QRegularExpression(QStringLiteral("  %1$").arg(QLatin1String(inputs)));
+}
+
+} // namespace
+
+class TestServe : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void commandsFromAPipe();
+    void changeInAReply();
+    void portGoesAndComesBack();
+};
+
+// A script's lines, bad ones among them, then 50 commands in one write, then
+// a last line without a line break and the end of the input, all while
+// polls run every 20 ms. Every good command reaches the module once, in
+// order; each bad line is named once with its number; serve ends with 0.
+void TestServe::commandsFromAPipe()
+{
+    PtyModule module;
+    QProcess *ctl = startServe(this, module.portName(), 20);
+    ctl->write("set 3\n  reset 3 \r\n# a comment\n\noutputs 1010\nfrobnicate\noutputs 10100\n");
+    QStringList expected{"~S3", "~R3", "~P10100"};
+    QByteArray burst;
+    for (int k = 0; k < 50; ++k) {
+        burst += (k % 2 ? "reset " : "set ") + QByteArray::number(k % 5 + 1) + '\n';
+        expected << QString::fromLatin1(k % 2 ? "~R%1" : "~S%1").arg(k % 5 + 1);
+    }
+    ctl->write(burst);
+    ctl->write("set 5");
+    expected << QStringLiteral("~S5");
+    ctl->closeWriteChannel();
+
+    QVERIFY2(ctl->waitForFinished(20000), "serve went on after its input ended");
+    QCOMPARE(ctl->exitCode(), 0);
+    QCOMPARE(commandsReceived(module), expected);
+    QCOMPARE(QString::fromLocal8Bit(ctl->readAllStandardError()),
+             QStringLiteral("iopanelctl: input line 5: outputs takes exactly five digits 0 or 1 (outputs "
+                            "1 to 5), not '1010'\niopanelctl: input line 6: unknown command 'frobnicate'\n"));
+    QCOMPARE(ctl->readAllStandardOutput().count('\n'), 1); // the first state; nothing changed
+}
+
+// With no poll due for an hour, a change that the reply to "set 3" reports
+// is printed at once; "inputs" prints the state again, unchanged.
+void TestServe::changeInAReply()
+{
+    PtyModule module;
+    module.setAnswersOutputs(true);
+    module.setResponder([&module](const QByteArray &frame) {
+        if (frame == "~S3")
+            module.setInput(8, true);
+        return PtyModule::Reply{{0, module.defaultReply(frame)}};
+    });
+    QProcess *ctl = startServe(this, module.portName(), 3600000);
+    ProcessOutput lines(*ctl);
+    QVERIFY(!lines.waitForLine(stateLine("6=0 7=0 8=0 9=0 10=0")).isEmpty());
+    ctl->write("set 3\n");
+    QVERIFY(!lines.waitForLine(stateLine("6=0 7=0 8=1 9=0 10=0"), 1000).isEmpty());
+    ctl->write("inputs\n");
+    QVERIFY(!lines.waitForLine(stateLine("6=0 7=0 8=1 9=0 10=0"), 1000).isEmpty());
+    ctl->closeWriteChannel();
+    QVERIFY(ctl->waitForFinished(5000));
+    QCOMPARE(ctl->exitCode(), 0);
+}
+
+// The module's line goes (its link dangles) and comes back on a new
+// pseudo-terminal: one line says the port is gone, a command meanwhile is
+// named and dropped, and once the link is back state and commands flow again.
+void TestServe::portGoesAndComesBack()
+{
+    PtyModule module;
+    QTemporaryDir dir;
+    // Lock files are named after the path's last component: one of this run's own.
+    const QString link = dir.filePath(QFileInfo(dir.path()).fileName());
+    QVERIFY(QFile::link(module.portName(), link));
+    QProcess *ctl = startServe(this, link, 100);
+    ProcessOutput lines(*ctl);
+    QVERIFY(!lines.waitForLine(stateLine("6=0 7=0 8=0 9=0 10=0")).isEmpty());
+
+    module.unplug();
+    QTest::qWait(500);
+    ctl->write("set 2\n");
+    QString errors;
+    const QString gone = QStringLiteral("can't open %1: No such file or directory").arg(link);
+    QTRY_VERIFY(
+        (errors += QString::fromLocal8Bit(ctl->readAllStandardError())).contains(QStringLiteral("set 2")));
+
+    module.replug();
+    QVERIFY(QFile::remove(link) && QFile::link(module.portName(), link));
+    module.setInput(6, true);
+    ctl->write("set 4\n");
+    QVERIFY(!lines.waitForLine(stateLine("6=1 7=0 8=0 9=0 10=0")).isEmpty());
+    QTRY_COMPARE(commandsReceived(module), QStringList{"~S4"});
+    ctl->closeWriteChannel();
+    QVERIFY(ctl->waitForFinished(5000));
+    QCOMPARE(ctl->exitCode(), 0);
+    QCOMPARE(errors + QString::fromLocal8Bit(ctl->readAllStandardError()),
+             QStringLiteral("iopanelctl: %1; watching on\niopanelctl: input line 1: set 2: %1\n"
+                            "iopanelctl: %2 answers again\n")
+                 .arg(gone, link));
+}
+
+QTEST_MAIN(TestServe)
+#include "tst_serve.moc"
