@@ -103,7 +103,9 @@ bool RecordFile::finish(QString *error)
     closeFile();
     if (rows == 0)
         return true;
-    *error = QStringLiteral("%1 rows not written to %2: %3").arg(rows).arg(path, reason);
+    *error =
+        QStringLiteral("%1 not written to %2: %3")
+            .arg(rows == 1 ? QStringLiteral("1 row") : QStringLiteral("%1 rows").arg(rows), path, reason);
     return false;
 }
 
