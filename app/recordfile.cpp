@@ -57,31 +57,29 @@ RecordFile::~RecordFile()
 
 bool RecordFile::open(QString *error)
 {
+    const QByteArray name = QFile::encodeName(path);
     // Non-blocking: a FIFO that no program reads fails at once instead of
     // waiting for a reader, and a write never waits for one either.
-    descriptor = ::open(QFile::encodeName(path).constData(),
-                        O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666);
+    descriptor = ::open(name.constData(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666);
+    struct stat status = {};
+    QString reason;
     if (descriptor < 0) {
         const int openError = errno;
-        struct stat status = {};
-        const bool fifo =
-            ::stat(QFile::encodeName(path).constData(), &status) == 0 && S_ISFIFO(status.st_mode);
-        const QString reason = openError == ENXIO && fifo ? QStringLiteral("no program reads from this FIFO")
-                                                          : systemError(openError);
-        *error = QStringLiteral("can't record to %1: %2").arg(path, reason);
-        return false;
+        const bool fifo = ::stat(name.constData(), &status) == 0 && S_ISFIFO(status.st_mode);
+        reason = openError == ENXIO && fifo ? QStringLiteral("no program reads from this FIFO")
+                                            : systemError(openError);
+    } else {
+        ::fstat(descriptor, &status);
+        if (!S_ISREG(status.st_mode) || status.st_size == 0)
+            waiting = header;
+        else if (!endsWithLineBreak(path, status.st_size))
+            // A row torn by an earlier failure (a full disk) stays alone on
+            // its line, so a CSV reader sees one bad row, not two merged.
+            waiting = "\n";
+        if (!writeWaiting(&reason))
+            closeFile();
     }
-    struct stat status = {};
-    ::fstat(descriptor, &status);
-    if (!S_ISREG(status.st_mode) || status.st_size == 0)
-        waiting = header;
-    else if (!endsWithLineBreak(path, status.st_size))
-        // A row torn by an earlier failure (a full disk) stays alone on its
-        // line, so a CSV reader sees one bad row instead of two merged ones.
-        waiting = "\n";
-    QString reason;
-    if (!writeWaiting(&reason)) {
-        closeFile();
+    if (!reason.isEmpty()) {
         *error = QStringLiteral("can't record to %1: %2").arg(path, reason);
         return false;
     }
@@ -100,6 +98,7 @@ bool RecordFile::finish(QString *error)
     if (descriptor >= 0)
         writeWaiting(&reason);
     const int rows = waiting.count('\n');
+    recording = false;
     closeFile();
     if (rows == 0)
         return true;
