@@ -59,9 +59,12 @@ int main(int argc, char *argv[])
         settings = std::make_unique<QSettings>(QStringLiteral("iopanel"), QStringLiteral("iopanel"));
     QStringList ports = commandLine.ports;
     if (ports.isEmpty() && settings) {
-        const QString remembered = rememberedPort(*settings);
+        QString notPolled;
+        const QString remembered = rememberedPort(*settings, &notPolled);
         if (!remembered.isEmpty())
             ports << remembered;
+        if (!notPolled.isEmpty())
+            std::fprintf(stderr, "iopanel: %s\n", qPrintable(notPolled));
     }
     // Before the first poll, 100 ms away: the first command goes to the
     // first --port path, or to the remembered port.

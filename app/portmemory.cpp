@@ -5,13 +5,16 @@
 #include <QSettings>
 #include <QVariant>
 
+#include "controllingterminal.h"
+#include "portdevice.h"
+
 namespace {
 
 const char portKey[] = "port";
 
 // Pseudo-terminal numbers are handed out again as soon as they are free.
-// Only the path itself counts: a link to a pseudo-terminal goes with its
-// owner.
+// Only the path itself counts here: a link to a pseudo-terminal goes with its
+// owner (unless the owner dies first; see rememberedPort).
 bool isPseudoTerminal(const QString &path)
 {
     return QDir::cleanPath(QFileInfo(path).absoluteFilePath()).startsWith(QLatin1String("/dev/pts/"));
@@ -24,7 +27,7 @@ QString portDevicePath(const QString &port)
     return port.contains(QLatin1Char('/')) ? port : QStringLiteral("/dev/") + port;
 }
 
-QString rememberedPort(const QSettings &settings)
+QString rememberedPort(const QSettings &settings, QString *notPolled)
 {
     const QVariant saved = settings.value(QLatin1String(portKey));
     // A file that can't be read is ignored, and so is a hand-edited one that
@@ -38,6 +41,13 @@ QString rememberedPort(const QSettings &settings)
     const QFileInfo device(path);
     if (isPseudoTerminal(path) || !device.exists() || device.isDir())
         return {};
+    const QString leadsTo = portDevice(path);
+    if (isPseudoTerminal(leadsTo) && isControllingTerminal(leadsTo)) {
+        if (notPolled)
+            *notPolled = QStringLiteral("not polling the saved port %1: it leads to %2, a terminal in use")
+                             .arg(path, leadsTo);
+        return {};
+    }
     return path;
 }
 

@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "exchange.h"
+#include "portdevice.h"
 #include "replydecoder.h"
 
 namespace {
@@ -37,7 +38,8 @@ QString quoted(const QByteArray &bytes)
 CtlOutcome exchangeWith(const QString &port, const QString &frame, bool wantInputs)
 {
     CtlOutcome outcome;
-    QSerialPort serial(port);
+    // Opened, and locked, by the device the path leads to, as the panel does.
+    QSerialPort serial(portDevice(port));
     if (!serial.open(QIODevice::ReadWrite)) {
         outcome.status = ExitCannotOpen;
         outcome.problem = QStringLiteral("can't open %1: %2").arg(port, serial.errorString());

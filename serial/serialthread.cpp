@@ -5,6 +5,7 @@
 #include <QTime>
 
 #include "exchange.h"
+#include "portdevice.h"
 
 SerialThread::SerialThread(QObject *parent)
     : QThread(parent)
@@ -98,7 +99,9 @@ bool SerialThread::serveRun()
     for (;;) {
         if (reopen) {
             port.close();
-            port.setPortName(current.portName);
+            // Opened, and locked, by the device the name leads to; messages
+            // keep the name as given.
+            port.setPortName(portDevice(current.portName));
             if (!port.open(QIODevice::ReadWrite)) {
                 emit error(tr("Can't open %1, error code %2")
                                .arg(current.portName)

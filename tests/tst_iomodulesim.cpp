@@ -4,6 +4,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSerialPort>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <csignal>
@@ -19,6 +20,7 @@ private slots:
     void answersFramesAndTakesCommands_data();
     void answersFramesAndTakesCommands();
     void ignoredHangupStaysIgnored();
+    void linkTouchesOnlyItsOwnFiles();
 
 private:
     QString waitForLine(const QRegularExpression &pattern) { return output.waitForLine(pattern); }
@@ -126,6 +128,32 @@ void TestIomoduleSim::ignoredHangupStaysIgnored()
     QVERIFY(sim.waitForFinished(5000));
     QCOMPARE(sim.exitStatus(), QProcess::NormalExit);
     QCOMPARE(sim.exitCode(), 0);
+}
+
+// --link makes its link and removes it at exit, and nothing else: an
+// operator's file named as a temporary link might be stays, and so does a link
+// another program put in the path's place meanwhile.
+void TestIomoduleSim::linkTouchesOnlyItsOwnFiles()
+{
+    QTemporaryDir dir;
+    const QString link = dir.filePath(QStringLiteral("module"));
+    QFile operators(link + QStringLiteral(".new"));
+    QVERIFY(operators.open(QIODevice::WriteOnly) && operators.write("mine") == 4);
+    operators.close();
+    const QRegularExpression announced(QStringLiteral("^Module simulator on (/\\S+)$"));
+    for (const bool takenOver : {false, true}) {
+        output.clear();
+        sim.start(QStringLiteral(IOMODULE_SIM), {QStringLiteral("--link"), link});
+        const QString pty = announced.match(waitForLine(announced)).captured(1); // the link is made
+        QCOMPARE(QFile::symLinkTarget(link), pty);
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::System).size(), 2);
+        if (takenOver)
+            QVERIFY(QFile::remove(link) && QFile::link(QStringLiteral("/dev/null"), link));
+        stop(sim);
+        QCOMPARE(QFile::symLinkTarget(link), takenOver ? QStringLiteral("/dev/null") : QString());
+    }
+    QVERIFY(operators.open(QIODevice::ReadOnly));
+    QCOMPARE(operators.readAll(), QByteArray("mine"));
 }
 
 QTEST_GUILESS_MAIN(TestIomoduleSim)

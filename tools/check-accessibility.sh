@@ -74,8 +74,9 @@ on_session_bus() {
     wait_for 50 test -L "$tmp/sim" || { cat "$tmp/sim.log" >&2; echo "check-accessibility.sh: no simulator" >&2; return 1; }
 
     # Qt joins the accessibility bus without a desktop session asking it to.
+    # --no-remember: the user's saved port is neither read nor written.
     env QT_QPA_PLATFORM=xcb QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 QT_LOGGING_RULES="default.debug=false" \
-        "$build/iopanel" --port "$tmp/module" >"$tmp/panel.log" 2>&1 &
+        "$build/iopanel" --no-remember --port "$tmp/module" >"$tmp/panel.log" 2>&1 &
     pids+=($!)
 
     local failed=0 read=(/usr/bin/python3 "$reader")
@@ -111,6 +112,10 @@ cmake --build "$build" -j2 --target iopanel iomodule-sim
 tmp="$(mktemp -d /tmp/iopanel-a11y.XXXXXX)"
 trap 'rm -rf "$tmp"' EXIT
 trap 'exit 1' INT TERM HUP
+# A home of its own for everything started here (the panel, the buses, the
+# X tools): nothing reads or writes the user's settings.
+mkdir -p "$tmp/home/.config"
+export HOME="$tmp/home" XDG_CONFIG_HOME="$tmp/home/.config"
 # dbus-run-session ends its bus when the second stage ends.
 if dbus-run-session -- "$0" --on-session-bus "$tmp"; then
     echo "check-accessibility.sh: passed"

@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds iopanel and starts it. Arguments go to the
-# panel (e.g. --port /dev/serial/by-id/...).
+# panel (e.g. --port /dev/serial/by-id/...). It starts the panel with
+# --no-remember, so a build tried from the source tree neither polls nor
+# replaces the port the installed panel remembers.
 #
 #   tools/run-panel.sh --simulator [simulator options]
 #
 # tries the panel without a module: it also builds iomodule-sim, runs it in
 # this terminal on a new pseudo-terminal (its keys switch the inputs) and
 # starts the panel polling it. Quitting either one ends both. The simulator
-# options (e.g. --inputs 10100, --silent-outputs) go to iomodule-sim.
+# options (e.g. --inputs 10100, --silent-outputs) go to iomodule-sim. The
+# simulator's temporary link is never saved either.
 #
 # IOPANEL_QT_MAJOR=6 builds against Qt 6 (into build-qt6/ instead of build/).
 set -euo pipefail
@@ -28,7 +31,7 @@ cmake -S . -B "$build_dir" -DBUILD_TESTING=OFF -DIOPANEL_QT_MAJOR="$qt_major"
 if [ "$simulator" = 0 ]; then
     # Only the panel itself, so it starts as soon as possible.
     cmake --build "$build_dir" --target iopanel -j"$(nproc)"
-    exec "./$build_dir/iopanel" "$@"
+    exec "./$build_dir/iopanel" --no-remember "$@"
 fi
 
 cmake --build "$build_dir" --target iopanel iomodule-sim -j"$(nproc)"
@@ -38,7 +41,7 @@ sim="$(pwd)/$build_dir/simulator/iomodule-sim/iomodule-sim"
 # Without a display the panel says how to get one; say it before the
 # simulator takes the terminal.
 if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}${QT_QPA_PLATFORM:-}" ]; then
-    exec "$panel"
+    exec "$panel" --no-remember
 fi
 
 # The simulator keeps a link to its pseudo-terminal here; the panel polls it.
@@ -63,7 +66,7 @@ sim_pid=$$ # the simulator replaces this shell below
         [ -L "$link" ] && break
         sleep 0.05
     done
-    QT_LOGGING_RULES="${QT_LOGGING_RULES:-default.debug=false}" "$panel" --port "$link" &
+    QT_LOGGING_RULES="${QT_LOGGING_RULES:-default.debug=false}" "$panel" --no-remember --port "$link" &
     panel_pid=$!
     while kill -0 "$panel_pid" 2>/dev/null && kill -0 "$sim_pid" 2>/dev/null; do
         sleep 0.2
