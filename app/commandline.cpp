@@ -98,7 +98,7 @@ CommandLine parseCommandLine(int argc, char *argv[])
     const QCommandLineOption record(
         QStringLiteral("record"),
         QStringLiteral("Append a CSV log of input changes, output changes and status messages to <file> "
-                       "while the panel runs (created with a header line when new)."),
+                       "while the panel runs (a new or empty file starts with a header line)."),
         QStringLiteral("file"));
     parser.addOption(record);
     addToolkitOptions(parser);

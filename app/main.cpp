@@ -1,6 +1,7 @@
 #include <QApplication>
 #include <QSettings>
 
+#include <csignal>
 #include <cstdio>
 #include <memory>
 
@@ -14,18 +15,13 @@
 
 int main(int argc, char *argv[])
 {
+    // A closed pipe (standard error, standard output, a record whose reader
+    // has gone) shows as a failed write, which costs only what was written.
+    std::signal(SIGPIPE, SIG_IGN);
+
     const CommandLine commandLine = parseCommandLine(argc, argv);
     if (commandLine.exit)
         return commandLine.exitCode;
-
-    // A record file that can't be written is a usage error, found before any
-    // window opens.
-    RecordFile record(commandLine.recordFile);
-    QString recordError;
-    if (!commandLine.recordFile.isEmpty() && !record.open(&recordError)) {
-        std::fprintf(stderr, "iopanel: %s\n", qPrintable(recordError));
-        return 2;
-    }
 
     // Without a display the toolkit aborts with a terse message; say plainly
     // what is missing instead.
@@ -39,6 +35,15 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     // Lets a Wayland desktop match the window to its desktop entry and icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("io.github.iopanel.iopanel"));
+    // A record file that can't be written is a usage error, found before any
+    // window opens. It is opened only once the panel can start, so a refused
+    // start leaves no file behind.
+    RecordFile record(commandLine.recordFile);
+    QString recordError;
+    if (!commandLine.recordFile.isEmpty() && !record.open(&recordError)) {
+        std::fprintf(stderr, "iopanel: %s\n", qPrintable(recordError));
+        return 2;
+    }
     // Ctrl-C or a kill ends the event loop like closing the window does, so
     // the worker stops and the port's lock file goes with it.
     QuitOnSignals quitOnSignals;
@@ -69,5 +74,7 @@ int main(int argc, char *argv[])
     const int exitCode = app.exec();
     if (settings && !rememberPort(*settings, window.currentPort()))
         std::fprintf(stderr, "iopanel: could not save the port in %s\n", qPrintable(settings->fileName()));
+    if (!record.finish(&recordError))
+        std::fprintf(stderr, "iopanel: %s\n", qPrintable(recordError));
     return exitCode;
 }

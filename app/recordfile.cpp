@@ -1,9 +1,13 @@
 #include "recordfile.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QLabel>
+#include <QLocale>
+#include <QSocketNotifier>
 #include <QStatusBar>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -23,23 +27,60 @@ QString quotedField(const QString &text)
     doubled.replace(QLatin1Char('"'), QLatin1String("\"\""));
     return QLatin1Char('"') + doubled + QLatin1Char('"');
 }
+
+QString systemError(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// Whether the last byte of the regular file at `path`, `size` bytes long,
+// ends a line. A file this user may not read is taken as whole.
+bool endsWithLineBreak(const QString &path, qint64 size)
+{
+    QFile file(path);
+    char last = '\n';
+    if (file.open(QIODevice::ReadOnly) && file.seek(size - 1))
+        file.getChar(&last);
+    return last == '\n';
+}
 } // namespace
 
-RecordFile::RecordFile(const QString &path)
-    : file(path)
+RecordFile::RecordFile(const QString &path, int waitingBound)
+    : path(path)
+    , waitingBound(waitingBound)
 { }
+
+RecordFile::~RecordFile()
+{
+    closeFile();
+}
 
 bool RecordFile::open(QString *error)
 {
-    // Unbuffered: every row is written to the file as it is made, so a crash
-    // or a pulled plug loses at most the row being written.
+    const QByteArray name = QFile::encodeName(path);
+    // Non-blocking: a FIFO that no program reads fails at once instead of
+    // waiting for a reader, and a write never waits for one either.
+    descriptor = ::open(name.constData(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666);
+    struct stat status = {};
     QString reason;
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
-        reason = file.errorString();
-    else if (file.size() == 0 && !write(header, &reason))
-        file.close();
+    if (descriptor < 0) {
+        const int openError = errno;
+        const bool fifo = ::stat(name.constData(), &status) == 0 && S_ISFIFO(status.st_mode);
+        reason = openError == ENXIO && fifo ? QStringLiteral("no program reads from this FIFO")
+                                            : systemError(openError);
+    } else {
+        ::fstat(descriptor, &status);
+        if (!S_ISREG(status.st_mode) || status.st_size == 0)
+            waiting = header;
+        else if (!endsWithLineBreak(path, status.st_size))
+            // A row torn by an earlier failure (a full disk) stays alone on
+            // its line, so a CSV reader sees one bad row, not two merged.
+            waiting = "\n";
+        if (!writeWaiting(&reason))
+            closeFile();
+    }
     if (!reason.isEmpty()) {
-        *error = QStringLiteral("can't record to %1: %2").arg(file.fileName(), reason);
+        *error = QStringLiteral("can't record to %1: %2").arg(path, reason);
         return false;
     }
     recording = true;
@@ -49,6 +90,22 @@ bool RecordFile::open(QString *error)
 void RecordFile::reportStopsIn(QStatusBar *statusBar)
 {
     this->statusBar = statusBar;
+}
+
+bool RecordFile::finish(QString *error)
+{
+    QString reason = QStringLiteral("its reader took no more");
+    if (descriptor >= 0)
+        writeWaiting(&reason);
+    const int rows = waiting.count('\n');
+    recording = false;
+    closeFile();
+    if (rows == 0)
+        return true;
+    *error =
+        QStringLiteral("%1 not written to %2: %3")
+            .arg(rows == 1 ? QStringLiteral("1 row") : QStringLiteral("%1 rows").arg(rows), path, reason);
+    return false;
 }
 
 void RecordFile::lampSet(int channel, bool on)
@@ -83,12 +140,74 @@ void RecordFile::writeRow(const QString &event, const QString &channel, const QS
 {
     if (!recording)
         return;
-    const QString row = QStringList{isoLocalTime(), event, channel, state, text}.join(QLatin1Char(','));
+    const QByteArray row =
+        QStringList{isoLocalTime(), event, channel, state, text}.join(QLatin1Char(',')).toUtf8() + '\n';
+    if (waiting.size() + row.size() > waitingBound) {
+        // The rows waiting now are still written if the reader comes back;
+        // the record then ends with the last of them.
+        stopRecording(QStringLiteral("the reader of %1 fell %2 behind")
+                          .arg(path, QLocale::c().formattedDataSize(waitingBound, 0)));
+        return;
+    }
+    waiting += row;
     QString reason;
-    if (write(row.toUtf8() + '\n', &reason))
+    if (!writeWaiting(&reason)) {
+        stopRecording(reason);
+        closeFile();
+    }
+}
+
+// Writes waiting rows until the file takes no more without waiting; then,
+// while rows still wait, lets the event loop say when the reader has read.
+// Returns false with the reason when a write fails.
+bool RecordFile::writeWaiting(QString *reason)
+{
+    // A removed file takes writes without complaint until it is closed; they
+    // would be lost, so removal counts as a failure.
+    struct stat status = {};
+    if (::fstat(descriptor, &status) == 0 && status.st_nlink == 0) {
+        *reason = QStringLiteral("%1 was removed").arg(path);
+        return false;
+    }
+    // Written straight to the descriptor: after a short write (a disk filling
+    // up) QFile reports no reason, while the next write(2) says ENOSPC.
+    while (!waiting.isEmpty()) {
+        const ssize_t written = ::write(descriptor, waiting.constData(), static_cast<size_t>(waiting.size()));
+        if (written > 0) {
+            waiting.remove(0, static_cast<int>(written));
+        } else if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            break;
+        } else if (written == 0 || errno != EINTR) {
+            *reason = systemError(written < 0 ? errno : EIO);
+            return false;
+        }
+    }
+    if (!waiting.isEmpty() && !writable) {
+        writable = std::make_unique<QSocketNotifier>(descriptor, QSocketNotifier::Write);
+        QObject::connect(writable.get(), &QSocketNotifier::activated, writable.get(),
+                         [this] { readerReady(); });
+    }
+    if (writable)
+        writable->setEnabled(!waiting.isEmpty());
+    return true;
+}
+
+void RecordFile::readerReady()
+{
+    QString reason;
+    if (!writeWaiting(&reason)) {
+        stopRecording(reason);
+        closeFile();
+    } else if (!recording && waiting.isEmpty()) {
+        closeFile(); // stopped at the bound, and every row before it is written
+    }
+}
+
+void RecordFile::stopRecording(const QString &reason)
+{
+    if (!recording)
         return;
     recording = false;
-    file.close();
     // Kept at the status bar's right end, where the poll's own messages do
     // not replace it: a log that stopped overnight still shows in the morning.
     if (statusBar)
@@ -96,29 +215,14 @@ void RecordFile::writeRow(const QString &event, const QString &channel, const QS
             QCoreApplication::translate("RecordFile", "Recording stopped: %1").arg(reason), statusBar));
 }
 
-bool RecordFile::write(const QByteArray &bytes, QString *reason)
+void RecordFile::closeFile()
 {
-    // A removed file takes writes without complaint until it is closed; they
-    // would be lost, so removal counts as a failure.
-    struct stat status = {};
-    if (::fstat(file.handle(), &status) == 0 && status.st_nlink == 0) {
-        *reason = QStringLiteral("%1 was removed").arg(file.fileName());
-        return false;
-    }
-    // Written straight to the descriptor: after a short write (a disk filling
-    // up) QFile reports no reason, while the next write(2) says ENOSPC.
-    const char *data = bytes.constData();
-    size_t left = static_cast<size_t>(bytes.size());
-    while (left > 0) {
-        const ssize_t written = ::write(file.handle(), data, left);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0) {
-            *reason = QString::fromLocal8Bit(std::strerror(written < 0 ? errno : EIO));
-            return false;
-        }
-        data += written;
-        left -= static_cast<size_t>(written);
-    }
-    return true;
+    // The notifier may be the caller (readerReady); it is only switched off
+    // here and goes with the record.
+    if (writable)
+        writable->setEnabled(false);
+    if (descriptor >= 0)
+        ::close(descriptor);
+    descriptor = -1;
+    waiting.clear();
 }

@@ -1,35 +1,52 @@
 #ifndef RECORDFILE_H
 #define RECORDFILE_H
 
-#include <QFile>
+#include <QByteArray>
 #include <QString>
 
 #include <array>
+#include <memory>
 #include <optional>
 
 #include "panelevents.h"
 
 // The panel's record file (--record): a CSV log with the header
 // time,event,channel,state,text and one row per input change, output change
-// carried by a frame sent, and status message. Opened for appending; each
-// row goes to the file at once. The first state known of an input or output
-// counts as a change, so the first inputs report and the first "~P" frame
-// give five rows each.
+// carried by a frame that went out, and status message. The first state
+// known of an input or output counts as a change, so the first inputs report
+// and the first "~P" frame give five rows each.
+//
+// Rows go to the file as they are made, but never at the cost of the GUI
+// thread: a pipe or FIFO whose reader does not read right now keeps them
+// waiting, in order, until it does. Past `waitingBound` bytes of waiting rows
+// recording stops; the rows waiting then are still written if the reader
+// comes back, so the record ends early but never misses a row in between.
+class QSocketNotifier;
 class QStatusBar;
 
 class RecordFile : public PanelEvents
 {
 public:
-    explicit RecordFile(const QString &path);
+    // About 13600 time-out rows of 77 bytes: 22 minutes of a time-out at every
+    // poll before a stalled reader stops the record.
+    static constexpr int defaultWaitingBound = 1024 * 1024;
 
-    // Opens the file and writes the header when it is new. On failure returns
-    // false with a one-line reason in `error`.
+    explicit RecordFile(const QString &path, int waitingBound = defaultWaitingBound);
+    ~RecordFile() override;
+
+    // Opens the file without waiting for anything, and writes the header when
+    // it is new or empty. On failure returns false with a one-line reason in
+    // `error`, and creates nothing it could not write to.
     bool open(QString *error);
 
     // When a later write fails, "Recording stopped: <reason>" goes into this
     // status bar, once; nothing is recorded after that.
     void reportStopsIn(QStatusBar *statusBar);
     bool isRecording() const { return recording; }
+
+    // At the panel's close: writes what the reader takes now, without waiting
+    // for it. Returns false, saying how many rows, when some are left unwritten.
+    bool finish(QString *error);
 
     void lampSet(int channel, bool on) override;
     void frameSent(const QString &frame) override;
@@ -39,9 +56,16 @@ private:
     using States = std::array<std::optional<bool>, 5>;
     void recordChange(States &states, int index, const char *event, int channel, bool on);
     void writeRow(const QString &event, const QString &channel, const QString &state, const QString &text);
-    bool write(const QByteArray &bytes, QString *reason);
+    bool writeWaiting(QString *reason);
+    void readerReady();
+    void stopRecording(const QString &reason);
+    void closeFile();
 
-    QFile file;
+    QString path;
+    int waitingBound;
+    int descriptor = -1;
+    QByteArray waiting; // rows made but not yet taken by the file
+    std::unique_ptr<QSocketNotifier> writable;
     bool recording = false;
     QStatusBar *statusBar = nullptr;
     States inputs;  // 6 to 10, as last recorded

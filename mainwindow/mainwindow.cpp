@@ -19,6 +19,12 @@ MainWindow::MainWindow(QWidget *parent)
     connect(&worker, SIGNAL(response(QByteArray)), this, SLOT(ser_read(QByteArray)));
     connect(&worker, SIGNAL(error(QString)), this, SLOT(ser_error(QString)));
     connect(&worker, SIGNAL(timeout(QString)), this, SLOT(ser_error(QString)));
+    // Only frames the worker took up for the line are told: one replaced by
+    // a newer request before that never went out.
+    connect(&worker, &SerialThread::requestTaken, this, [this](const QByteArray &frame) {
+        if (events)
+            events->frameSent(QString::fromLocal8Bit(frame));
+    });
 
     pollTimer = new QTimer;
     // A coarse timer may fire 5 ms early or late; the module is polled at an

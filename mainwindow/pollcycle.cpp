@@ -6,7 +6,6 @@
 #include "exchange.h"
 #include "frames.h"
 #include "mainwindowform.h"
-#include "panelevents.h"
 
 namespace {
 // Which frame the next tick sends: clear for the input query, set for the
@@ -69,6 +68,4 @@ void MainWindow::sendOutput(int channel, int i)
 void MainWindow::sendCommand(const QString &command)
 {
     worker.submitRequest(form->port_box->currentText(), Exchange::commandWaitMs, command);
-    if (events)
-        events->frameSent(command);
 }

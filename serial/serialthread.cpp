@@ -77,6 +77,8 @@ bool SerialThread::takeRequest(Request &request)
     requestPending = false;
     if (quitFlag)
         runEnding = true;
+    else
+        emit requestTaken(request.bytes);
     return !quitFlag;
 }
 

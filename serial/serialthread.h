@@ -28,6 +28,11 @@ signals:
     void response(const QByteArray &s);
     void error(const QString &s);
     void timeout(const QString &s);
+    // The request bytes the worker has taken up for the line; a request
+    // replaced before that never shows here. Emitted with the request lock
+    // held: connect it queued (as an automatic connection from the GUI thread
+    // is).
+    void requestTaken(const QByteArray &s);
 
 protected:
     void run() override;

@@ -12,8 +12,6 @@ class TestMainWindow : public QObject
 
 private slots:
     void statusMessageExpires();
-    void closesPromptly_data();
-    void closesPromptly();
     void portListFollowsEnumeration_data();
     void portListFollowsEnumeration();
 };
@@ -37,39 +35,6 @@ void TestMainWindow::statusMessageExpires()
     clock.start();
     QTRY_VERIFY_WITH_TIMEOUT(bar->currentMessage().isEmpty(), 3000);
     QVERIFY2(clock.elapsed() >= 400, qPrintable(QString::number(clock.elapsed())));
-}
-
-void TestMainWindow::closesPromptly_data()
-{
-    QTest::addColumn<bool>("flood"); // else the module stays silent
-    QTest::addColumn<int>("framesFirst");
-    QTest::addColumn<int>("boundMs");
-    QTest::newRow("before the first tick") << false << 0 << 1000;
-    QTest::newRow("during an exchange") << false << 1 << 1000;
-    QTest::newRow("during a flood") << true << 2 << 1500;
-}
-
-void TestMainWindow::closesPromptly()
-{
-    QFETCH(bool, flood);
-    QFETCH(int, framesFirst);
-    QFETCH(int, boundMs);
-
-    PtyModule module;
-    if (flood)
-        module.startFlood(QByteArray(256, 'x'), 0);
-    else
-        module.setResponder([](const QByteArray &) { return PtyModule::Reply(); });
-    auto window = windowOn(module.portName());
-    QTRY_VERIFY(module.frames().size() >= framesFirst);
-
-    QElapsedTimer clock;
-    clock.start();
-    window.reset();
-    QVERIFY2(clock.elapsed() < boundMs, qPrintable(QString::number(clock.elapsed())));
-    // Signals the worker emitted before it stopped must not reach the
-    // destroyed window.
-    QTest::qWait(100);
 }
 
 void TestMainWindow::portListFollowsEnumeration_data()

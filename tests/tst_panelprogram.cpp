@@ -1,7 +1,7 @@
 // The iopanel program as operators start it: its command line, the real
-// panel polling the real iomodule-sim on the pseudo-terminal given by --port,
-// and the port it remembers from one start to the next.
-#include <QDir>
+// panel polling the real iomodule-sim on the link given by --port, with its
+// record and its output on pipes, and the port it remembers from one start to
+// the next.
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
@@ -9,52 +9,15 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <csignal>
+#include <sys/stat.h>
 
+#include "panelprocess.h"
 #include "processoutput.h"
 
 namespace {
-
-// An environment with no display of any kind, and a home of its own: the
-// panel keeps its settings there, not in the user's.
-QProcessEnvironment headless(const QString &home)
-{
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
-        environment.remove(QString::fromLatin1(name));
-    environment.insert(QStringLiteral("HOME"), home);
-    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), home + QStringLiteral("/.config"));
-    return environment;
-}
-
-// The terminal and serial devices `pid` has open now.
-QStringList openDevices(qint64 pid)
-{
-    QStringList devices;
-    const QDir fds(QStringLiteral("/proc/%1/fd").arg(pid));
-    for (const QString &fd : fds.entryList(QDir::NoDotAndDotDot | QDir::System)) {
-        const QString target = QFile::symLinkTarget(fds.filePath(fd));
-        if (target.startsWith(QLatin1String("/dev/tty")) || target.startsWith(QLatin1String("/dev/pts/"))
-            || target.startsWith(QLatin1String("/dev/serial")))
-            devices << target;
-    }
-    return devices;
-}
-
-// Lock files for serial ports that name `pid` as their owner.
-QStringList lockFilesOf(qint64 pid)
-{
-    QStringList owned;
-    for (const QString &dirName : {QStringLiteral("/var/lock"), QStringLiteral("/run/lock")}) {
-        const QDir dir(dirName);
-        for (const QString &name : dir.entryList({QStringLiteral("LCK..*")}, QDir::Files)) {
-            QFile file(dir.filePath(name));
-            if (file.open(QIODevice::ReadOnly) && file.readLine().trimmed().toLongLong() == pid)
-                owned << file.fileName();
-        }
-    }
-    return owned;
-}
+// The time at the start of a record's row.
+const QRegularExpression
+    isoTime(QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}[+-]\\d\\d:\\d\\d"));
 
 // Runs a program where the machine's serial devices can't be reached: in a
 // private mount namespace whose /dev/ttyS*, /dev/ttyUSB* and /dev/ttyACM*
@@ -64,7 +27,6 @@ const QStringList withoutSerialDevices = QStringLiteral("unshare -m sh -c").spli
     + QStringList{QStringLiteral("for d in /dev/ttyS* /dev/ttyUSB* /dev/ttyACM*; do if [ -e \"$d\" ];"
                                  " then mount --bind /dev/null \"$d\" || exit 97; fi; done; exec \"$@\""),
                   QStringLiteral("sh")};
-
 } // namespace
 
 class TestPanelProgram : public QObject
@@ -74,7 +36,8 @@ class TestPanelProgram : public QObject
 private slots:
     void commandLineWithoutDisplay_data();
     void commandLineWithoutDisplay();
-    void pollsOnlyTheGivenPort();
+    void pollsAndRecords_data();
+    void pollsAndRecords();
     void remembersThePortAcrossStarts();
 
 private:
@@ -107,9 +70,20 @@ void TestPanelProgram::commandLineWithoutDisplay_data()
                                            << QStringLiteral("Missing value after '--port'\\.") + hint;
     QTest::newRow("stray argument") << QStringList{QStringLiteral("ttyUSB0")} << 2 << none
                                     << QStringLiteral("unexpected argument 'ttyUSB0'\\.") + hint;
+    // A record file is opened once the panel can start, without waiting.
+    const QStringList offscreen{QStringLiteral("-platform"), QStringLiteral("offscreen"),
+                                QStringLiteral("--record")};
     QTest::newRow("record file that can't be opened")
-        << QStringList{QStringLiteral("--record"), QStringLiteral("/nonexistent/record.csv")} << 2 << none
-        << QStringLiteral("^iopanel: can't record to /nonexistent/record\\.csv: ");
+        << offscreen + QStringList{QStringLiteral("/nonexistent/record.csv")} << 2 << none
+        << QStringLiteral("iopanel: can't record to /nonexistent/record\\.csv: ");
+    const QString fifo = home.filePath(QStringLiteral("fifo"));
+    QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    QTest::newRow("record to a FIFO that no program reads")
+        << offscreen + QStringList{fifo} << 2 << none
+        << QStringLiteral("\\niopanel: can't record to .*fifo: no program reads from this FIFO\\n$");
+    QTest::newRow("a record file, no display")
+        << QStringList{QStringLiteral("--record"), QStringLiteral("new.csv")} << 1 << none
+        << QStringLiteral("^iopanel: no display found");
     // Without any of them the panel wants a window, and says it has no display.
     QTest::newRow("a port, no display") << QStringList{QStringLiteral("--port"), QStringLiteral("/x")} << 1
                                         << none << QStringLiteral("^iopanel: no display found");
@@ -128,6 +102,8 @@ void TestPanelProgram::commandLineWithoutDisplay()
 
     QProcess panel;
     panel.setProcessEnvironment(headless(home.path()));
+    QTemporaryDir workingDirectory;
+    panel.setWorkingDirectory(workingDirectory.path());
     panel.start(QStringLiteral(IOPANEL_PROGRAM), arguments);
     QVERIFY2(panel.waitForFinished(10000), "the panel did not exit");
     const QString stdOut = QString::fromLocal8Bit(panel.readAllStandardOutput());
@@ -136,14 +112,43 @@ void TestPanelProgram::commandLineWithoutDisplay()
     QCOMPARE(panel.exitCode(), exitCode);
     QVERIFY2(QRegularExpression(out).match(stdOut).hasMatch(), qPrintable(stdOut));
     QVERIFY2(QRegularExpression(err).match(stdErr).hasMatch(), qPrintable(stdErr));
+    // A refused start leaves nothing behind.
+    QCOMPARE(QDir(workingDirectory.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList());
 }
 
-void TestPanelProgram::pollsOnlyTheGivenPort()
+void TestPanelProgram::pollsAndRecords_data()
 {
+    QTest::addColumn<QStringList>("reader"); // of the panel's standard output
+    QTest::addColumn<QString>("record");     // "": a file, and standard error goes to the reader
+    QTest::newRow("standard error on a pipe whose reader exits")
+        << QStringList{"grep", "-m1", "~A"} << QString(); // iopanel 2>&1 | grep -m1 '~A'
+    QTest::newRow("record on a pipe whose reader exits")
+        << QStringList{"head", "-n", "3"}
+        << QStringLiteral("/dev/stdout"); // iopanel --record /dev/stdout | head -n 3
+}
+
+// The panel polls on, at close saves the port and removes its lock, and its
+// record holds what happened, after the torn last row of an earlier run.
+void TestPanelProgram::pollsAndRecords()
+{
+    QFETCH(QStringList, reader);
+    QFETCH(QString, record);
+    QTemporaryDir dir;
+    const QString link = dir.filePath(QStringLiteral("module"));
+    const QString recordFile = record.isEmpty() ? dir.filePath(QStringLiteral("record.csv")) : record;
+    const QByteArray torn = "time,event,channel,state,text\n2026-12-07T19:39:19.677+00:00,input";
+    QFile earlier(recordFile);
+    if (record.isEmpty()) {
+        QVERIFY(earlier.open(QIODevice::WriteOnly) && earlier.write(torn) == torn.size());
+        earlier.close();
+    }
     QProcess sim;
     ProcessOutput simOutput(sim);
     sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    sim.start(QStringLiteral(IOMODULE_SIM), {QStringLiteral("--inputs"), QStringLiteral("10100")});
+    // Output frames go unanswered: a time-out every other poll.
+    sim.start(QStringLiteral(IOMODULE_SIM),
+              {QStringLiteral("--inputs"), QStringLiteral("10100"), QStringLiteral("--silent-outputs"),
+               QStringLiteral("--link"), link});
     QVERIFY2(sim.waitForStarted(5000), qPrintable(sim.errorString()));
     const QRegularExpression announced(QStringLiteral("^Module simulator on (/\\S+)$"));
     const QString pty = announced.match(simOutput.waitForLine(announced)).captured(1);
@@ -152,13 +157,19 @@ void TestPanelProgram::pollsOnlyTheGivenPort()
     // Qt's own -platform option, in its two-dash form, reaches the
     // application object.
     QProcess panel;
-    QProcessEnvironment environment = headless(home.path());
+    QProcess pipeReader;
+    QProcessEnvironment environment = headless(dir.path());
     environment.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("default.debug=true"));
     panel.setProcessEnvironment(environment);
+    if (record.isEmpty())
+        panel.setProcessChannelMode(QProcess::MergedChannels);
+    panel.setStandardOutputProcess(&pipeReader);
+    pipeReader.start(reader.first(), reader.mid(1));
     panel.start(QStringLiteral(IOPANEL_PROGRAM),
-                {QStringLiteral("--platform"), QStringLiteral("offscreen"), QStringLiteral("--port"), pty});
+                {QStringLiteral("--platform"), QStringLiteral("offscreen"), QStringLiteral("--port"), link,
+                 QStringLiteral("--record"), recordFile});
     QVERIFY2(panel.waitForStarted(5000), qPrintable(panel.errorString()));
-
+    const qint64 panelPid = panel.processId();
     // Watch which devices the panel opens while it polls, until the
     // simulator has seen a dozen frames.
     QStringList frames;
@@ -175,32 +186,51 @@ void TestPanelProgram::pollsOnlyTheGivenPort()
             frames << frameLine.match(line).captured(1);
     }
     QCOMPARE(panel.state(), QProcess::Running);
-    const qint64 panelPid = panel.processId();
+    QVERIFY2(frames.size() >= 12, qPrintable(frames.join(u' ')));
     // SIGTERM ends it as closing the window does: port closed, lock released.
-    ::kill(pid_t(panelPid), SIGTERM);
+    panel.terminate();
     QVERIFY(panel.waitForFinished(5000));
     stop(sim);
     // Its standard error holds one debug line per reply, and a sanitizer's
     // report when one stopped it.
-    const QString log = QString::fromLocal8Bit(panel.readAllStandardError());
+    const QString log = record.isEmpty() ? QString() : QString::fromLocal8Bit(panel.readAllStandardError());
     QCOMPARE(panel.exitStatus(), QProcess::NormalExit);
     QVERIFY2(panel.exitCode() == 0,
              qPrintable(QStringLiteral("exit code %1:\n").arg(panel.exitCode()) + log.right(8000)));
     QCOMPARE(lockFilesOf(panelPid), QStringList());
+    QCOMPARE(QSettings(dir.filePath(QStringLiteral(".config/iopanel/iopanel.conf")), QSettings::IniFormat)
+                 .value(QStringLiteral("port"))
+                 .toString(),
+             link);
     QVERIFY2(devicesSeen.isEmpty() || devicesSeen == QStringList{pty}, qPrintable(devicesSeen.join(u' ')));
 
-    // The polls reached the simulator: "~A" first, then strictly alternating
-    // with "~P00000". A tick that lands during an exchange is performed
-    // right after it, so a busy worker delays frames but drops none.
-    QVERIFY2(frames.size() >= 12, qPrintable(frames.join(u' ')));
-    for (int i = 0; i < frames.size(); ++i)
-        QVERIFY2(frames.at(i) == (i % 2 == 0 ? QStringLiteral("~A") : QStringLiteral("~P00000")),
-                 qPrintable(frames.join(u' ')));
-
-    // The simulator answered output frames as well as queries: the panel got
-    // (and logged) a reply for about every frame. A slow worker may read two
-    // replies in one exchange, so count reports, not lines.
-    QVERIFY2(log.count(QStringLiteral("~A10100")) >= frames.size() - 2, qPrintable(log));
+    // Rows as lines, without their times.
+    const auto rowsOf = [](const QByteArray &text) {
+        QStringList rows = QString::fromUtf8(text).split(u'\n');
+        for (QString &row : rows)
+            row.remove(isoTime);
+        return rows;
+    };
+    QTRY_COMPARE(pipeReader.state(), QProcess::NotRunning);
+    const QStringList taken = rowsOf(pipeReader.readAllStandardOutput());
+    if (!record.isEmpty()) {
+        QCOMPARE(taken, QStringList({"time,event,channel,state,text", ",input,6,on,", ",input,7,off,", ""}));
+        return;
+    }
+    QCOMPARE(taken, QStringList({"\"~A10100\"", ""}));
+    // The torn row stays alone; the first report gives five input rows, the
+    // first "~P" five output rows, and there are time-outs.
+    QVERIFY(earlier.open(QIODevice::ReadOnly));
+    const QStringList rows = rowsOf(earlier.readAll());
+    QCOMPARE(rows.mid(0, 2), QStringList({"time,event,channel,state,text", ",input"}));
+    QCOMPARE(
+        rows.filter(QStringLiteral(",input,")).mid(0, 5),
+        QStringList({",input,6,on,", ",input,7,off,", ",input,8,on,", ",input,9,off,", ",input,10,off,"}));
+    QCOMPARE(rows.filter(QStringLiteral(",output,")),
+             QStringList(
+                 {",output,1,off,", ",output,2,off,", ",output,3,off,", ",output,4,off,", ",output,5,off,"}));
+    const QRegularExpression timeout(QStringLiteral("^,status,,,\"Wait read response timeout [\\d:]{8}\"$"));
+    QVERIFY2(rows.indexOf(timeout) > 0, qPrintable(rows.join(u'\n')));
 }
 
 void TestPanelProgram::remembersThePortAcrossStarts()
