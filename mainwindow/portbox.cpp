@@ -5,6 +5,7 @@
 #include <QEvent>
 #include <QProxyStyle>
 #include <QScreen>
+#include <QScrollBar>
 #include <QStyleOptionComboBox>
 
 #include <algorithm>
@@ -40,7 +41,7 @@ public:
 class ListWidener : public QObject
 {
 public:
-    ListWidener(QComboBox *box)
+    explicit ListWidener(QComboBox *box)
         : QObject(box)
         , box(box)
     { }
@@ -57,10 +58,10 @@ private:
     {
         QAbstractItemView *view = box->view();
         const QRect screen = box->screen()->availableGeometry();
-        // What the popup puts around the list, and what the list puts around its entries.
-        const int around = popup->width() - view->viewport()->width();
-        int needed = view->sizeHintForColumn(0) + around;
-        if (box->count() > box->maxVisibleItems())
+        // What the popup puts around the entries: its frame, the list's and,
+        // once the list scrolls, the scroll bar.
+        int needed = view->sizeHintForColumn(0) + popup->width() - view->viewport()->width();
+        if (box->count() > box->maxVisibleItems() && !view->verticalScrollBar()->isVisible())
             needed += view->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, view);
         QRect placed = popup->geometry();
         placed.setWidth(std::min(std::max(needed, placed.width()), screen.width()));

@@ -41,14 +41,13 @@ QString fitted(const QStatusBar *bar, const QString &message, const QStringList 
     const int at = message.indexOf(name);
     const QString before = message.left(at);
     const QString after = message.mid(at + name.size());
-    // Measured on the whole, for kerning across the joins.
-    QString shown;
-    for (int width = room - metrics.horizontalAdvance(before + after); width >= 0; --width) {
-        shown = before + elideNameMiddle(name, metrics, width) + after;
-        if (metrics.horizontalAdvance(shown) <= room)
-            break;
+    // Measured on the whole, for kerning across the joins. Where not even
+    // "…" for the name makes it fit, that is as close as it gets.
+    for (int width = std::max(0, room - metrics.horizontalAdvance(before + after));; --width) {
+        const QString shown = before + elideNameMiddle(name, metrics, width) + after;
+        if (width == 0 || metrics.horizontalAdvance(shown) <= room)
+            return shown;
     }
-    return shown.isEmpty() ? message : shown;
 }
 
 } // namespace
