@@ -1,6 +1,7 @@
 #include "portbox.h"
 
 #include <QAbstractItemView>
+#include <QApplication>
 #include <QComboBox>
 #include <QEvent>
 #include <QProxyStyle>
@@ -19,6 +20,12 @@ namespace {
 class ElidingComboStyle : public QProxyStyle
 {
 public:
+    // A copy of the application's style: without a key, a proxy would take
+    // the desktop's default, which the application may have replaced.
+    ElidingComboStyle()
+        : QProxyStyle(QApplication::style()->objectName())
+    { }
+
     void drawControl(ControlElement element, const QStyleOption *option, QPainter *painter,
                      const QWidget *widget) const override
     {

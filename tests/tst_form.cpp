@@ -1,4 +1,3 @@
-#include <QAbstractItemView>
 #include <QAccessible>
 #include <QCheckBox>
 #include <QComboBox>
@@ -6,7 +5,6 @@
 #include <QMainWindow>
 #include <QMenuBar>
 #include <QPushButton>
-#include <QScreen>
 #include <QStatusBar>
 #include <QStyle>
 #include <QStyleOptionButton>
@@ -36,8 +34,6 @@ private slots:
     void textsFit();
     void tabOrder();
     void screenReaderNames();
-    void longPortNames_data();
-    void longPortNames();
 
 private:
     QMainWindow *window = nullptr;
@@ -243,55 +239,6 @@ void TestForm::screenReaderNames()
     QCOMPARE(said(form.statusBar, QAccessible::Name), QStringLiteral("Wait read response timeout 12:00:00"));
     form.statusBar->clearMessage();
     QCOMPARE(said(form.statusBar, QAccessible::Name), QString());
-}
-
-void TestForm::longPortNames_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::newRow("by-id") << QStringLiteral(
-        "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10K1234-if00-port0");
-    QTest::newRow("wider than the screen") << QStringLiteral("/dev/") + QString(400, QLatin1Char('x'));
-}
-
-void TestForm::longPortNames()
-{
-    QFETCH(QString, name);
-    const QString twin = QString(name).replace(name.size() - 2, 1, QLatin1Char('1'));
-    QComboBox *box = form.port_box;
-    window->show();
-    // Short names look as on a plain box; names that differ only at the end
-    // look different.
-    const auto look = [](QComboBox *shown, const QString &port) {
-        shown->clear();
-        shown->addItem(port);
-        return shown->grab().toImage();
-    };
-    QComboBox plain(form.centralWidget);
-    plain.setGeometry(box->geometry());
-    QCOMPARE(look(box, QStringLiteral("ttyUSB0")), look(&plain, QStringLiteral("ttyUSB0")));
-    QVERIFY(look(box, name) != look(box, twin));
-
-    // The whole name is the current text, the tool tip and the description,
-    // following the current port; the box keeps the form's geometry.
-    box->addItems({QStringLiteral("ttyS0"), name});
-    for (const QString &port : {QStringLiteral("ttyS0"), name}) {
-        box->setCurrentText(port);
-        QCOMPARE(box->currentText(), port);
-        QCOMPARE(box->toolTip(), port);
-        QCOMPARE(QAccessible::queryAccessibleInterface(box)->text(QAccessible::Description), port);
-    }
-    QCOMPARE(box->geometry(), QRect(6, 9, 171, 26));
-
-    // The open list shows the longest entry whole where the screen allows,
-    // and stays on the screen.
-    box->showPopup();
-    const QAbstractItemView *view = box->view();
-    QTRY_VERIFY(view->isVisible());
-    const QRect screen = box->screen()->availableGeometry();
-    QVERIFY(screen.contains(view->window()->geometry()));
-    QVERIFY(view->viewport()->width() >= std::min(view->sizeHintForColumn(0), screen.width() - 20));
-    QVERIFY(view->window()->width() > box->width());
-    box->hidePopup();
 }
 
 QTEST_MAIN(TestForm)
