@@ -72,15 +72,10 @@ void TestMainWindow::statusMessageFits()
     window->show();
     QStatusBar *bar = window->statusBar();
     QTRY_VERIFY(!record.messages.isEmpty());
-    const QString whole = record.messages.first();
-    const QString shown = bar->currentMessage();
-
+    const QString whole = record.messages.first(), shown = bar->currentMessage();
     // The record and the bar's name keep the whole message; the bar shows it
     // whole if it fits, else with the name's middle elided to fit.
-    QVERIFY2(QRegularExpression(QStringLiteral("^Can't open %1, error code \\d+$").arg(port))
-                 .match(whole)
-                 .hasMatch(),
-             qPrintable(whole));
+    QCOMPARE(whole, QStringLiteral("Can't open %1, error code 1").arg(port)); // device not found
     QCOMPARE(QAccessible::queryAccessibleInterface(bar)->text(QAccessible::Name), whole);
     QVERIFY2(bar->fontMetrics().horizontalAdvance(shown) <= bar->width() - 18, qPrintable(shown));
     QCOMPARE(shown != whole, elided);

@@ -20,8 +20,7 @@ private slots:
 
 void TestPortBox::longNames_data()
 {
-    // Fusion opens the list over the box and sizes it itself; Windows opens
-    // it below the box, as wide as the box.
+    // Fusion sizes the open list to its entries itself; Windows to the box.
     QTest::addColumn<QString>("style");
     QTest::addColumn<QString>("name");
     const QString byId = QStringLiteral("/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10K1234-if00-port0");
@@ -55,12 +54,11 @@ void TestPortBox::longNames()
     const QString twin = QString(name).replace(name.size() - 2, 1, QLatin1Char('1'));
     QVERIFY(look(box, name) != look(box, twin));
 
-    // The whole name is the current text, the tool tip and the description,
-    // following the current port; the box keeps the form's geometry.
+    // The tool tip and the description give the whole name of the current
+    // port; the box keeps the form's geometry.
     box->addItems({QStringLiteral("ttyS0"), name});
     for (const QString &port : {QStringLiteral("ttyS0"), name}) {
         box->setCurrentText(port);
-        QCOMPARE(box->currentText(), port);
         QCOMPARE(box->toolTip(), port);
         QCOMPARE(QAccessible::queryAccessibleInterface(box)->text(QAccessible::Description), port);
     }
@@ -73,8 +71,7 @@ void TestPortBox::longNames()
     const int screenWidth = box->screen()->availableGeometry().width();
     const int textWidth = view->fontMetrics().horizontalAdvance(name);
     if (textWidth < screenWidth - 100)
-        QVERIFY2(view->viewport()->width() >= textWidth,
-                 qPrintable(QString::number(view->viewport()->width())));
+        QVERIFY(view->viewport()->width() >= textWidth);
     else
         QCOMPARE(view->window()->width(), screenWidth);
     box->hidePopup();
