@@ -1,11 +1,13 @@
 #include "mainwindow.h"
 
+#include <QComboBox>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTimer>
 
 #include "mainwindowform.h"
 #include "panelevents.h"
+#include "statusfit.h"
 
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent)
@@ -45,7 +47,12 @@ MainWindow::~MainWindow()
 
 void MainWindow::ser_error(const QString &s)
 {
-    form->statusBar->showMessage(s, 500);
+    // A message naming a long port has the name elided to fit the bar; the
+    // record keeps it whole.
+    QStringList ports;
+    for (int i = 0; i < form->port_box->count(); ++i)
+        ports << form->port_box->itemText(i);
+    showFittedMessage(form->statusBar, s, ports, 500);
     if (events)
         events->statusMessageShown(s);
 }

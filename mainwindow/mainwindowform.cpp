@@ -11,6 +11,7 @@
 #include <QStatusBar>
 #include <QToolBar>
 
+#include "portbox.h"
 #include "screenreader.h"
 #include "textfit.h"
 
@@ -85,10 +86,11 @@ void MainWindowForm::setupUi(QMainWindow *window)
     QWidget::setTabOrder(scan_btn, port_box);
 
     retranslateUi(window);
-    // The fixed design holds the texts at any font, and screen readers can
-    // tell the outputs and lamps apart.
+    // The fixed design holds the texts at any font and long port names, and
+    // screen readers can tell the outputs and lamps apart.
     widenToFitTexts(*this, window);
     nameForScreenReaders(*this);
+    showLongPortNames(port_box);
 
     QMetaObject::connectSlotsByName(window);
 }

@@ -6,6 +6,7 @@
 #include <QStatusBar>
 
 #include "mainwindowform.h"
+#include "statusfit.h"
 
 namespace {
 
@@ -41,10 +42,12 @@ void nameForScreenReaders(MainWindowForm &form)
     }
 
     // The status bar paints its message itself, leaving nothing for a screen
-    // reader to read: the message becomes the bar's name.
+    // reader to read: the message becomes the bar's name, whole where the
+    // bar shows it with a port name elided.
     QStatusBar *bar = form.statusBar;
-    QObject::connect(bar, &QStatusBar::messageChanged, bar,
-                     [bar](const QString &message) { bar->setAccessibleName(message); });
+    QObject::connect(bar, &QStatusBar::messageChanged, bar, [bar](const QString &message) {
+        bar->setAccessibleName(wholeStatusMessage(bar, message));
+    });
 }
 
 void describeLampState(QLabel *lamp, int channel, bool on)

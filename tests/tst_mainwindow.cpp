@@ -1,8 +1,10 @@
+#include <QAccessible>
 #include <QPushButton>
 #include <QSerialPortInfo>
 #include <QStatusBar>
 #include <QtTest>
 
+#include "panelevents.h"
 #include "ptymodule.h"
 #include "windowtesting.h"
 
@@ -12,6 +14,8 @@ class TestMainWindow : public QObject
 
 private slots:
     void statusMessageExpires();
+    void statusMessageFits_data();
+    void statusMessageFits();
     void portListFollowsEnumeration_data();
     void portListFollowsEnumeration();
 };
@@ -35,6 +39,46 @@ void TestMainWindow::statusMessageExpires()
     clock.start();
     QTRY_VERIFY_WITH_TIMEOUT(bar->currentMessage().isEmpty(), 3000);
     QVERIFY2(clock.elapsed() >= 400, qPrintable(QString::number(clock.elapsed())));
+}
+
+void TestMainWindow::statusMessageFits_data()
+{
+    QTest::addColumn<QString>("port");
+    QTest::addColumn<int>("windowWidth");
+    QTest::addColumn<bool>("elided");
+    QTest::newRow("fits") << QStringLiteral("/nonexistent/ttyUSB0") << 800 << false;
+    QTest::newRow("long name") << QStringLiteral(
+        "/nonexistent/serial/by-id/usb-FTDI_FT232R_USB_UART_A10K1234-if00-port0")
+                               << 400 << true;
+}
+
+void TestMainWindow::statusMessageFits()
+{
+    QFETCH(QString, port);
+    QFETCH(int, windowWidth);
+    QFETCH(bool, elided);
+    struct : PanelEvents
+    {
+        QStringList messages;
+        void lampSet(int, bool) override { }
+        void frameSent(const QString &) override { }
+        void statusMessageShown(const QString &message) override { messages << message; }
+    } record;
+    auto window = windowOn(port);
+    window->setEvents(&record);
+    window->resize(windowWidth, window->height());
+    window->show();
+    QStatusBar *bar = window->statusBar();
+    QTRY_VERIFY(!record.messages.isEmpty());
+    const QString whole = record.messages.first(), shown = bar->currentMessage();
+    // The record and the bar's name keep the whole message; the bar shows it
+    // whole if it fits, else with the name's middle elided to fit.
+    QCOMPARE(whole, QStringLiteral("Can't open %1, error code 1").arg(port)); // device not found
+    QCOMPARE(QAccessible::queryAccessibleInterface(bar)->text(QAccessible::Name), whole);
+    QVERIFY2(bar->fontMetrics().horizontalAdvance(shown) <= bar->width() - 18, qPrintable(shown));
+    QCOMPARE(shown != whole, elided);
+    QVERIFY(shown.startsWith(QStringLiteral("Can't open /no")));
+    QVERIFY(shown.endsWith(whole.mid(whole.indexOf(port) + port.size() - 12)));
 }
 
 void TestMainWindow::portListFollowsEnumeration_data()

@@ -27,7 +27,8 @@ set -euo pipefail
 qt_major="${IOPANEL_QT_MAJOR:-5}"
 packages=(cmake g++ make pkg-config)
 case "$qt_major" in
-    5) packages+=(qtbase5-dev libqt5serialport5-dev) ;;
+    # The panel reads the X server's resources through libxcb on Qt 5.
+    5) packages+=(qtbase5-dev libqt5serialport5-dev libxcb1-dev) ;;
     # Qt 6's CMake files for Gui require the OpenGL headers (libgl-dev); Debian's
     # qt6-base-dev depends on them already, they are listed to say so.
     6) packages+=(qt6-base-dev qt6-serialport-dev libgl-dev) ;;
