@@ -12,6 +12,12 @@
 #include "portmemory.h"
 #include "quitonsignals.h"
 #include "recordfile.h"
+#include "stderrlog.h"
+
+namespace {
+// How long a closing panel lets standard error's reader take the last lines.
+constexpr int closeWaitMs = 500;
+} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -31,6 +37,9 @@ int main(int argc, char *argv[])
         return 1;
     }
 
+    // From here on standard error is written by a thread of its own: a reader
+    // that stops reading never freezes the window or its close.
+    StderrLog::start();
     followDesktopScale();
     QApplication app(argc, argv);
     // Lets a Wayland desktop match the window to its desktop entry and icon.
@@ -41,7 +50,8 @@ int main(int argc, char *argv[])
     RecordFile record(commandLine.recordFile);
     QString recordError;
     if (!commandLine.recordFile.isEmpty() && !record.open(&recordError)) {
-        std::fprintf(stderr, "iopanel: %s\n", qPrintable(recordError));
+        StderrLog::line(QStringLiteral("iopanel: ") + recordError);
+        StderrLog::finish(closeWaitMs);
         return 2;
     }
     // Ctrl-C or a kill ends the event loop like closing the window does, so
@@ -64,7 +74,7 @@ int main(int argc, char *argv[])
         if (!remembered.isEmpty())
             ports << remembered;
         if (!notPolled.isEmpty())
-            std::fprintf(stderr, "iopanel: %s\n", qPrintable(notPolled));
+            StderrLog::line(QStringLiteral("iopanel: ") + notPolled);
     }
     // Before the first poll, 100 ms away: the first command goes to the
     // first --port path, or to the remembered port.
@@ -73,8 +83,9 @@ int main(int argc, char *argv[])
     window.show();
     const int exitCode = app.exec();
     if (settings && !rememberPort(*settings, window.currentPort()))
-        std::fprintf(stderr, "iopanel: could not save the port in %s\n", qPrintable(settings->fileName()));
+        StderrLog::line(QStringLiteral("iopanel: could not save the port in ") + settings->fileName());
     if (!record.finish(&recordError))
-        std::fprintf(stderr, "iopanel: %s\n", qPrintable(recordError));
+        StderrLog::line(QStringLiteral("iopanel: ") + recordError);
+    StderrLog::finish(closeWaitMs);
     return exitCode;
 }
