@@ -6,6 +6,8 @@
 #include <QProcessEnvironment>
 #include <QStringList>
 
+#include "processoutput.h"
+
 // The panel program run as a child process: its environment, and what it
 // holds of the machine's devices.
 
@@ -48,6 +50,16 @@ inline QStringList lockFilesOf(qint64 pid)
         }
     }
     return owned;
+}
+
+// Starts iomodule-sim with `arguments`, its errors forwarded, and returns
+// the pseudo-terminal it announces, or an empty string.
+inline QString startSimulator(QProcess &sim, ProcessOutput &output, const QStringList &arguments)
+{
+    sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    sim.start(QStringLiteral(IOMODULE_SIM), arguments);
+    const QRegularExpression announced(QStringLiteral("^Module simulator on (/\\S+)$"));
+    return announced.match(output.waitForLine(announced)).captured(1);
 }
 
 #endif // PANELPROCESS_H

@@ -144,14 +144,10 @@ void TestPanelProgram::pollsAndRecords()
     }
     QProcess sim;
     ProcessOutput simOutput(sim);
-    sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     // Output frames go unanswered: a time-out every other poll.
-    sim.start(QStringLiteral(IOMODULE_SIM),
-              {QStringLiteral("--inputs"), QStringLiteral("10100"), QStringLiteral("--silent-outputs"),
-               QStringLiteral("--link"), link});
-    QVERIFY2(sim.waitForStarted(5000), qPrintable(sim.errorString()));
-    const QRegularExpression announced(QStringLiteral("^Module simulator on (/\\S+)$"));
-    const QString pty = announced.match(simOutput.waitForLine(announced)).captured(1);
+    const QString pty = startSimulator(sim, simOutput,
+                                       {QStringLiteral("--inputs"), QStringLiteral("10100"),
+                                        QStringLiteral("--silent-outputs"), QStringLiteral("--link"), link});
     QVERIFY(!pty.isEmpty());
 
     // Qt's own -platform option, in its two-dash form, reaches the
@@ -239,10 +235,7 @@ void TestPanelProgram::remembersThePortAcrossStarts()
     const QString link = startsHome.filePath(QStringLiteral("module"));
     QProcess sim;
     ProcessOutput simOutput(sim);
-    sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    sim.start(QStringLiteral(IOMODULE_SIM), {QStringLiteral("--link"), link});
-    QVERIFY2(sim.waitForStarted(5000), qPrintable(sim.errorString()));
-    QVERIFY(!simOutput.waitForLine(QRegularExpression(QStringLiteral("^Module simulator on"))).isEmpty());
+    QVERIFY(!startSimulator(sim, simOutput, {QStringLiteral("--link"), link}).isEmpty());
     const QString saved = startsHome.filePath(QStringLiteral(".config/iopanel/iopanel.conf"));
 
     // Each start must poll the link (the simulator sees a query) and close

@@ -22,10 +22,7 @@ void TestPanelStderr::stalledReaderFreezesNothing()
     const QString link = dir.filePath(QStringLiteral("module"));
     QProcess sim;
     ProcessOutput simOutput(sim);
-    sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    sim.start(QStringLiteral(IOMODULE_SIM), {QStringLiteral("--link"), link});
-    QVERIFY2(sim.waitForStarted(5000), qPrintable(sim.errorString()));
-    QVERIFY(!simOutput.waitForLine(QRegularExpression(QStringLiteral("^Module simulator on "))).isEmpty());
+    QVERIFY(!startSimulator(sim, simOutput, {QStringLiteral("--link"), link}).isEmpty());
 
     // The reader shrinks its pipe to one page and never reads; every debug
     // line is 2 kB long, so the pipe is full within the first second.
