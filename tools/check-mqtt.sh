@@ -35,7 +35,7 @@ sim_pid="" broker_pid="" watcher_pid="" bridge_pid=""
 
 # Whatever happens, everything started here is stopped, by its pid (the
 # bridge's three processes are the children of its subshell), and the
-# scratch directory and any lock file of this run go.
+# scratch directory goes.
 cleanup() {
     exec 3>&- 2>/dev/null || true
     local bridge=()
@@ -86,8 +86,8 @@ message_since() { messages | tail -n "+$(($1 + 1))" | grep -qF "$2"; }
 
 echo "==== a module on an MQTT broker: mosquitto_sub | iopanelctl serve --json | mosquitto_pub"
 echo "  $(mosquitto -h 2>&1 | head -n 1)"
-start_simulator --link "$tmp/$run"
-wait_for 50 test -L "$tmp/$run" || fail "the simulator made no link"
+start_simulator --link "$tmp/module"
+wait_for 50 test -L "$tmp/module" || fail "the simulator made no link"
 mqtt_port="$(free_port)" || fail "no free TCP port on 127.0.0.1"
 cat >"$tmp/mosquitto.conf" <<CONF
 # This check's own broker: local only, no state kept between its runs.
@@ -104,7 +104,7 @@ wait_for 50 grep -q 'New client connected' "$tmp/broker.log" || fail "the watchi
 (
     set +e
     mosquitto_sub -h 127.0.0.1 -p "$mqtt_port" -t bench/module1/set |
-        "$ctl_bin" --port "$tmp/$run" serve --json 2>"$tmp/serve.log" |
+        "$ctl_bin" --port "$tmp/module" serve --json 2>"$tmp/serve.log" |
         mosquitto_pub -h 127.0.0.1 -p "$mqtt_port" -t bench/module1/inputs -l -r
     echo "${PIPESTATUS[*]}" >"$tmp/bridge.status"
 ) &

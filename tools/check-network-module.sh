@@ -37,7 +37,7 @@ mkdir -p "$tmp/home"
 export HOME="$tmp/home" XDG_CONFIG_HOME="$tmp/home/.config"
 
 # Whatever happens, everything started here is stopped, by its pid, and the
-# scratch directory and any lock file of this run go.
+# scratch directory goes.
 cleanup() {
     exec 3>&- 2>/dev/null || true
     stop_processes "$panel_pid" "$socat_pid" "$ser2net_pid" "$sim_pid"
@@ -59,9 +59,9 @@ start_ser2net() {
 listening() { [ -n "$(ss -Hltn "sport = :$tcp_port")" ] && kill -0 "$ser2net_pid" 2>/dev/null; }
 
 start_socat() {
-    socat -d -d "pty,link=$tmp/$run-net,raw,echo=0" "tcp:127.0.0.1:$tcp_port" >>"$tmp/socat.log" 2>&1 &
+    socat -d -d "pty,link=$tmp/net-link,raw,echo=0" "tcp:127.0.0.1:$tcp_port" >>"$tmp/socat.log" 2>&1 &
     socat_pid=$!
-    wait_for 50 test -L "$tmp/$run-net" || fail "socat made no link"
+    wait_for 50 test -L "$tmp/net-link" || fail "socat made no link"
 }
 
 start_panel() {
@@ -119,8 +119,8 @@ stop_panel() {
 
 echo "==== a module behind ser2net, reached through socat"
 echo "  $(ser2net -v 2>&1 | head -n 1), $(socat -V | grep -m1 'socat version')"
-start_simulator --link "$tmp/$run-sim"
-wait_for 50 test -L "$tmp/$run-sim" || fail "the simulator made no link"
+start_simulator --link "$tmp/sim-link"
+wait_for 50 test -L "$tmp/sim-link" || fail "the simulator made no link"
 tcp_port="$(free_port)" || fail "no free TCP port on 127.0.0.1"
 cat >"$tmp/ser2net.yaml" <<YAML
 %YAML 1.1
@@ -129,14 +129,14 @@ cat >"$tmp/ser2net.yaml" <<YAML
 # server serves a module's serial line.
 connection: &module
   accepter: tcp,127.0.0.1,$tcp_port
-  connector: serialdev,$(readlink -f "$tmp/$run-sim"),9600n81,local
+  connector: serialdev,$(readlink -f "$tmp/sim-link"),9600n81,local
   options:
     kickolduser: true
 YAML
 start_ser2net
 start_socat
-echo "  simulator on $(readlink -f "$tmp/$run-sim"), ser2net on 127.0.0.1:$tcp_port, socat link $tmp/$run-net -> $(readlink "$tmp/$run-net")"
-start_panel "$tmp/$run-net"
+echo "  simulator on $(readlink -f "$tmp/sim-link"), ser2net on 127.0.0.1:$tcp_port, socat link $tmp/net-link -> $(readlink "$tmp/net-link")"
+start_panel "$tmp/net-link"
 wait_for 100 grep -q '"~A10100"' "$tmp/panel.log" || fail "no reply reached the panel"
 check_rhythm 3
 check_input_change 01011
@@ -157,7 +157,7 @@ panel_alive
 echo "  after 1 s without the link the panel runs on; $(($(frame_count) - outage_start)) frames reached the simulator meanwhile"
 start_ser2net
 start_socat
-echo "  ser2net and socat started again, link now -> $(readlink "$tmp/$run-net")"
+echo "  ser2net and socat started again, link now -> $(readlink "$tmp/net-link")"
 polling_again() { [ "$(frame_count)" -gt "$outage_start" ]; }
 wait_for 50 polling_again || fail "polling did not resume"
 check_rhythm 3
@@ -173,12 +173,12 @@ rm -f "$tmp/sim.in"
 
 echo "==== a plain socat pseudo-terminal pair (virtual null-modem)"
 : >"$tmp/socat.log"
-socat -d -d "pty,link=$tmp/$run-a,raw,echo=0" "pty,link=$tmp/$run-b,raw,echo=0" >>"$tmp/socat.log" 2>&1 &
+socat -d -d "pty,link=$tmp/pair-a,raw,echo=0" "pty,link=$tmp/pair-b,raw,echo=0" >>"$tmp/socat.log" 2>&1 &
 socat_pid=$!
-pair_ready() { [ -L "$tmp/$run-a" ] && [ -L "$tmp/$run-b" ]; }
+pair_ready() { [ -L "$tmp/pair-a" ] && [ -L "$tmp/pair-b" ]; }
 wait_for 50 pair_ready || fail "socat made no pair"
-start_simulator --port "$tmp/$run-a"
-start_panel "$tmp/$run-b"
+start_simulator --port "$tmp/pair-a"
+start_panel "$tmp/pair-b"
 wait_for 100 grep -q '"~A10100"' "$tmp/panel.log" || fail "no reply reached the panel"
 check_rhythm 3
 check_input_change 00110

@@ -49,12 +49,9 @@ free_port() {
     return 1
 }
 
-# make_scratch NAME: a scratch directory $tmp for this run, and $run, its
-# unique name. Qt's lock files are named after the port's last path
-# component, so links to ports carry $run in their name.
+# make_scratch NAME: a scratch directory $tmp for this run.
 make_scratch() {
     tmp="$(mktemp -d "/tmp/iopanel-$1.XXXXXX")"
-    run="$(basename "$tmp")"
 }
 
 # on_exit FUNCTION: FUNCTION runs whenever the script ends, also through a
@@ -66,9 +63,8 @@ on_exit() {
     trap 'exit 143' TERM HUP
 }
 
-# remove_scratch: the scratch directory and any lock file of this run.
+# remove_scratch: the scratch directory.
 remove_scratch() {
-    rm -f /run/lock/LCK..*"$run"* /var/lock/LCK..*"$run"* 2>/dev/null || true
     rm -rf "$tmp"
 }
 
