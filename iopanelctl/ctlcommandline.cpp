@@ -5,7 +5,6 @@
 
 #include <cstdio>
 
-#include "ctlcommand.h"
 #include "printing.h"
 
 namespace {
@@ -95,14 +94,14 @@ bool parseCtlCommandLine(CtlRequest &request, int &exitStatus)
     if (polls && arguments.size() > 1)
         return usageError(QStringLiteral("unexpected argument '%1'").arg(arguments.last()), exitStatus);
     if (command == QLatin1String("watch"))
-        request.command = CtlRequest::Watch;
+        request.mode = CtlRequest::Watch;
     else if (command == QLatin1String("serve"))
-        request.command = CtlRequest::Serve;
-    else if (const QString error = parseFrameCommand(arguments, request); !error.isEmpty())
+        request.mode = CtlRequest::Serve;
+    else if (const QString error = parseModuleCommand(arguments, request.command); !error.isEmpty())
         return usageError(error, exitStatus);
 
     request.json = parser.isSet(json);
-    if (request.json && !polls && request.command != CtlRequest::Inputs)
+    if (request.json && !polls && request.command.kind != ModuleCommand::Inputs)
         return usageError(QStringLiteral("--json goes with inputs, watch or serve"), exitStatus);
     if (parser.isSet(interval)) {
         if (!polls)
@@ -123,4 +122,19 @@ bool parseCtlCommandLine(CtlRequest &request, int &exitStatus)
     if (request.port.isEmpty())
         return usageError(QStringLiteral("no port given: use --port PATH or set IOPANEL_PORT"), exitStatus);
     return true;
+}
+
+int exitStatusFor(ExchangeOutcome::Result result)
+{
+    switch (result) {
+    case ExchangeOutcome::Done:
+        break;
+    case ExchangeOutcome::CannotOpen:
+        return ExitCannotOpen;
+    case ExchangeOutcome::NoReply:
+        return ExitNoReply;
+    case ExchangeOutcome::NotInputs:
+        return ExitNotInputs;
+    }
+    return ExitDone;
 }

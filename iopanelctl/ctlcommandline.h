@@ -3,6 +3,9 @@
 
 #include <QString>
 
+#include "modulecommand.h"
+#include "moduleexchange.h"
+
 // Exit statuses that scripts can rely on.
 enum ExitStatus {
     ExitDone = 0,
@@ -16,14 +19,16 @@ enum ExitStatus {
 // One validated command line. Nothing in it has touched a port yet.
 struct CtlRequest
 {
-    enum Command { Inputs, Outputs, Set, Reset, Watch, Serve };
-    Command command = Inputs;
-    QString port;         // --port, else IOPANEL_PORT
-    QString outputs;      // Outputs: five "0"/"1" digits
-    int channel = 0;      // Set, Reset: 1..5
-    int intervalMs = 100; // Watch, Serve
-    bool json = false;    // Inputs, Watch, Serve
+    enum Mode { Once, Watch, Serve };
+    Mode mode = Once;
+    ModuleCommand command; // Once: the frame to send
+    QString port;          // --port, else IOPANEL_PORT
+    int intervalMs = 100;  // Watch, Serve
+    bool json = false;     // inputs, Watch, Serve
 };
+
+// The exit status for an exchange's outcome.
+int exitStatusFor(ExchangeOutcome::Result result);
 
 // Parses and checks the arguments of the running application. Returns false
 // when the program is done: --help or --version printed (status 0), or a

@@ -23,7 +23,25 @@ LineReader::LineReader(QObject *parent)
 void LineReader::start()
 {
     notifier = new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, this);
+    notifier->setEnabled(!paused);
     connect(notifier, &QSocketNotifier::activated, this, &LineReader::readAvailable);
+}
+
+void LineReader::pause()
+{
+    paused = true;
+    if (notifier)
+        notifier->setEnabled(false);
+}
+
+void LineReader::resume()
+{
+    if (!paused)
+        return;
+    paused = false;
+    passLines();
+    if (notifier && !paused && !atEnd)
+        notifier->setEnabled(true);
 }
 
 void LineReader::readAvailable()
@@ -37,15 +55,18 @@ void LineReader::readAvailable()
         notifier->setEnabled(false);
         if (count < 0)
             std::fprintf(stderr, "iopanelctl: can't read standard input: %s\n", std::strerror(error));
-        if (!pending.isEmpty() && !skipping)
-            take(pending);
-        pending.clear();
-        emit ended(count == 0);
-        return;
+        atEnd = true;
+        endOk = count == 0;
+    } else {
+        pending.append(buffer, static_cast<int>(count));
     }
-    pending.append(buffer, static_cast<int>(count));
+    passLines();
+}
+
+void LineReader::passLines()
+{
     int end;
-    while ((end = pending.indexOf('\n')) >= 0) {
+    while (!paused && (end = pending.indexOf('\n')) >= 0) {
         const QByteArray line = pending.left(end);
         pending.remove(0, end + 1);
         if (skipping) {
@@ -55,6 +76,8 @@ void LineReader::readAvailable()
             take(line);
         }
     }
+    if (paused)
+        return;
     // Whatever comes, a line longer than this is no command: memory stays bounded.
     if (pending.size() > maxLineBytes && !skipping) {
         nameTooLong(lineNumber + 1);
@@ -62,6 +85,13 @@ void LineReader::readAvailable()
     }
     if (skipping)
         pending.clear();
+    if (atEnd) {
+        if (!pending.isEmpty())
+            take(pending);
+        pending.clear();
+        atEnd = false;
+        emit ended(endOk);
+    }
 }
 
 void LineReader::take(const QByteArray &line)

@@ -8,9 +8,8 @@
 #include <csignal>
 #include <cstdio>
 
-#include "ctlcommand.h"
 #include "ctlcommandline.h"
-#include "ctlexchange.h"
+#include "moduleexchange.h"
 #include "printing.h"
 #include "quitonsignals.h"
 #include "serve.h"
@@ -20,11 +19,11 @@ namespace {
 
 int runOnce(const CtlRequest &request)
 {
-    const bool inputs = request.command == CtlRequest::Inputs;
-    const CtlOutcome outcome = exchangeWith(request.port, commandFrame(request), inputs);
-    if (outcome.status != ExitDone) {
+    const bool inputs = request.command.kind == ModuleCommand::Inputs;
+    const ExchangeOutcome outcome = exchangeWith(request.port, commandFrame(request.command), inputs);
+    if (outcome.status != ExchangeOutcome::Done) {
         std::fprintf(stderr, "iopanelctl: %s\n", qPrintable(outcome.problem));
-        return outcome.status;
+        return exitStatusFor(outcome.status);
     }
     int exitStatus = ExitDone;
     if (inputs)
@@ -54,12 +53,12 @@ int main(int argc, char *argv[])
     int exitStatus = ExitDone;
     if (!parseCtlCommandLine(request, exitStatus))
         return exitStatus;
-    if (request.command != CtlRequest::Watch && request.command != CtlRequest::Serve)
+    if (request.mode == CtlRequest::Once)
         return runOnce(request);
 
     // Ctrl-C, SIGTERM and SIGHUP end watch and serve with status 0, the port closed.
     QuitOnSignals quitOnSignals;
-    if (request.command == CtlRequest::Serve) {
+    if (request.mode == CtlRequest::Serve) {
         Serve serve(request);
         serve.start();
         return app.exec();

@@ -2,17 +2,14 @@
 
 #include <cstdio>
 
-#include "ctlcommand.h"
-
 Serve::Serve(const CtlRequest &request, QObject *parent)
     : Watch(request, parent)
 {
-    // One command a turn, so signals and a closed output are still seen
-    // while a burst of commands goes out.
-    sender.setInterval(0);
-    connect(&sender, &QTimer::timeout, this, &Serve::sendNext);
     connect(&input, &LineReader::lineRead, this, &Serve::take);
     connect(&input, &LineReader::ended, this, &Serve::inputEnded);
+    connect(&loop, &ModuleLoop::commandSent, this, &Serve::endWhenDone);
+    connect(&loop, &ModuleLoop::commandFailed, this, &Serve::failed);
+    connect(&loop, &ModuleLoop::roomAvailable, &input, &LineReader::resume);
 }
 
 void Serve::start()
@@ -23,50 +20,39 @@ void Serve::start()
     QTimer::singleShot(0, &input, &LineReader::start);
 }
 
-void Serve::poll()
-{
-    while (!queued.isEmpty() && !finished())
-        sendNext();
-    Watch::poll();
-}
-
 void Serve::take(int lineNumber, const QByteArray &line)
 {
     const QString text = QString::fromLocal8Bit(line).trimmed();
     if (text.isEmpty() || text.startsWith(QLatin1Char('#')))
         return;
-    Command command{lineNumber, text, request};
-    const QString error = parseFrameCommand(text.simplified().split(QLatin1Char(' ')), command.request);
+    ModuleLoop::Command command{{}, lineNumber, text};
+    const QString error = parseModuleCommand(text.simplified().split(QLatin1Char(' ')), command.command);
     if (!error.isEmpty()) {
         std::fprintf(stderr, "iopanelctl: input line %d: %s\n", lineNumber, qPrintable(error));
         return;
     }
-    queued.enqueue(command);
-    sender.start();
+    loop.enqueue(command);
+    // No more lines until the loop has room: the input waits in its pipe.
+    if (loop.isFull())
+        input.pause();
+}
+
+void Serve::failed(const ModuleLoop::Command &command, const QString &problem)
+{
+    std::fprintf(stderr, "iopanelctl: input line %d: %s: %s\n", command.number, qPrintable(command.text),
+                 qPrintable(problem));
+    endWhenDone();
 }
 
 void Serve::inputEnded(bool ok)
 {
     inputOpen = false;
     endStatus = ok ? ExitDone : ExitWriteFailed;
-    if (queued.isEmpty())
-        finish(endStatus);
+    endWhenDone();
 }
 
-void Serve::sendNext()
+void Serve::endWhenDone()
 {
-    if (queued.isEmpty() || finished()) {
-        sender.stop();
-        return;
-    }
-    const Command command = queued.dequeue();
-    const bool inputs = command.request.command == CtlRequest::Inputs;
-    const CtlOutcome outcome = exchangeWith(request.port, commandFrame(command.request), inputs);
-    if (outcome.status != ExitDone)
-        std::fprintf(stderr, "iopanelctl: input line %d: %s: %s\n", command.lineNumber,
-                     qPrintable(command.text), qPrintable(outcome.problem));
-    else if (outcome.inputs)
-        show(*outcome.inputs, inputs);
-    if (queued.isEmpty() && !inputOpen)
+    if (!inputOpen && loop.queued() == 0)
         finish(endStatus);
 }

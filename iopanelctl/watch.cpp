@@ -4,17 +4,17 @@
 
 #include <cstdio>
 
-#include "frames.h"
 #include "isotime.h"
 #include "printing.h"
 
 Watch::Watch(const CtlRequest &request, QObject *parent)
     : QObject(parent)
     , request(request)
+    , loop(request.port, request.intervalMs)
 {
-    timer.setTimerType(Qt::PreciseTimer);
-    timer.setInterval(request.intervalMs);
-    connect(&timer, &QTimer::timeout, this, &Watch::poll);
+    connect(&loop, &ModuleLoop::polled, this, &Watch::polled);
+    connect(&loop, &ModuleLoop::answeringChanged, this, &Watch::answeringChanged);
+    connect(&loop, &ModuleLoop::inputsRead, this, &Watch::show);
     // Without anyone reading there is nothing left to do; a long interval
     // must not keep a finished pipeline waiting.
     outputCheck.setInterval(outputCheckMs);
@@ -26,59 +26,48 @@ Watch::Watch(const CtlRequest &request, QObject *parent)
 
 void Watch::start()
 {
-    timer.start();
     outputCheck.start();
-    QTimer::singleShot(0, this, &Watch::poll);
+    loop.start();
 }
 
 void Watch::finish(int exitStatus)
 {
-    if (stopped)
+    if (ended)
         return;
-    stopped = true;
-    timer.stop();
+    ended = true;
+    loop.stop();
     outputCheck.stop();
     QCoreApplication::exit(exitStatus);
 }
 
-void Watch::poll()
+void Watch::polled(const ExchangeOutcome &outcome)
 {
-    if (stopped)
-        return;
-    const CtlOutcome outcome = exchangeWith(request.port, Frames::queryInputs(), true);
     // A port that is missing or forbidden at the start is a mistake to
     // report; one held by a running panel may come free.
-    if (outcome.status == ExitCannotOpen && !everOpened && !outcome.portHeld) {
+    if (outcome.status == ExchangeOutcome::CannotOpen && !everOpened && !outcome.portHeld) {
         std::fprintf(stderr, "iopanelctl: %s\n", qPrintable(outcome.problem));
         finish(ExitCannotOpen);
         return;
     }
-    everOpened = everOpened || outcome.status != ExitCannotOpen;
-    report(outcome);
+    everOpened = everOpened || outcome.status != ExchangeOutcome::CannotOpen;
 }
 
-void Watch::report(const CtlOutcome &outcome)
+void Watch::answeringChanged(bool answering, const QString &problem)
 {
     // One line when the module stops answering (or its port is held) and
     // one when it is back, however long it stays away.
-    const bool ok = outcome.status == ExitDone;
-    if (answering != ok) {
-        if (!ok)
-            std::fprintf(stderr, "iopanelctl: %s; watching on\n", qPrintable(outcome.problem));
-        else if (answering.has_value())
-            std::fprintf(stderr, "iopanelctl: %s answers again\n", qPrintable(request.port));
-        std::fflush(stderr);
-        answering = ok;
-    }
-    if (ok)
-        show(*outcome.inputs);
+    if (!answering)
+        std::fprintf(stderr, "iopanelctl: %s; watching on\n", qPrintable(problem));
+    else if (answeringKnown)
+        std::fprintf(stderr, "iopanelctl: %s answers again\n", qPrintable(request.port));
+    std::fflush(stderr);
+    answeringKnown = true;
 }
 
-void Watch::show(const InputStates &inputs, bool always)
+void Watch::show(const InputStates &inputs)
 {
-    if (stopped || (!always && last == inputs))
+    if (ended)
         return;
-    last = inputs;
     const QString time = isoLocalTime();
     const QString line =
         request.json ? inputsJson(inputs, time) : time + QStringLiteral("  ") + inputsText(inputs);

@@ -4,9 +4,8 @@
 #include <QObject>
 #include <QTimer>
 
-#include <optional>
-
-#include "ctlexchange.h"
+#include "ctlcommandline.h"
+#include "moduleloop.h"
 
 // Asks for the inputs every interval and prints the first state read, then
 // one time-stamped line per change. Ends the event loop with status 0 within
@@ -23,26 +22,25 @@ public:
     void start();
 
 protected:
-    virtual void poll();
-    // Prints `inputs` when they differ from the state printed last, or `always`.
-    void show(const InputStates &inputs, bool always = false);
+    // Prints `inputs` as a time-stamped line.
+    void show(const InputStates &inputs);
     void finish(int exitStatus);
-    bool finished() const { return stopped; }
+    bool finished() const { return loop.stopped(); }
 
     const CtlRequest request;
+    ModuleLoop loop;
 
 private:
-    void report(const CtlOutcome &outcome);
+    void polled(const ExchangeOutcome &outcome);
+    void answeringChanged(bool answering, const QString &problem);
 
     // How often a closed standard output is looked for, whatever the interval.
     static constexpr int outputCheckMs = 200;
 
-    QTimer timer;
     QTimer outputCheck;
     bool everOpened = false;
-    bool stopped = false;
-    std::optional<InputStates> last;
-    std::optional<bool> answering; // unknown until the first exchange
+    bool answeringKnown = false;
+    bool ended = false;
 };
 
 #endif // WATCH_H

@@ -1,21 +1,21 @@
-#include "ctlcommand.h"
+#include "modulecommand.h"
 
 #include "frames.h"
 
-QString parseFrameCommand(const QStringList &words, CtlRequest &request)
+QString parseModuleCommand(const QStringList &words, ModuleCommand &request)
 {
     const QString command = words.value(0);
     const QString operand = words.value(1);
     const bool takesOperand = command == QLatin1String("outputs") || command == QLatin1String("set")
         || command == QLatin1String("reset");
     if (command == QLatin1String("inputs"))
-        request.command = CtlRequest::Inputs;
+        request.kind = ModuleCommand::Inputs;
     else if (command == QLatin1String("outputs"))
-        request.command = CtlRequest::Outputs;
+        request.kind = ModuleCommand::Outputs;
     else if (command == QLatin1String("set"))
-        request.command = CtlRequest::Set;
+        request.kind = ModuleCommand::Set;
     else if (command == QLatin1String("reset"))
-        request.command = CtlRequest::Reset;
+        request.kind = ModuleCommand::Reset;
     else
         return QStringLiteral("unknown command '%1'").arg(command);
 
@@ -24,13 +24,13 @@ QString parseFrameCommand(const QStringList &words, CtlRequest &request)
     if (takesOperand && words.size() < 2)
         return QStringLiteral("%1 needs an argument").arg(command);
 
-    if (request.command == CtlRequest::Outputs) {
+    if (request.kind == ModuleCommand::Outputs) {
         if (!Frames::isOutputDigits(operand))
             return QStringLiteral("outputs takes exactly five digits 0 or 1 (outputs 1 to 5), not '%1'")
                 .arg(operand);
         request.outputs = operand;
     }
-    if (request.command == CtlRequest::Set || request.command == CtlRequest::Reset) {
+    if (request.kind == ModuleCommand::Set || request.kind == ModuleCommand::Reset) {
         if (operand.size() != 1 || operand.at(0) < QLatin1Char('1') || operand.at(0) > QLatin1Char('5'))
             return QStringLiteral("%1 takes an output 1 to 5, not '%2'").arg(command, operand);
         request.channel = operand.at(0).digitValue();
@@ -38,18 +38,16 @@ QString parseFrameCommand(const QStringList &words, CtlRequest &request)
     return QString();
 }
 
-QString commandFrame(const CtlRequest &request)
+QString commandFrame(const ModuleCommand &request)
 {
-    switch (request.command) {
-    case CtlRequest::Outputs:
+    switch (request.kind) {
+    case ModuleCommand::Outputs:
         return Frames::setAllOutputs(request.outputs);
-    case CtlRequest::Set:
+    case ModuleCommand::Set:
         return Frames::setOutput(request.channel);
-    case CtlRequest::Reset:
+    case ModuleCommand::Reset:
         return Frames::resetOutput(request.channel);
-    case CtlRequest::Inputs:
-    case CtlRequest::Watch:
-    case CtlRequest::Serve:
+    case ModuleCommand::Inputs:
         break;
     }
     return Frames::queryInputs();

@@ -1,4 +1,4 @@
-#include "ctlexchange.h"
+#include "moduleexchange.h"
 
 #include <QDebug>
 #include <QFile>
@@ -62,13 +62,13 @@ bool heldByAnother(const QSerialPort &serial, const QString &port)
 
 } // namespace
 
-CtlOutcome exchangeWith(const QString &port, const QString &frame, bool wantInputs)
+ExchangeOutcome exchangeWith(const QString &port, const QString &frame, bool wantInputs)
 {
-    CtlOutcome outcome;
+    ExchangeOutcome outcome;
     // Opened, and locked, by the device the path leads to, as the panel does.
     QSerialPort serial(portDevice(port));
     if (!serial.open(QIODevice::ReadWrite)) {
-        outcome.status = ExitCannotOpen;
+        outcome.status = ExchangeOutcome::CannotOpen;
         outcome.problem = QStringLiteral("can't open %1: %2").arg(port, serial.errorString());
         outcome.portHeld = heldByAnother(serial, port);
         return outcome;
@@ -76,7 +76,7 @@ CtlOutcome exchangeWith(const QString &port, const QString &frame, bool wantInpu
 
     const Exchange::Outcome exchange = Exchange::run(serial, Exchange::commandWaitMs, frame.toLocal8Bit());
     if (exchange.result == Exchange::Outcome::WriteTimedOut) {
-        outcome.status = ExitNoReply;
+        outcome.status = ExchangeOutcome::NoReply;
         outcome.problem = QStringLiteral("%1 was not written to %2 within %3 ms")
                               .arg(frame, port)
                               .arg(Exchange::commandWaitMs);
@@ -88,11 +88,11 @@ CtlOutcome exchangeWith(const QString &port, const QString &frame, bool wantInpu
     if (!wantInputs)
         return outcome;
     if (exchange.result == Exchange::Outcome::ReadTimedOut) {
-        outcome.status = ExitNoReply;
+        outcome.status = ExchangeOutcome::NoReply;
         outcome.problem =
             QStringLiteral("no reply from %1 within %2 ms").arg(port).arg(Exchange::commandWaitMs);
     } else if (!outcome.inputs) {
-        outcome.status = ExitNotInputs;
+        outcome.status = ExchangeOutcome::NotInputs;
         outcome.problem =
             QStringLiteral("the reply from %1 is not an inputs report: %2").arg(port, quoted(exchange.reply));
     }
@@ -118,5 +118,15 @@ QString inputsJson(const InputStates &inputs, const QString &time)
         members << QStringLiteral("\"%1\":%2")
                        .arg(k + 6)
                        .arg(inputs[k] ? QStringLiteral("true") : QStringLiteral("false"));
+    return QLatin1Char('{') + members.join(QLatin1Char(',')) + QLatin1Char('}');
+}
+
+QString outputsJson(const QMap<int, bool> &outputs, const QString &time)
+{
+    // By hand for the same reasons as inputsJson().
+    QStringList members{QStringLiteral("\"time\":\"%1\"").arg(time)};
+    for (auto it = outputs.begin(); it != outputs.end(); ++it)
+        members << QStringLiteral("\"%1\":%2").arg(it.key()).arg(it.value() ? QStringLiteral("true")
+                                                                                : QStringLiteral("false"));
     return QLatin1Char('{') + members.join(QLatin1Char(',')) + QLatin1Char('}');
 }
