@@ -126,7 +126,8 @@ QString outputsJson(const QMap<int, bool> &outputs, const QString &time)
     // By hand for the same reasons as inputsJson().
     QStringList members{QStringLiteral("\"time\":\"%1\"").arg(time)};
     for (auto it = outputs.begin(); it != outputs.end(); ++it)
-        members << QStringLiteral("\"%1\":%2").arg(it.key()).arg(it.value() ? QStringLiteral("true")
-                                                                                : QStringLiteral("false"));
+        members << QStringLiteral("\"%1\":%2")
+                       .arg(it.key())
+                       .arg(it.value() ? QStringLiteral("true") : QStringLiteral("false"));
     return QLatin1Char('{') + members.join(QLatin1Char(',')) + QLatin1Char('}');
 }
