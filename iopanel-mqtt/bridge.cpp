@@ -1,0 +1,150 @@
+#include "bridge.h"
+
+#include <QCoreApplication>
+
+#include "bridgelog.h"
+#include "discovery.h"
+#include "frames.h"
+#include "isotime.h"
+
+Bridge::Bridge(const BridgeOptions &options, QObject *parent)
+    : QObject(parent)
+    , options(options)
+    , loop(options.port, options.intervalMs)
+{
+    connect(&loop, &ModuleLoop::answeringChanged, this, &Bridge::answeringChanged);
+    connect(&loop, &ModuleLoop::inputsRead, this, &Bridge::inputsRead);
+    connect(&loop, &ModuleLoop::commandSent, this, &Bridge::commandSent);
+    connect(&loop, &ModuleLoop::commandFailed, this, &Bridge::commandFailed);
+    connect(&loop, &ModuleLoop::roomAvailable, this, &Bridge::takeMessages);
+    connect(&client, &MqttClient::connected, this, &Bridge::connected);
+    connect(&client, &MqttClient::connectionLost, this, &Bridge::connectionLost);
+    connect(&client, &MqttClient::refused, this, &Bridge::refused);
+    connect(&client, &MqttClient::messagesArrived, this, &Bridge::takeMessages);
+}
+
+QString Bridge::topic(const char *leaf) const
+{
+    return options.base + QLatin1Char('/') + QLatin1String(leaf);
+}
+
+QString Bridge::broker() const
+{
+    return QStringLiteral("%1:%2").arg(options.host).arg(options.brokerPort);
+}
+
+QString Bridge::start()
+{
+    MqttClient::Settings settings{options.host,     options.brokerPort, options.clientId, options.username,
+                                  options.password, options.caFile,     topic("status"),  topic("set")};
+    options.password.fill('\0');
+    const QString problem = client.start(settings);
+    settings.password.fill('\0');
+    if (problem.isEmpty())
+        loop.start();
+    return problem;
+}
+
+void Bridge::stop()
+{
+    loop.stop();
+    const int unsent = loop.queued() + client.messagesWaiting();
+    if (unsent > 0)
+        BridgeLog::line(
+            QStringLiteral("%1 command(s) taken from %2 not sent: stopping").arg(unsent).arg(topic("set")));
+    client.publish(topic("status"), "offline");
+    // Within the second a service manager gives; a broker that is away gets no goodbye.
+    client.stop(400);
+}
+
+void Bridge::connected()
+{
+    BridgeLog::line(QStringLiteral("connected to %1 as %2").arg(broker(), options.clientId));
+    connection = Connected;
+    // All of it again: a broker without persistence has lost the retained
+    // messages, and dashboards must not be left with a stale state.
+    publishStatus();
+    if (!inputsMessage.isEmpty())
+        client.publish(topic("inputs"), inputsMessage);
+    if (!outputsMessage.isEmpty())
+        client.publish(topic("outputs"), outputsMessage);
+    if (!options.discoveryPrefix.isEmpty()) {
+        const auto discovery = discoveryMessages(options.discoveryPrefix, options.clientId, options.base,
+                                                 QCoreApplication::applicationVersion());
+        for (const auto &message : discovery)
+            client.publish(message.first, message.second);
+    }
+}
+
+void Bridge::connectionLost(const QString &reason)
+{
+    if (connection == Starting)
+        BridgeLog::line(QStringLiteral("can't connect to %1: %2; trying again").arg(broker(), reason));
+    else if (connection == Connected)
+        BridgeLog::line(QStringLiteral("connection to %1 lost: %2; reconnecting").arg(broker(), reason));
+    connection = Away;
+}
+
+void Bridge::refused(const QString &reason)
+{
+    const QString who = options.username.isEmpty() ? QStringLiteral("no user name given")
+                                                   : QStringLiteral("user '%1'").arg(options.username);
+    if (reason.startsWith(QLatin1String("the broker's certificate"))
+        || reason.startsWith(QLatin1String("TLS")))
+        BridgeLog::line(QStringLiteral("can't trust %1: %2").arg(broker(), reason));
+    else
+        BridgeLog::line(QStringLiteral("%1 refused the connection: %2 (%3)").arg(broker(), reason, who));
+    loop.stop();
+    QCoreApplication::exit(BridgeRefused);
+}
+
+void Bridge::takeMessages()
+{
+    SetMessage message;
+    while (!loop.isFull() && !loop.stopped() && client.takeMessage(message)) {
+        ModuleLoop::Command command;
+        command.number = ++messages;
+        if (const QString problem = readSetMessage(message, command.command); !problem.isEmpty()) {
+            BridgeLog::line(QStringLiteral("bad message on %1, dropped: %2").arg(topic("set"), problem));
+            continue;
+        }
+        command.text = QString::fromLatin1(message.payload).simplified();
+        loop.enqueue(command);
+    }
+}
+
+void Bridge::answeringChanged(bool answering, const QString &problem)
+{
+    if (answering)
+        BridgeLog::line(QStringLiteral("the module on %1 answers").arg(options.port));
+    else
+        BridgeLog::line(QStringLiteral("the module does not answer: %1").arg(problem));
+    publishStatus();
+}
+
+void Bridge::publishStatus()
+{
+    client.publish(topic("status"), loop.answering().value_or(false) ? "online" : "offline");
+}
+
+void Bridge::inputsRead(const InputStates &inputs)
+{
+    inputsMessage = inputsJson(inputs, isoLocalTime()).toUtf8();
+    client.publish(topic("inputs"), inputsMessage);
+}
+
+void Bridge::commandSent(const ModuleLoop::Command &command)
+{
+    const auto carried = Frames::outputsCarried(commandFrame(command.command));
+    if (carried.isEmpty())
+        return;
+    for (const auto &output : carried)
+        outputs.insert(output.first, output.second);
+    outputsMessage = outputsJson(outputs, isoLocalTime()).toUtf8();
+    client.publish(topic("outputs"), outputsMessage);
+}
+
+void Bridge::commandFailed(const ModuleLoop::Command &command, const QString &problem)
+{
+    BridgeLog::line(QStringLiteral("command '%1' not sent: %2").arg(command.text, problem));
+}

@@ -1,0 +1,49 @@
+#ifndef BRIDGE_H
+#define BRIDGE_H
+
+#include <QMap>
+#include <QObject>
+
+#include "bridgeoptions.h"
+#include "moduleloop.h"
+#include "mqttclient.h"
+
+// One module on the broker: the module's loop (polls and commands, shared
+// with iopanelctl serve) on one side, the MQTT connection on the other.
+// Publishes BASE/inputs, BASE/outputs and BASE/status, all retained, again
+// on every connection with the discovery messages, and queues the commands
+// from BASE/set. Ends the event loop with status 2 when the broker refuses
+// the bridge for good.
+class Bridge : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit Bridge(const BridgeOptions &options, QObject *parent = nullptr);
+    QString start(); // why the MQTT client could not be set up, if it could not
+    void stop();     // publishes offline and disconnects
+
+private:
+    void connected();
+    void connectionLost(const QString &reason);
+    void refused(const QString &reason);
+    void takeMessages();
+    void answeringChanged(bool answering, const QString &problem);
+    void inputsRead(const InputStates &inputs);
+    void commandSent(const ModuleLoop::Command &command);
+    void commandFailed(const ModuleLoop::Command &command, const QString &problem);
+    void publishStatus();
+    QString topic(const char *leaf) const;
+    QString broker() const;
+
+    BridgeOptions options;
+    ModuleLoop loop;
+    MqttClient client;
+    enum { Starting, Connected, Away } connection = Starting;
+    QMap<int, bool> outputs; // commanded since the start
+    QByteArray inputsMessage;
+    QByteArray outputsMessage;
+    int messages = 0; // taken from the set topic
+};
+
+#endif // BRIDGE_H

@@ -1,0 +1,229 @@
+#include "bridgeoptions.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QMap>
+#include <QRegularExpression>
+
+#include <cstdio>
+
+#include "bridgelog.h"
+#include "configfile.h"
+#include "passwordfile.h"
+
+namespace {
+
+const char description[] =
+    "Puts one digital I/O module on an MQTT broker: polls its inputs every interval\n"
+    "and publishes them, and sends it the commands published to its set topic.\n"
+    "\n"
+    "Topics under BASE (--topic):\n"
+    "  BASE/inputs   retained: {\"time\":...,\"6\":true,...,\"10\":false}, the first state\n"
+    "                and then each change\n"
+    "  BASE/outputs  retained: {\"time\":...,\"1\":true,...} after each command that went\n"
+    "                out, with the outputs commanded since the start\n"
+    "  BASE/status   retained: online while connected and the module answers;\n"
+    "                offline when it does not, at a stop, and as the last will\n"
+    "  BASE/set      commands, one a message, taken at QoS 1 in a kept session:\n"
+    "                outputs 10100, set N, reset N, inputs (publish them again).\n"
+    "                Retained messages are never run; bad ones are named on\n"
+    "                standard error and dropped.\n"
+    "\n"
+    "Options may also be given in the --config file, one 'name = value' a line\n"
+    "with the long option's name ('#' starts a comment line); the command line\n"
+    "wins. A port that is missing is waited for; a broker that is away is tried\n"
+    "again with a growing delay. SIGTERM, SIGINT and SIGHUP publish offline and\n"
+    "end the bridge.\n"
+    "\n"
+    "Exit status: 0 stopped by a signal; 1 the MQTT library could not be started;\n"
+    "2 a bad option or configuration file, or the broker refused the credentials,\n"
+    "its certificate does not verify against --tls-ca, or its host name does not\n"
+    "match the certificate.";
+
+constexpr int minIntervalMs = 20;
+constexpr int maxIntervalMs = 1000;
+const QStringList settingNames{
+    QStringLiteral("port"),     QStringLiteral("broker"),    QStringLiteral("topic"),
+    QStringLiteral("interval"), QStringLiteral("username"),  QStringLiteral("password-file"),
+    QStringLiteral("tls-ca"),   QStringLiteral("client-id"), QStringLiteral("discovery")};
+
+// A value and where it came from: "--port" or "FILE:LINE: port".
+struct Setting
+{
+    QString value;
+    QString where;
+};
+
+bool refused(const QString &message, int &exitStatus)
+{
+    BridgeLog::line(message);
+    exitStatus = BridgeRefused;
+    return false;
+}
+
+// Topic levels the bridge publishes under: no wildcards, no empty level,
+// nothing the broker reserves ("$SYS"), printable characters only.
+bool isTopicBase(const QString &topic)
+{
+    static const QRegularExpression allowed(
+        QStringLiteral("^[^$/+#\\s\\x00-\\x1f\\x7f][^+#\\x00-\\x1f\\x7f]*$"));
+    return topic.size() <= 256 && allowed.match(topic).hasMatch() && !topic.endsWith(QLatin1Char('/'))
+        && !topic.contains(QLatin1String("//"));
+}
+
+QString checkBroker(const QString &value, BridgeOptions &options)
+{
+    static const QRegularExpression form(
+        QStringLiteral("^(?:\\[([0-9A-Fa-f:.]+)\\]|([^\\s:\\[\\]/]+))(?::(\\d{1,5}))?$"));
+    const QRegularExpressionMatch match = form.match(value);
+    if (!match.hasMatch())
+        return QStringLiteral("takes HOST or HOST:PORT, not '%1'").arg(value);
+    options.host = match.captured(1).isEmpty() ? match.captured(2) : match.captured(1);
+    if (!match.captured(3).isEmpty()) {
+        options.brokerPort = match.captured(3).toInt();
+        if (options.brokerPort < 1 || options.brokerPort > 65535)
+            return QStringLiteral("takes a port 1 to 65535, not '%1'").arg(match.captured(3));
+    }
+    return QString();
+}
+
+// Checks one setting and stores it; returns why it is wrong.
+QString apply(const QString &name, const QString &value, BridgeOptions &options)
+{
+    if (value.isEmpty())
+        return QStringLiteral("needs a value");
+    if (name == QLatin1String("port")) {
+        options.port = value;
+    } else if (name == QLatin1String("broker")) {
+        return checkBroker(value, options);
+    } else if (name == QLatin1String("topic")) {
+        if (!isTopicBase(value))
+            return QStringLiteral("takes a topic such as bench/module1 (no '+', '#', empty level or leading "
+                                  "'$' or '/'), not '%1'")
+                .arg(value);
+        options.base = value;
+    } else if (name == QLatin1String("interval")) {
+        bool ok = false;
+        options.intervalMs = value.toInt(&ok);
+        if (!ok || options.intervalMs < minIntervalMs || options.intervalMs > maxIntervalMs)
+            return QStringLiteral("takes %1 to %2 ms, not '%3'")
+                .arg(minIntervalMs)
+                .arg(maxIntervalMs)
+                .arg(value);
+    } else if (name == QLatin1String("username")) {
+        options.username = value;
+    } else if (name == QLatin1String("password-file")) {
+        return readPasswordFile(value, options.password);
+    } else if (name == QLatin1String("tls-ca")) {
+        const QFileInfo ca(value);
+        if (!ca.isFile() || !ca.isReadable())
+            return QStringLiteral("can't read the CA file %1").arg(value);
+        options.caFile = value;
+    } else if (name == QLatin1String("client-id")) {
+        static const QRegularExpression id(QStringLiteral("^[A-Za-z0-9_-]{1,128}$"));
+        if (!id.match(value).hasMatch())
+            return QStringLiteral("takes 1 to 128 letters, digits, '-' or '_', not '%1'").arg(value);
+        options.clientId = value;
+    } else if (name == QLatin1String("discovery")) {
+        if (!isTopicBase(value))
+            return QStringLiteral("takes a topic prefix such as homeassistant, not '%1'").arg(value);
+        options.discoveryPrefix = value;
+    }
+    return QString();
+}
+
+} // namespace
+
+QString defaultClientId(const QString &base)
+{
+    QString id = QStringLiteral("iopanel-mqtt-") + base;
+    static const QRegularExpression other(QStringLiteral("[^A-Za-z0-9_-]"));
+    return id.replace(other, QStringLiteral("-"));
+}
+
+bool parseBridgeOptions(const QStringList &arguments, BridgeOptions &options, int &exitStatus)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QString::fromLatin1(description));
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
+    const QString texts[][3] = {
+        {"port", "path", "The module's serial port, e.g. /dev/ttyUSB0 (required)."},
+        {"broker", "host[:port]", "The MQTT broker (required); port 8883 with --tls-ca, else 1883."},
+        {"topic", "base", "The module's topics' base, e.g. bench/module1 (required)."},
+        {"interval", "ms",
+         QStringLiteral("How often the inputs are read, %1 to %2 ms (default 100).")
+             .arg(minIntervalMs)
+             .arg(maxIntervalMs)},
+        {"username", "name", "The user name given to the broker."},
+        {"password-file", "file",
+         "The file whose first line is the password (mode 0600 or stricter; with --username)."},
+        {"tls-ca", "file",
+         "Connect with TLS, the broker's certificate and host name checked against this CA."},
+        {"client-id", "id", "The MQTT client id (default iopanel-mqtt- and the base, '/' made '-')."},
+        {"discovery", "prefix",
+         "Publish Home Assistant discovery messages under this prefix, e.g. homeassistant."},
+    };
+    for (const auto &text : texts)
+        parser.addOption(QCommandLineOption(text[0], text[2], text[1]));
+    const QCommandLineOption config(QStringLiteral("config"),
+                                    QStringLiteral("Read options from <file>, one 'name = value' a line."),
+                                    QStringLiteral("file"));
+    parser.addOption(config);
+
+    exitStatus = BridgeDone;
+    const QString tryHelp = QStringLiteral("\nTry 'iopanel-mqtt --help' for more information.");
+    if (!parser.parse(arguments))
+        return refused(parser.errorText() + tryHelp, exitStatus);
+    if (parser.isSet(help) || parser.isSet(version)) {
+        const QString text = parser.isSet(help)
+            ? parser.helpText()
+            : QStringLiteral("iopanel-mqtt %1\n").arg(QCoreApplication::applicationVersion());
+        std::fputs(qPrintable(text), stdout);
+        exitStatus = std::fflush(stdout) == 0 ? BridgeDone : BridgeFailed;
+        return false;
+    }
+    if (!parser.positionalArguments().isEmpty())
+        return refused(QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first())
+                           + tryHelp,
+                       exitStatus);
+
+    QMap<QString, Setting> settings;
+    for (const QString &name : settingNames)
+        if (parser.isSet(name))
+            settings.insert(name, {parser.value(name), QStringLiteral("--") + name});
+    if (parser.isSet(config)) {
+        const QString file = parser.value(config);
+        QList<ConfigEntry> entries;
+        if (const QString problem = readConfigFile(file, entries); !problem.isEmpty())
+            return refused(problem, exitStatus);
+        for (const ConfigEntry &entry : qAsConst(entries)) {
+            const QString where = QStringLiteral("%1:%2").arg(file).arg(entry.line);
+            if (!settingNames.contains(entry.name))
+                return refused(QStringLiteral("%1: unknown name '%2'").arg(where, entry.name), exitStatus);
+            if (!settings.contains(entry.name))
+                settings.insert(entry.name, {entry.value, where + QStringLiteral(": ") + entry.name});
+        }
+    }
+
+    for (const QString &name : settingNames) {
+        if (!settings.contains(name))
+            continue;
+        const Setting &setting = settings.value(name);
+        if (const QString problem = apply(name, setting.value, options); !problem.isEmpty())
+            return refused(setting.where + QStringLiteral(": ") + problem, exitStatus);
+    }
+    for (const char *required : {"port", "broker", "topic"})
+        if (!settings.contains(QLatin1String(required)))
+            return refused(QStringLiteral("no %1 given: use --%1 or a '%1 = ...' line in the --config file")
+                               .arg(QLatin1String(required)),
+                           exitStatus);
+    if (settings.contains(QStringLiteral("password-file")) != settings.contains(QStringLiteral("username")))
+        return refused(QStringLiteral("--username and --password-file go together"), exitStatus);
+    if (options.brokerPort == 0)
+        options.brokerPort = options.caFile.isEmpty() ? 1883 : 8883;
+    if (options.clientId.isEmpty())
+        options.clientId = defaultClientId(options.base);
+    return true;
+}

@@ -1,0 +1,45 @@
+// iopanel-mqtt: one digital I/O module on an MQTT broker, its inputs and
+// status published and its commands taken from a topic.
+#include <QCoreApplication>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <csignal>
+
+#include "bridge.h"
+#include "bridgelog.h"
+#include "bridgeoptions.h"
+#include "quitonsignals.h"
+
+int main(int argc, char *argv[])
+{
+    // A closed standard error costs its lines only.
+    std::signal(SIGPIPE, SIG_IGN);
+    // A standard stream closed at the start is held by /dev/null, so no
+    // descriptor opened later (the port, the broker's socket) is taken for it.
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd)
+        if (::fcntl(fd, F_GETFD) < 0)
+            ::open("/dev/null", O_RDONLY);
+
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("iopanel-mqtt"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(IOPANEL_VERSION));
+
+    BridgeOptions options;
+    int exitStatus = BridgeDone;
+    if (!parseBridgeOptions(QCoreApplication::arguments(), options, exitStatus))
+        return exitStatus;
+
+    // SIGTERM, SIGINT and SIGHUP end the event loop; the bridge then says offline.
+    QuitOnSignals quitOnSignals;
+    Bridge bridge(options);
+    options.password.fill('\0');
+    if (const QString problem = bridge.start(); !problem.isEmpty()) {
+        BridgeLog::line(problem);
+        return BridgeFailed;
+    }
+    exitStatus = QCoreApplication::exec();
+    bridge.stop();
+    return exitStatus;
+}

@@ -1,0 +1,93 @@
+#ifndef MQTTCLIENT_H
+#define MQTTCLIENT_H
+
+#include <QObject>
+#include <QString>
+
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
+
+#include <mosquitto.h>
+
+#include "setmessage.h"
+
+// The bridge's connection to the broker, through libmosquitto (MQTT 5). A
+// thread of its own connects, reconnects with a growing delay and keeps the
+// connection alive, so blocking serial exchanges on the event loop's thread
+// never hold it up. What happens there reaches this object's signals on the
+// event loop's thread.
+//
+// Commands come in at QoS 1 in a session the broker keeps, so messages
+// published while the bridge is away wait for it. At most inboxSize
+// messages wait here: while that many wait, the connection's thread stops
+// reading from the broker, which then holds back the rest.
+class MqttClient : public QObject
+{
+    Q_OBJECT
+
+public:
+    struct Settings
+    {
+        QString host;
+        int port = 1883;
+        QString clientId;
+        QString username;
+        QByteArray password;
+        QString caFile;
+        QString willTopic;    // "offline" goes there, retained, if the connection dies
+        QString subscription; // the commands' topic
+    };
+
+    static constexpr int inboxSize = 16;
+    static constexpr int keepaliveSeconds = 30;
+    // The broker sends no larger message: a flood of huge ones costs nothing.
+    static constexpr int maxPacketBytes = 16 * 1024;
+
+    explicit MqttClient(QObject *parent = nullptr);
+    ~MqttClient() override;
+
+    // Sets the connection up and starts connecting; an empty string, or why
+    // the library could not be set up.
+    QString start(const Settings &settings);
+    // Publishes retained at QoS 1; nothing while not connected.
+    void publish(const QString &topic, const QByteArray &payload);
+    bool isConnected() const { return connectedNow; }
+    // The next message taken from the broker, if any.
+    bool takeMessage(SetMessage &message);
+    int messagesWaiting() const;
+    // Disconnects (the will is not sent) after what was published, and ends
+    // the connection's thread, within waitMs.
+    void stop(int waitMs);
+
+signals:
+    void connected();
+    void connectionLost(const QString &reason); // also a first connection that failed
+    void refused(const QString &reason);        // the broker can't be used: credentials, TLS
+    void messagesArrived();
+
+private:
+    static void onConnect(mosquitto *, void *self, int reason, int flags, const mosquitto_property *);
+    static void onDisconnect(mosquitto *, void *self, int reason, const mosquitto_property *);
+    static void onMessage(mosquitto *, void *self, const mosquitto_message *message,
+                          const mosquitto_property *);
+    static void onLog(mosquitto *, void *self, int level, const char *text);
+    void run(); // the connection's thread
+    bool stopping() const;
+    void sleepUnlessStopped(int seconds);
+    void post(bool connectedNow, const QString &reason, bool fatal);
+
+    Settings settings;
+    mosquitto *client = nullptr;
+    std::thread thread;
+    mutable std::mutex mutex; // guards what follows
+    std::condition_variable changed;
+    std::deque<SetMessage> inbox;
+    bool stopRequested = false;
+    bool threadDone = false;
+    bool refusalSent = false;
+    bool connectedNow = false; // event loop's thread only
+};
+
+#endif // MQTTCLIENT_H
