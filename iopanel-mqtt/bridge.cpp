@@ -87,13 +87,7 @@ void Bridge::connectionLost(const QString &reason)
 
 void Bridge::refused(const QString &reason)
 {
-    const QString who = options.username.isEmpty() ? QStringLiteral("no user name given")
-                                                   : QStringLiteral("user '%1'").arg(options.username);
-    if (reason.startsWith(QLatin1String("the broker's certificate"))
-        || reason.startsWith(QLatin1String("TLS")))
-        BridgeLog::line(QStringLiteral("can't trust %1: %2").arg(broker(), reason));
-    else
-        BridgeLog::line(QStringLiteral("%1 refused the connection: %2 (%3)").arg(broker(), reason, who));
+    BridgeLog::line(reason);
     loop.stop();
     QCoreApplication::exit(BridgeRefused);
 }

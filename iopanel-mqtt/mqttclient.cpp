@@ -86,7 +86,8 @@ void MqttClient::run()
                                        properties);
     mosquitto_property_free_all(&properties);
     if (rc != MOSQ_ERR_SUCCESS)
-        post(false, QString::fromLocal8Bit(mosquitto_strerror(rc)), rc == MOSQ_ERR_TLS);
+        post(false, rc == MOSQ_ERR_TLS ? tlsFailure(rc) : QString::fromLocal8Bit(mosquitto_strerror(rc)),
+             rc == MOSQ_ERR_TLS);
     unsigned delay = firstRetrySeconds;
     while (!stopping()) {
         // Reconnects by itself; it returns on a stop, and on errors it takes
@@ -95,7 +96,7 @@ void MqttClient::run()
         if (stopping())
             break;
         if (rc == MOSQ_ERR_TLS) {
-            post(false, QStringLiteral("TLS: ") + QString::fromLocal8Bit(mosquitto_strerror(rc)), true);
+            post(false, tlsFailure(rc), true);
             break;
         }
         sleepUnlessStopped(static_cast<int>(delay));
@@ -106,6 +107,15 @@ void MqttClient::run()
     std::lock_guard<std::mutex> lock(mutex);
     threadDone = true;
     changed.notify_all();
+}
+
+// Used when libmosquitto's log named no reason of its own.
+QString MqttClient::tlsFailure(int rc) const
+{
+    return QStringLiteral("can't trust %1:%2: %3")
+        .arg(settings.host)
+        .arg(settings.port)
+        .arg(QString::fromLocal8Bit(mosquitto_strerror(rc)));
 }
 
 bool MqttClient::stopping() const
@@ -123,11 +133,12 @@ void MqttClient::sleepUnlessStopped(int seconds)
 // Hands what happened on the connection's thread to the event loop's.
 void MqttClient::post(bool nowConnected, const QString &reason, bool fatal)
 {
-    if (fatal) {
+    {
+        // After a lasting refusal the bridge ends: nothing more to tell.
         std::lock_guard<std::mutex> lock(mutex);
         if (refusalSent)
             return;
-        refusalSent = true;
+        refusalSent = fatal;
     }
     QMetaObject::invokeMethod(
         this,
@@ -148,7 +159,16 @@ void MqttClient::onConnect(mosquitto *client, void *self, int reason, int, const
 {
     auto *that = static_cast<MqttClient *>(self);
     if (reason != 0) {
-        that->post(false, QString::fromUtf8(mosquitto_reason_string(reason)), lastingRefusal(reason));
+        const QString why = QString::fromUtf8(mosquitto_reason_string(reason));
+        const QString &user = that->settings.username;
+        QString refusal = QStringLiteral("%1:%2 refused ").arg(that->settings.host).arg(that->settings.port);
+        if (reason != MQTT_RC_BAD_USERNAME_OR_PASSWORD && reason != MQTT_RC_NOT_AUTHORIZED)
+            refusal += QStringLiteral("the connection: ") + why;
+        else if (user.isEmpty())
+            refusal += QStringLiteral("a connection without a user name: ") + why;
+        else
+            refusal += QStringLiteral("user '%1' and its password: %2").arg(user, why);
+        that->post(false, lastingRefusal(reason) ? refusal : why, lastingRefusal(reason));
         return;
     }
     // On every connection: a broker that lost the session (no persistence)
@@ -199,14 +219,16 @@ void MqttClient::onLog(mosquitto *, void *self, int level, const char *text)
         return;
     auto *that = static_cast<MqttClient *>(self);
     const QByteArray line(text);
+    const QString trust =
+        QStringLiteral("can't trust %1:%2: ").arg(that->settings.host).arg(that->settings.port);
     if (line.contains("host name verification failed"))
-        that->post(false, QStringLiteral("the broker's certificate is not for %1").arg(that->settings.host),
+        that->post(false,
+                   trust + QStringLiteral("its certificate is not for the host name ") + that->settings.host,
                    true);
     else if (line.contains("certificate verify failed"))
-        that->post(
-            false,
-            QStringLiteral("the broker's certificate does not verify against %1").arg(that->settings.caFile),
-            true);
+        that->post(false,
+                   trust + QStringLiteral("its certificate does not verify against ") + that->settings.caFile,
+                   true);
 }
 
 bool MqttClient::takeMessage(SetMessage &message)

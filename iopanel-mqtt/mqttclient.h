@@ -75,6 +75,7 @@ private:
     static void onLog(mosquitto *, void *self, int level, const char *text);
     void run(); // the connection's thread
     bool stopping() const;
+    QString tlsFailure(int rc) const;
     void sleepUnlessStopped(int seconds);
     void post(bool connectedNow, const QString &reason, bool fatal);
 
