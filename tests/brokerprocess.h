@@ -1,0 +1,144 @@
+#ifndef BROKERPROCESS_H
+#define BROKERPROCESS_H
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "processoutput.h"
+
+// A mosquitto broker of the test's own, on a port of 127.0.0.1 that was free
+// when it started, with its configuration (and anything else the test puts
+// there) in a temporary directory; and Debian's clients to talk to it.
+class Broker
+{
+public:
+    static bool available()
+    {
+        for (const char *program : {"mosquitto", "mosquitto_pub", "mosquitto_sub"})
+            if (QStandardPaths::findExecutable(QLatin1String(program),
+                                               {"/usr/sbin", "/usr/bin", "/sbin", "/bin"})
+                    .isEmpty())
+                return false;
+        return true;
+    }
+
+    ~Broker() { stop(); }
+
+    // Starts the broker with the listener's other lines, e.g. TLS or
+    // password files, on the same port as before if it ran already.
+    bool start(const QString &listenerLines = QString())
+    {
+        if (port == 0)
+            port = freePort();
+        QFile config(dir.filePath(QStringLiteral("mosquitto.conf")));
+        if (!config.open(QIODevice::WriteOnly))
+            return false;
+        config.write(
+            QStringLiteral("listener %1 127.0.0.1\npersistence false\n%2\n")
+                .arg(port)
+                .arg(listenerLines.isEmpty() ? QStringLiteral("allow_anonymous true") : listenerLines)
+                .toUtf8());
+        config.close();
+        process.setProcessChannelMode(QProcess::MergedChannels);
+        process.start(QStringLiteral("mosquitto"), {QStringLiteral("-c"), config.fileName()});
+        for (int tries = 0; tries < 100 && process.state() != QProcess::NotRunning; ++tries) {
+            if (listening())
+                return true;
+            QTest::qWait(50);
+        }
+        return false;
+    }
+
+    void stop() { ::stop(process); }
+
+    // One message at QoS 1, e.g. publish("bench/m/set", "set 3", {"-r"}).
+    bool publish(const QString &topic, const QByteArray &message, const QStringList &more = {}) const
+    {
+        QProcess client;
+        client.start(QStringLiteral("mosquitto_pub"),
+                     QStringList{"-p", QString::number(port), "-q", "1", "-t", topic, "-s"} + more);
+        client.write(message);
+        client.closeWriteChannel();
+        return client.waitForFinished(5000) && client.exitCode() == 0;
+    }
+
+    QTemporaryDir dir;
+    QProcess process;
+    int port = 0;
+
+private:
+    bool listening() const { return connectTo(port); }
+
+    static bool connectTo(int port)
+    {
+        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address = {};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(static_cast<quint16>(port));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        const bool ok = ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
+        ::close(fd);
+        return ok;
+    }
+
+    // A port the system picks for a socket bound to port 0: free now.
+    static int freePort()
+    {
+        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address = {};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof address;
+        ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address);
+        ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &size);
+        ::close(fd);
+        return ntohs(address.sin_port);
+    }
+};
+
+// mosquitto_sub -v on the broker: one line a message, "topic payload".
+class Subscriber
+{
+public:
+    Subscriber(const Broker &broker, const QString &topic)
+    {
+        process.start(QStringLiteral("mosquitto_sub"),
+                      {"-p", QString::number(broker.port), "-v", "-t", topic});
+    }
+    ~Subscriber() { stop(process); }
+
+    // The number of the first message from `from` on that matches `pattern`,
+    // waiting up to timeoutMs for it; -1 if none came.
+    int find(const QString &pattern, int from = 0, int timeoutMs = 5000)
+    {
+        const QRegularExpression expression(pattern);
+        QElapsedTimer timer;
+        timer.start();
+        for (;;) {
+            buffer += process.readAllStandardOutput();
+            for (int end; (end = buffer.indexOf('\n')) >= 0; buffer.remove(0, end + 1))
+                messages << QString::fromUtf8(buffer.left(end));
+            for (int i = from; i < messages.size(); ++i)
+                if (expression.match(messages[i]).hasMatch())
+                    return i;
+            if (timer.hasExpired(timeoutMs))
+                return -1;
+            process.waitForReadyRead(50);
+        }
+    }
+
+    QProcess process;
+    QStringList messages; // all so far
+    QByteArray buffer;    // the start of a line not yet complete
+};
+
+#endif // BROKERPROCESS_H
