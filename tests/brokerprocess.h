@@ -10,6 +10,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <pwd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -42,9 +43,13 @@ public:
         QFile config(dir.filePath(QStringLiteral("mosquitto.conf")));
         if (!config.open(QIODevice::WriteOnly))
             return false;
+        // As this user, also as root: mosquitto would drop to a user of its
+        // own, who may not read the test's files.
+        const passwd *user = ::getpwuid(::geteuid());
         config.write(
-            QStringLiteral("listener %1 127.0.0.1\npersistence false\n%2\n")
+            QStringLiteral("listener %1 127.0.0.1\npersistence false\nuser %2\n%3\n")
                 .arg(port)
+                .arg(QString::fromLocal8Bit(user ? user->pw_name : "root"))
                 .arg(listenerLines.isEmpty() ? QStringLiteral("allow_anonymous true") : listenerLines)
                 .toUtf8());
         config.close();
