@@ -34,6 +34,19 @@ QRegularExpression stateLine(const char *inputs)
     return QRegularExpression(QStringLiteral("  %1$").arg(QLatin1String(inputs)));
 }
 
+// The resident set of process `pid` in kB, from /proc.
+qint64 residentKb(qint64 pid)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray text = status.readAll();
+    const int at = text.indexOf("VmRSS:");
+    return at < 0
+        ? -1
+        : text.mid(at + 6, text.indexOf('\n', at) - at - 6).trimmed().split(' ').first().toLongLong();
+}
+
 } // namespace
 
 class TestServe : public QObject
@@ -44,6 +57,8 @@ private slots:
     void commandsFromAPipe();
     void changeInAReply();
     void portGoesAndComesBack();
+    void fedWithoutEnd_data();
+    void fedWithoutEnd();
 };
 
 // A script's lines, bad ones among them, then 50 commands in one write, then
@@ -133,6 +148,68 @@ void TestServe::portGoesAndComesBack()
              QStringLiteral("iopanelctl: %1; watching on\niopanelctl: input line 1: set 2: %1\n"
                             "iopanelctl: %2 answers again\n")
                  .arg(gone, link));
+}
+
+// Commands far faster than a module that leaves them unanswered (50 ms
+// each) takes them, or one line that never ends: polls go on at their
+// interval, memory stays bounded, the writer of the commands is held back
+// (serve reads no more while its queue is full), and SIGTERM ends serve
+// within a second.
+void TestServe::fedWithoutEnd_data()
+{
+    QTest::addColumn<bool>("endlessLine");
+    QTest::newRow("commands faster than the module takes them") << false;
+    QTest::newRow("one endless line") << true;
+}
+
+void TestServe::fedWithoutEnd()
+{
+    QFETCH(bool, endlessLine);
+    PtyModule module;
+    module.setAnswersOutputs(false);
+    QProcess writer;
+    QProcess serve;
+    QProcess *ctl = &serve;
+    if (endlessLine)
+        writer.setStandardOutputProcess(ctl);
+    // AddressSanitizer's quarantine keeps freed memory for a while: small
+    // enough here not to hide, or feign, growth.
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    if (environment.contains(QStringLiteral("ASAN_OPTIONS")))
+        environment.insert(QStringLiteral("ASAN_OPTIONS"),
+                           environment.value(QStringLiteral("ASAN_OPTIONS"))
+                               + QStringLiteral(":quarantine_size_mb=4"));
+    ctl->setProcessEnvironment(environment);
+    ctl->start(QStringLiteral(IOPANELCTL),
+               {QStringLiteral("--port"), module.portName(), QStringLiteral("serve")});
+    const QByteArray commands = QByteArray("set 3\n").repeated(700000);
+    if (endlessLine)
+        writer.start(QStringLiteral("bash"), {QStringLiteral("-c"), QStringLiteral("yes x | tr -d '\\n'")});
+    else
+        ctl->write(commands);
+    QTest::qWait(1000);
+    const qint64 residentBefore = residentKb(ctl->processId());
+    module.clearFrames();
+    QTest::qWait(2000);
+    const int polls = module.frames().size() - commandsReceived(module).size();
+    QVERIFY2(polls >= 14, qPrintable(QString::number(polls)));
+    QVERIFY(endlessLine || commandsReceived(module).size() >= 10);
+    // A pipe's 64 KiB, a read and the queue: far less than serve would take in 3 s if it took all.
+    QVERIFY2(endlessLine || ctl->bytesToWrite() > commands.size() - 256 * 1024,
+             qPrintable(QString::number(commands.size() - ctl->bytesToWrite())));
+    const qint64 grown = residentKb(ctl->processId()) - residentBefore;
+    QVERIFY2(grown < 16 * 1024, qPrintable(QString::number(grown)));
+
+    QElapsedTimer sinceTerm;
+    sinceTerm.start();
+    ctl->terminate();
+    QVERIFY(ctl->waitForFinished(5000));
+    QVERIFY2(sinceTerm.elapsed() < 1500, qPrintable(QString::number(sinceTerm.elapsed())));
+    QCOMPARE(ctl->exitCode(), 0);
+    if (endlessLine)
+        QCOMPARE(ctl->readAllStandardError(),
+                 QByteArray("iopanelctl: input line 1: longer than 1024 bytes, skipped\n"));
+    stop(writer);
 }
 
 QTEST_MAIN(TestServe)
