@@ -1,20 +1,22 @@
 #!/usr/bin/env bash
-# A module on an MQTT broker, bridged as the README's "Many modules, one
-# broker" shows, with Debian's own broker and clients:
+# A module on an MQTT broker, as the README's "Many modules, one broker"
+# shows, with Debian's own broker and clients, against iomodule-sim on a
+# link and mosquitto on a free port of 127.0.0.1 with a configuration of
+# its own.
 #
-#   mosquitto_sub -t bench/module1/set | iopanelctl serve --json |
-#       mosquitto_pub -t bench/module1/inputs -l -r
+# The bridge, iopanel-mqtt --port LINK --broker 127.0.0.1:PORT --topic
+# bench/module1: status online and the first state arrive, retained; "outputs
+# 10100", "set 3" and "reset 3" reach the simulator in order, each within a
+# second, and the outputs topic follows; an input switched at the simulator
+# arrives within a second; a bad message and a retained one leave the bridge
+# running and are not run; killed with SIGKILL, its last will says offline;
+# a command published while it was down reaches the module once it is
+# back; after a broker restart state, status and commands flow again; SIGTERM
+# says offline and ends it with status 0.
 #
-# against iomodule-sim on a link and mosquitto on a free port of 127.0.0.1
-# with a configuration of its own. It checks with the real clients that the
-# first state arrives and matches the simulator's inputs; that "outputs
-# 10100", "set 3" and "reset 3" published to the set topic reach the
-# simulator in that order, each within a second; that an input switched at
-# the simulator arrives within a second; that a bad message leaves the
-# bridge running and the next good one works; that the retained message
-# gives a late subscriber the current state; that after the broker is
-# stopped and started again state and commands flow again; and that the
-# end of the commands ends serve with status 0.
+# The pipeline, mosquitto_sub -R | iopanelctl serve --json | mosquitto_pub -l
+# -r: the first state arrives, a command reaches the module, a retained
+# command is not run, and the end of the commands ends serve with status 0.
 #
 #   tools/check-mqtt.sh
 #
@@ -26,154 +28,136 @@ cd "$(dirname "$0")/.."
 main() {
 # shellcheck source=tools/lib/local.sh
 source tools/lib/local.sh
+# shellcheck source=tools/lib/mqtt.sh
+source tools/lib/mqtt.sh
 
-build_for mqtt iopanelctl iomodule-sim
+build_for mqtt iopanel-mqtt iopanelctl iomodule-sim
+bridge_bin="$build/iopanel-mqtt/iopanel-mqtt"
 ctl_bin="$build/iopanelctl/iopanelctl"
 
 make_scratch mqtt
-sim_pid="" broker_pid="" watcher_pid="" bridge_pid=""
+sim_pid="" broker_pid="" watcher_pid="" bridge_pid="" pipeline_pid=""
 
 # Whatever happens, everything started here is stopped, by its pid (the
-# bridge's three processes are the children of its subshell), and the
+# pipeline's three processes are the children of its subshell), and the
 # scratch directory goes.
 cleanup() {
     exec 3>&- 2>/dev/null || true
-    local bridge=()
-    [ -z "$bridge_pid" ] || mapfile -t bridge < <(pgrep -P "$bridge_pid" || true)
-    stop_processes "${bridge[@]}" "$bridge_pid" "$watcher_pid" "$broker_pid" "$sim_pid"
+    local pipeline=()
+    [ -z "$pipeline_pid" ] || mapfile -t pipeline < <(pgrep -P "$pipeline_pid" || true)
+    stop_processes "${pipeline[@]}" "$pipeline_pid" "$bridge_pid" "$watcher_pid" "$broker_pid" "$sim_pid"
     remove_scratch
 }
 on_exit cleanup
 
 fail() { fail_check MQTT "$@"; }
 
-start_broker() {
-    mosquitto -c "$tmp/mosquitto.conf" >>"$tmp/broker.log" 2>&1 &
-    broker_pid=$!
-    wait_for 50 listening || fail "mosquitto is not listening on 127.0.0.1:$mqtt_port"
-}
-listening() { [ -n "$(ss -Hltn "sport = :$mqtt_port")" ] && kill -0 "$broker_pid" 2>/dev/null; }
-
-stop_broker() {
-    kill -TERM "$broker_pid"
-    wait "$broker_pid" 2>/dev/null || true
-    broker_pid=""
+start_bridge() {
+    "$bridge_bin" --port "$tmp/module" --broker "127.0.0.1:$mqtt_port" --topic bench/module1 2>>"$tmp/bridge.log" &
+    bridge_pid=$!
 }
 
-publish() { mosquitto_pub -h 127.0.0.1 -p "$mqtt_port" -t bench/module1/set -m "$1"; }
-# The simulator's frame lines other than polls, e.g. "~S3".
-commands_received() { grep -oE '^[0-9:.]{12}  ~[PSR][0-9]+' "$tmp/sim.log" | awk '{print $2}' || true; }
-# The messages on bench/# that the watching subscriber got, topic first.
-messages() { cat "$tmp/watcher.log"; }
-message_count() { wc -l <"$tmp/watcher.log"; }
-state() { printf '"6":%s,"7":%s,"8":%s,"9":%s,"10":%s}' "$@"; }
-
-# Publishes $1 and waits up to a second for frame $2 at the simulator.
-command_arrives() {
-    local before frame="$2"
-    before="$(commands_received | wc -l)"
-    publish "$1"
-    wait_for 10 next_command_is "$before" "$frame" ||
-        fail "'$1' published did not reach the simulator as $frame within a second"
-    echo "  '$1' published reached the simulator as $frame"
-}
-next_command_is() { [ "$(commands_received | tail -n "+$(($1 + 1))" | head -n 1)" = "$2" ]; }
-
-# Waits up to $2 tenths of a second for a message after the first $1 that
-# holds state $3.
-message_arrives() { wait_for "$2" message_since "$1" "$3"; }
-message_since() { messages | tail -n "+$(($1 + 1))" | grep -qF "$2"; }
-
-echo "==== a module on an MQTT broker: mosquitto_sub | iopanelctl serve --json | mosquitto_pub"
+echo "==== a module on an MQTT broker"
 echo "  $(mosquitto -h 2>&1 | head -n 1)"
 start_simulator --link "$tmp/module"
 wait_for 50 test -L "$tmp/module" || fail "the simulator made no link"
-mqtt_port="$(free_port)" || fail "no free TCP port on 127.0.0.1"
-cat >"$tmp/mosquitto.conf" <<CONF
-# This check's own broker: local only, no state kept between its runs.
-listener $mqtt_port 127.0.0.1
-allow_anonymous true
-persistence false
-CONF
 start_broker
 mosquitto_sub -h 127.0.0.1 -p "$mqtt_port" -v -t 'bench/#' >"$tmp/watcher.log" 2>&1 &
 watcher_pid=$!
 wait_for 50 grep -q 'New client connected' "$tmp/broker.log" || fail "the watching subscriber did not connect"
 
-# The bridge, as the README gives it; its statuses come back at its end.
-(
-    set +e
-    mosquitto_sub -h 127.0.0.1 -p "$mqtt_port" -t bench/module1/set |
-        "$ctl_bin" --port "$tmp/module" serve --json 2>"$tmp/serve.log" |
-        mosquitto_pub -h 127.0.0.1 -p "$mqtt_port" -t bench/module1/inputs -l -r
-    echo "${PIPESTATUS[*]}" >"$tmp/bridge.status"
-) &
-bridge_pid=$!
-
+echo "== the bridge: iopanel-mqtt --port LINK --broker 127.0.0.1:$mqtt_port --topic bench/module1"
+start_bridge
 first="$(state true false true false false)"
+message_arrives 0 50 "bench/module1/status online" || fail "no 'online' on bench/module1/status"
 message_arrives 0 50 "$first" || fail "no first state $first on bench/module1/inputs"
-echo "  first state on the inputs topic matches the simulator's inputs 10100:"
-echo "    $(messages | head -n 1)"
-# Both clients of the bridge are connected once the broker has logged
-# three; commands published before would reach no one.
-subscribed() { [ "$(grep -c 'New client connected' "$tmp/broker.log")" -ge 3 ]; }
-wait_for 50 subscribed || fail "the bridge's clients did not connect"
+echo "  status online, and the first state matches the simulator's inputs 10100:"
+echo "    $(last_message bench/module1/inputs)"
 
-command_arrives "outputs 10100" "~P10100"
-command_arrives "set 3" "~S3"
-command_arrives "reset 3" "~R3"
+command_arrives bench/module1/set "outputs 10100" "~P10100"
+command_arrives bench/module1/set "set 3" "~S3"
+command_arrives bench/module1/set "reset 3" "~R3"
 [ "$(commands_received | tr '\n' ' ')" = "~P10100 ~S3 ~R3 " ] ||
     fail "the simulator got $(commands_received | tr '\n' ' ') instead of ~P10100 ~S3 ~R3, in order"
+outputs='"1":true,"2":false,"3":false,"4":false,"5":false}'
+message_arrives 0 10 "$outputs" || fail "bench/module1/outputs does not show outputs 10000"
+echo "  bench/module1/outputs followed: $(last_message bench/module1/outputs)"
 
 mark="$(message_count)"
 echo "7 on" >&3
 changed="$(state true true true false false)"
 message_arrives "$mark" 10 "$changed" || fail "input 7 switched on did not arrive within a second"
-echo "  input 7 switched on at the simulator arrived:"
-echo "    $(messages | tail -n 1)"
+echo "  input 7 switched on at the simulator arrived: $(last_message bench/module1/inputs)"
 
-publish frobnicate
-command_arrives "set 2" "~S2"
-grep -qx "iopanelctl: input line [0-9]*: unknown command 'frobnicate'" "$tmp/serve.log" ||
-    fail "serve did not name the bad message"
-echo "  'frobnicate' was named ($(grep frobnicate "$tmp/serve.log")), the bridge ran on"
+publish bench/module1/set frobnicate
+publish bench/module1/set "outputs 11111" -r
+command_arrives bench/module1/set "set 2" "~S2"
+grep -q "bad message on bench/module1/set, dropped: unknown command 'frobnicate'" "$tmp/bridge.log" ||
+    fail "the bridge did not name the bad message"
+grep -q "retained, not run: 'outputs 11111'" "$tmp/bridge.log" || fail "the bridge did not name the retained message"
+echo "  'frobnicate' and a retained 'outputs 11111' were named and not run, the bridge ran on:"
+grep -E "frobnicate|retained" "$tmp/bridge.log" | sed 's/^/    /'
+clear_retained bench/module1/set
 
-late="$(mosquitto_sub -h 127.0.0.1 -p "$mqtt_port" -t bench/module1/inputs -C 1 -W 5)" ||
-    fail "a late subscriber got no retained state"
-[[ "$late" == *"$changed" ]] || fail "the retained state $late is not the current one"
-echo "  a late subscriber got the retained state: $late"
+mark="$(message_count)"
+kill -KILL "$bridge_pid"
+wait "$bridge_pid" 2>/dev/null || true
+message_arrives "$mark" 20 "bench/module1/status offline" || fail "no last will 'offline' after SIGKILL"
+echo "  bridge killed with SIGKILL: its last will said offline"
+publish bench/module1/set "reset 2"
+echo "  'reset 2' published while the bridge was down"
+before="$(commands_received | wc -l)"
+start_bridge
+wait_for 50 next_command_is "$before" "~R2" || fail "'reset 2' did not reach the simulator after the restart"
+echo "  bridge started again: 'reset 2' reached the simulator as ~R2"
 
 echo "  broker stopped and started again"
 stop_broker
 sleep 1
+mark="$(message_count)"
 start_broker
-# The broker kept nothing (persistence false): the bridge's clients
-# reconnect by themselves, and "inputs" publishes the current state again.
-mark="$(message_count)"
-republished() { publish inputs && message_arrives "$mark" 5 "$changed"; }
-wait_for 10 republished || fail "after the restart no state came back for 'inputs'"
-echo "  after the restart 'inputs' published the state again:"
-echo "    $(messages | tail -n 1)"
-command_arrives "set 4" "~S4"
-mark="$(message_count)"
-echo "7 off" >&3
-message_arrives "$mark" 10 "$first" || fail "after the restart input 7 switched off did not arrive"
-echo "  after the restart input 7 switched off arrived:"
-echo "    $(messages | tail -n 1)"
-late="$(mosquitto_sub -h 127.0.0.1 -p "$mqtt_port" -t bench/module1/inputs -C 1 -W 5)" ||
-    fail "after the restart a late subscriber got no retained state"
-[[ "$late" == *"$first" ]] || fail "after the restart the retained state $late is not the current one"
-echo "  after the restart a late subscriber got the retained state"
+wait_for 100 retained_is bench/module1/status online || fail "after the restart no 'online' came back"
+[[ "$(retained bench/module1/inputs)" == *"$changed" ]] || fail "after the restart the inputs were not published again"
+echo "  after the restart a late subscriber got status online and the inputs again"
+command_arrives bench/module1/set "set 4" "~S4"
 
-# The end of the commands ends the bridge: serve with 0, then mosquitto_pub.
-kill -TERM "$(pgrep -P "$bridge_pid" -x mosquitto_sub)"
-wait "$bridge_pid" 2>/dev/null || true
+mark="$(message_count)"
+kill -TERM "$bridge_pid"
+wait "$bridge_pid" && status=0 || status=$?
 bridge_pid=""
-statuses="$(cat "$tmp/bridge.status")"
+[ "$status" = 0 ] || fail "SIGTERM ended the bridge with status $status"
+[ "$(retained bench/module1/status)" = offline ] || fail "SIGTERM did not leave 'offline' on bench/module1/status"
+echo "  SIGTERM: offline published, the bridge ended with status 0"
+
+echo "== the pipeline: mosquitto_sub -R | iopanelctl serve --json | mosquitto_pub -l -r"
+publish bench/module2/set "outputs 11111" -r
+(
+    set +e
+    mosquitto_sub -h 127.0.0.1 -p "$mqtt_port" -R -t bench/module2/set |
+        "$ctl_bin" --port "$tmp/module" serve --json 2>"$tmp/serve.log" |
+        mosquitto_pub -h 127.0.0.1 -p "$mqtt_port" -t bench/module2/inputs -l -r
+    echo "${PIPESTATUS[*]}" >"$tmp/pipeline.status"
+) &
+pipeline_pid=$!
+message_arrives "$mark" 50 "bench/module2/inputs {" || fail "no first state on bench/module2/inputs"
+echo "  first state: $(last_message bench/module2/inputs)"
+# Both clients are connected once the broker has counted them; commands
+# published before would reach no one.
+subscribed() { [ "$(ss -Htn "dport = :$mqtt_port" | wc -l)" -ge 3 ]; }
+wait_for 50 subscribed || fail "the pipeline's clients did not connect"
+command_arrives bench/module2/set "reset 4" "~R4"
+commands_received | grep -q '~P11111' && fail "the retained 'outputs 11111' was run"
+echo "  the retained 'outputs 11111' was not run (mosquitto_sub -R)"
+kill -TERM "$(pgrep -P "$pipeline_pid" -x mosquitto_sub)"
+wait "$pipeline_pid" 2>/dev/null || true
+pipeline_pid=""
+statuses="$(cat "$tmp/pipeline.status")"
 [ "$(echo "$statuses" | awk '{print $2, $3}')" = "0 0" ] ||
-    fail "the bridge ended with statuses $statuses (mosquitto_sub, serve, mosquitto_pub)"
+    fail "the pipeline ended with statuses $statuses (mosquitto_sub, serve, mosquitto_pub)"
 echo "  mosquitto_sub stopped: serve and mosquitto_pub ended with status 0"
 echo "MQTT CHECK PASSED"
 }
+
+retained_is() { [ "$(retained "$1" 2>/dev/null)" = "$2" ]; }
 
 main "$@"

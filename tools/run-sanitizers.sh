@@ -42,7 +42,7 @@ done
 
 # What the build needs, then clang with its sanitizer runtimes; only missing
 # packages are installed.
-IOPANEL_QT_MAJOR="$qt_major" tools/install-deps.sh test clang
+IOPANEL_QT_MAJOR="$qt_major" tools/install-deps.sh test mqtt clang
 
 # One suppressions file for all tools, split into one file per tool.
 supp_dir="$(mktemp -d)"
