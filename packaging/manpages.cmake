@@ -1,4 +1,4 @@
-# Manual pages iopanel.1.gz, iopanelctl.1.gz and iomodule-sim.1.gz, made at build time by
+# Manual pages iopanel.1.gz, iopanelctl.1.gz, iopanel-mqtt.1.gz and iomodule-sim.1.gz, made at build time by
 # help2man from the built programs' --help and --version, plus the sections in
 # <program>.h2m; so the options in the pages are always the programs' own.
 #
@@ -38,4 +38,5 @@ endfunction()
 
 iopanel_manpage(iopanel iopanel "control panel for a digital I/O module on a serial line")
 iopanel_manpage(iopanelctl iopanel "drive and watch the digital I/O module from a shell")
+iopanel_manpage(iopanel-mqtt iopanel "put a digital I/O module on an MQTT broker")
 iopanel_manpage(iomodule-sim iomodule-sim "stand-in for the digital I/O module, for trying iopanel")
