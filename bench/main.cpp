@@ -106,6 +106,8 @@ int main(int argc, char *argv[])
     measurePanelProcess(options, report);
     step("close time");
     measureCloseTime(options, report);
+    step("MQTT bridge");
+    measureBridge(options, report);
 
     const QByteArray document = QJsonDocument(report.json(header(options))).toJson();
     std::fputs(report.table().toLocal8Bit().constData(), stdout);

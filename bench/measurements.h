@@ -14,6 +14,7 @@ void measurePollPeriod(const Options &options, Report &report);   // window: fra
 void measureGuiStall(const Options &options, Report &report);     // window: lateness of a probe timer
 void measurePanelProcess(const Options &options, Report &report); // panel process: CPU and peak RSS
 void measureCloseTime(const Options &options, Report &report);    // panel process: close to end of main
+void measureBridge(const Options &options, Report &report);       // iopanel-mqtt: latencies, CPU, memory
 
 // The child side of the panel-process measurements (--panel-child PORT).
 int runPanelChild(int argc, char **argv, const QString &port);

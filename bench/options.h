@@ -6,11 +6,12 @@
 struct Options
 {
     bool quick = false;
-    int exchanges = 200;   // worker exchanges timed one by one
-    int pollSeconds = 10;  // window polling, for the period at the module
-    int stallSeconds = 10; // window polling, for the GUI-thread probe
-    int cpuSeconds = 30;   // panel process polling, for CPU and memory
-    int closeRuns = 10;    // panel processes closed, idle and again during a flood
+    int exchanges = 200;    // worker exchanges timed one by one
+    int pollSeconds = 10;   // window polling, for the period at the module
+    int stallSeconds = 10;  // window polling, for the GUI-thread probe
+    int cpuSeconds = 30;    // panel process polling, for CPU and memory
+    int closeRuns = 10;     // panel processes closed, idle and again during a flood
+    int bridgeChanges = 60; // inputs switched, and commands published, through the MQTT bridge
 
     static Options quickRun()
     {
@@ -21,6 +22,7 @@ struct Options
         o.stallSeconds = 2;
         o.cpuSeconds = 4;
         o.closeRuns = 3;
+        o.bridgeChanges = 15;
         return o;
     }
 };

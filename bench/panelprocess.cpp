@@ -8,6 +8,7 @@
 
 #include <unistd.h>
 
+#include "procstat.h"
 #include "ptymodule.h"
 
 PanelProcess::~PanelProcess()
@@ -87,31 +88,12 @@ QString PanelProcess::failure() const
     return failureText;
 }
 
-// utime and stime are fields 14 and 15 of /proc/PID/stat; counting starts
-// after the command name, which is in parentheses and may hold spaces.
 double PanelProcess::cpuSeconds() const
 {
-    QFile file(QStringLiteral("/proc/%1/stat").arg(pid()));
-    if (!file.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray stat = file.readAll();
-    const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
-    if (fields.size() < 13)
-        return -1;
-    const double ticks = fields[11].toDouble() + fields[12].toDouble(); // fields 14, 15
-    return ticks / double(::sysconf(_SC_CLK_TCK));
+    return ProcStat::cpuSeconds(pid());
 }
 
 qint64 PanelProcess::peakRssKb() const
 {
-    // /proc files claim size 0: read them whole rather than testing atEnd().
-    QFile file(QStringLiteral("/proc/%1/status").arg(pid()));
-    if (!file.open(QIODevice::ReadOnly))
-        return -1;
-    const QList<QByteArray> lines = file.readAll().split('\n');
-    for (const QByteArray &line : lines) {
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').first().toLongLong();
-    }
-    return -1;
+    return ProcStat::peakRssKb(pid());
 }

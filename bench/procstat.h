@@ -1,0 +1,44 @@
+#ifndef BENCH_PROCSTAT_H
+#define BENCH_PROCSTAT_H
+
+#include <QFile>
+#include <QList>
+
+#include <unistd.h>
+
+// A process's use of the machine, from /proc: user+system CPU time in
+// seconds, peak resident set (VmHWM) in kB; negative when it can't be read.
+namespace ProcStat {
+
+// utime and stime are fields 14 and 15 of /proc/PID/stat; counting starts
+// after the command name, which is in parentheses and may hold spaces.
+inline double cpuSeconds(qint64 pid)
+{
+    QFile file(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!file.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray stat = file.readAll();
+    const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+    if (fields.size() < 13)
+        return -1;
+    const double ticks = fields[11].toDouble() + fields[12].toDouble(); // fields 14, 15
+    return ticks / double(::sysconf(_SC_CLK_TCK));
+}
+
+inline qint64 peakRssKb(qint64 pid)
+{
+    // /proc files claim size 0: read them whole rather than testing atEnd().
+    QFile file(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!file.open(QIODevice::ReadOnly))
+        return -1;
+    const QList<QByteArray> lines = file.readAll().split('\n');
+    for (const QByteArray &line : lines) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').first().toLongLong();
+    }
+    return -1;
+}
+
+} // namespace ProcStat
+
+#endif // BENCH_PROCSTAT_H
