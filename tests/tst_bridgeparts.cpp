@@ -1,6 +1,6 @@
 // The bridge's parts on their own: its options from the command line and a
-// configuration file, the set topic's messages, and the discovery
-// messages' templates as Home Assistant renders them (with Jinja2).
+// configuration file, and the discovery messages' templates as Home
+// Assistant renders them (with Jinja2).
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -11,7 +11,6 @@
 
 #include "bridgeoptions.h"
 #include "discovery.h"
-#include "setmessage.h"
 
 namespace {
 // What `parse` writes to standard error, by way of a file.
@@ -39,8 +38,6 @@ class TestBridgeParts : public QObject
 private slots:
     void options_data();
     void options();
-    void setMessages_data();
-    void setMessages();
     void templates();
 };
 
@@ -54,7 +51,6 @@ void TestBridgeParts::options_data()
     const auto row = [&](const char *name, const QString &arguments, const QByteArray &config,
                          const QString &result) { QTest::newRow(name) << arguments << config << result; };
     row("defaults", basic, {}, "broker 1883 bench/m1 100 iopanel-mqtt-bench-m1");
-    row("TLS's port", basic + " --tls-ca CONF", {}, "broker 8883 bench/m1 100 iopanel-mqtt-bench-m1");
     row("an IPv6 address, a client id", "--port p --broker [::1]:1884 --topic a.b/c --client-id m_1", {},
         "::1 1884 a.b/c 100 m_1");
     row("a file, the command line winning", "--config CONF --interval 50",
@@ -64,11 +60,6 @@ void TestBridgeParts::options_data()
     row("wildcard topic", "--port p --broker b --topic a/#", {},
         "--topic: takes a topic such as bench/module1 (no '+', '#', empty level or leading '$' or '/'), not "
         "'a/#'");
-    row("broker port", "--port p --broker b:99999 --topic t", {},
-        "--broker: takes a port 1 to 65535, not '99999'");
-    row("client id", basic + " --client-id a/b", {},
-        "--client-id: takes 1 to 128 letters, digits, '-' or '_', not 'a/b'");
-    row("user without a password", basic + " --username u", {}, "--username and --password-file go together");
     row("no topic", "--port p --broker b", {},
         "no topic given: use --topic or a 'topic = ...' line in the --config file");
     row("unknown name in the file", basic + " --config CONF", "port = p\ncolour = red\n",
@@ -107,35 +98,6 @@ void TestBridgeParts::options()
                                : errors;
     QCOMPARE(got, parsed ? result : QStringLiteral("iopanel-mqtt: %1\n").arg(result.replace("CONF", file)));
     QCOMPARE(status, parsed ? 0 : 2);
-}
-
-void TestBridgeParts::setMessages_data()
-{
-    QTest::addColumn<QByteArray>("payload");
-    QTest::addColumn<bool>("retained");
-    QTest::addColumn<QString>("result"); // the frame, or why not
-
-    QTest::newRow("spaces around and between") << QByteArray("  set   3 ") << false << "~S3";
-    QTest::newRow("a final CR LF") << QByteArray("outputs 10100\r\n") << false << "~P10100";
-    QTest::newRow("a final CR alone")
-        << QByteArray("inputs\r") << false << "a line break inside: 'inputs\\x0d'";
-    QTest::newRow("1024 bytes and CR LF") << QByteArray(1024, ' ') + "\r\n" << false << "unknown command ''";
-    QTest::newRow("1025 bytes") << QByteArray(1025, ' ') << false
-                                << "longer than 1024 bytes (1025): '" + QString(64, ' ') + "'...";
-    QTest::newRow("UTF-8") << QByteArray("set 3 \xc3\xa9") << false
-                           << "not plain ASCII text: 'set 3 \\xc3\\xa9'";
-    QTest::newRow("retained") << QByteArray("set 3") << true << "retained, not run: 'set 3'";
-}
-
-void TestBridgeParts::setMessages()
-{
-    QFETCH(QByteArray, payload);
-    QFETCH(bool, retained);
-    QFETCH(QString, result);
-    SetMessage message{payload.left(SetMessage::maxBytes + 2), int(payload.size()), retained};
-    ModuleCommand command;
-    const QString problem = readSetMessage(message, command);
-    QCOMPARE(problem.isEmpty() ? commandFrame(command) : problem, result);
 }
 
 // Each template, rendered by Jinja2 as Home Assistant does with value_json
