@@ -118,7 +118,10 @@ void Bridge::answeringChanged(bool answering, const QString &problem)
 
 void Bridge::publishStatus()
 {
-    client.publish(topic("status"), loop.answering().value_or(false) ? "online" : "offline");
+    // Before the first poll's outcome there is nothing new to say: the
+    // retained status is offline (the last stop's, or the last will).
+    if (loop.answering())
+        client.publish(topic("status"), *loop.answering() ? "online" : "offline");
 }
 
 void Bridge::inputsRead(const InputStates &inputs)
