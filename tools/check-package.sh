@@ -17,11 +17,11 @@ src="$(pwd)"
 qt_major="${IOPANEL_QT_MAJOR:-5}"
 case "$qt_major" in
     5)
-        panel_runtime=(libqt5core5a libqt5gui5 libqt5widgets5 libqt5serialport5 libc6 libstdc++6)
+        panel_runtime=(libqt5core5a libqt5gui5 libqt5widgets5 libqt5serialport5 libmosquitto1 libc6 libstdc++6)
         sim_runtime=(libqt5core5a libqt5serialport5 libc6 libstdc++6)
         ;;
     6)
-        panel_runtime=(libqt6core6 libqt6gui6 libqt6widgets6 libqt6serialport6 libc6 libstdc++6)
+        panel_runtime=(libqt6core6 libqt6gui6 libqt6widgets6 libqt6serialport6 libmosquitto1 libc6 libstdc++6)
         sim_runtime=(libqt6core6 libqt6serialport6 libc6 libstdc++6)
         ;;
     *) echo "check-package.sh: IOPANEL_QT_MAJOR must be 5 or 6, not '$qt_major'" >&2; exit 2 ;;
@@ -32,11 +32,13 @@ app_id=io.github.iopanel.iopanel
 bin_path=usr/bin/iopanel
 sim_path=usr/bin/iomodule-sim
 ctl_path=usr/bin/iopanelctl
+mqtt_path=usr/bin/iopanel-mqtt
 desktop_path=usr/share/applications/$app_id.desktop
 icon_path=usr/share/icons/hicolor/scalable/apps/iopanel.svg
 metainfo_path=usr/share/metainfo/$app_id.metainfo.xml
-panel_files=("$bin_path" "$ctl_path" "$desktop_path" "$icon_path" "$metainfo_path"
-    usr/share/man/man1/iopanel.1.gz usr/share/man/man1/iopanelctl.1.gz usr/share/doc/iopanel/copyright usr/share/doc/iopanel/changelog.gz)
+panel_files=("$bin_path" "$ctl_path" "$mqtt_path" "$desktop_path" "$icon_path" "$metainfo_path"
+    usr/share/man/man1/iopanel.1.gz usr/share/man/man1/iopanelctl.1.gz usr/share/man/man1/iopanel-mqtt.1.gz
+    usr/share/doc/iopanel/copyright usr/share/doc/iopanel/changelog.gz)
 sim_files=("$sim_path"
     usr/share/man/man1/iomodule-sim.1.gz usr/share/doc/iomodule-sim/copyright usr/share/doc/iomodule-sim/changelog.gz)
 
@@ -72,7 +74,7 @@ check_tree() {
     for f in "${panel_files[@]}" "${sim_files[@]}"; do
         [ -f "$root/${f#usr/}" ] || fail "$root/${f#usr/} is missing"
     done
-    for f in "$bin_path" "$ctl_path" "$sim_path"; do
+    for f in "$bin_path" "$ctl_path" "$mqtt_path" "$sim_path"; do
         [ -x "$root/${f#usr/}" ] || fail "$root/${f#usr/} is not executable"
         file -b "$root/${f#usr/}" | grep -q '^ELF' || fail "$root/${f#usr/} is not an ELF program"
     done
@@ -80,7 +82,8 @@ check_tree() {
     file -b "$root/${icon_path#usr/}" | grep -q 'SVG' || fail "$root/${icon_path#usr/} is not an SVG image"
     grep -q '<svg[^>]*xmlns="http://www.w3.org/2000/svg"' "$root/${icon_path#usr/}" \
         || fail "$root/${icon_path#usr/} has no SVG root element"
-    for f in usr/share/man/man1/iopanel.1.gz usr/share/man/man1/iopanelctl.1.gz usr/share/man/man1/iomodule-sim.1.gz \
+    for f in usr/share/man/man1/iopanel.1.gz usr/share/man/man1/iopanelctl.1.gz usr/share/man/man1/iopanel-mqtt.1.gz \
+        usr/share/man/man1/iomodule-sim.1.gz \
         usr/share/doc/iopanel/changelog.gz usr/share/doc/iomodule-sim/changelog.gz; do
         gzip -t "$root/${f#usr/}" || fail "$root/${f#usr/} is not a valid gzip file"
     done
@@ -88,6 +91,7 @@ check_tree() {
     check_version "$root/${bin_path#usr/}" iopanel
     check_version "$root/${sim_path#usr/}" iomodule-sim
     check_version "$root/${ctl_path#usr/}" iopanelctl
+    check_version "$root/${mqtt_path#usr/}" iopanel-mqtt
     echo "ok: $root holds the programs, their manual pages, copyright and changelog, a valid desktop entry, an SVG icon and the AppStream metadata"
 }
 
@@ -239,8 +243,10 @@ else
     check_version "/$bin_path" iopanel
     check_version "/$sim_path" iomodule-sim
     check_version "/$ctl_path" iopanelctl
+    check_version "/$mqtt_path" iopanel-mqtt
     check_manpage iopanel "Скан."
     check_manpage iopanelctl
+    check_manpage iopanel-mqtt
     check_manpage iomodule-sim
     DEBIAN_FRONTEND=noninteractive $sudo apt-get remove -y -q "${packages[@]}" \
         || fail "apt-get remove ${packages[*]}"
