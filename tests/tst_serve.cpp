@@ -1,6 +1,7 @@
 // iopanelctl serve as scripts and bridges run it, against the module
 // stand-in: commands from a pipe, bad lines, the end of the input, a change
-// carried by a command's reply, and a port that goes away and comes back.
+// carried by a command's reply, a port that goes away and comes back, and
+// an input that never ends.
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
