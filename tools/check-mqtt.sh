@@ -18,6 +18,15 @@
 # -r: the first state arrives, a command reaches the module, a retained
 # command is not run, and the end of the commands ends serve with status 0.
 #
+# The README's broker on the network, run with the files in docs/broker/
+# (tools/lib/closedbroker.sh): a CA and the broker's certificate made for the
+# run, users module1, module2 and dashboard, and two modules whose bridges
+# are started from docs/broker/module1.conf. Both bridges come up over TLS;
+# the dashboard switches each module; module 1's user can neither switch
+# module 2 nor forge its inputs; an anonymous client and a wrong password
+# are refused; a bridge given a wrong CA or a wrong password ends with
+# status 2 and says why.
+#
 #   tools/check-mqtt.sh
 #
 #   IOPANEL_BUILD_DIR=DIR  build directory (default build-tests, which CI
@@ -30,6 +39,8 @@ main() {
 source tools/lib/local.sh
 # shellcheck source=tools/lib/mqtt.sh
 source tools/lib/mqtt.sh
+# shellcheck source=tools/lib/closedbroker.sh
+source tools/lib/closedbroker.sh
 
 build_for mqtt iopanel-mqtt iopanelctl iomodule-sim
 bridge_bin="$build/iopanel-mqtt/iopanel-mqtt"
@@ -37,15 +48,19 @@ ctl_bin="$build/iopanelctl/iopanelctl"
 
 make_scratch mqtt
 sim_pid="" broker_pid="" watcher_pid="" bridge_pid="" pipeline_pid=""
+sim2_pid="" closed_pid="" dashboard_pid="" closed_bridges=()
+# The clients' own settings are read from here, never from the user's.
+export XDG_CONFIG_HOME="$tmp/config"
 
 # Whatever happens, everything started here is stopped, by its pid (the
 # pipeline's three processes are the children of its subshell), and the
 # scratch directory goes.
 cleanup() {
-    exec 3>&- 2>/dev/null || true
+    exec 3>&- 4>&- 2>/dev/null || true
     local pipeline=()
     [ -z "$pipeline_pid" ] || mapfile -t pipeline < <(pgrep -P "$pipeline_pid" || true)
-    stop_processes "${pipeline[@]}" "$pipeline_pid" "$bridge_pid" "$watcher_pid" "$broker_pid" "$sim_pid"
+    stop_processes "${pipeline[@]}" "$pipeline_pid" "$bridge_pid" "${closed_bridges[@]}" "$watcher_pid" \
+        "$dashboard_pid" "$broker_pid" "$closed_pid" "$sim_pid" "$sim2_pid"
     remove_scratch
 }
 on_exit cleanup
@@ -155,7 +170,75 @@ statuses="$(cat "$tmp/pipeline.status")"
 [ "$(echo "$statuses" | awk '{print $2, $3}')" = "0 0" ] ||
     fail "the pipeline ended with statuses $statuses (mosquitto_sub, serve, mosquitto_pub)"
 echo "  mosquitto_sub stopped: serve and mosquitto_pub ended with status 0"
+closed_broker
 echo "MQTT CHECK PASSED"
+}
+
+# The README's broker on the network, with its own files: TLS, users and the
+# ACL; two modules, their bridges started from the README's configuration.
+closed_broker() {
+    echo "== the broker on the network: docs/broker/iopanel.conf, iopanel.acl and module1.conf"
+    make_certificates
+    make_users module1:secret-one module2:secret-two dashboard:secret-dash
+    start_closed_broker
+    mkfifo "$tmp/sim2.in"
+    "$sim_bin" --inputs 01010 --link "$tmp/module2" <"$tmp/sim2.in" >"$tmp/sim2.log" 2>&1 &
+    sim2_pid=$!
+    exec 4<>"$tmp/sim2.in"
+    wait_for 50 test -L "$tmp/module2" || fail "the second simulator made no link"
+    client_config dashboard dashboard secret-dash
+    client_config module1-user module1 secret-one
+    client_config anonymous "" ""
+    client_config wrong-password dashboard not-the-password
+    as dashboard mosquitto_sub -v -t 'bench/#' >"$tmp/dashboard.log" 2>&1 &
+    dashboard_pid=$!
+    bridge_config module1 secret-one "$tmp/module"
+    bridge_config module2 secret-two "$tmp/module2"
+    for module in module1 module2; do
+        "$bridge_bin" --config "$tmp/etc/iopanel-mqtt/$module.conf" 2>>"$tmp/$module-bridge.log" &
+        closed_bridges+=($!)
+    done
+    for module in module1 module2; do
+        wait_for 50 grep -qx "bench/$module/status online" "$tmp/dashboard.log" ||
+            fail "$module's bridge did not come up over TLS"
+    done
+    echo "  both bridges connected over TLS as their users; the dashboard sees them online:"
+    grep -E '^bench/module[12]/(status|inputs) ' "$tmp/dashboard.log" | sed 's/^/    /'
+
+    as dashboard mosquitto_pub -q 1 -t bench/module1/set -m "outputs 01011"
+    as dashboard mosquitto_pub -q 1 -t bench/module2/set -m "set 5"
+    wait_for 10 grep -q '~P01011' "$tmp/sim.log" || fail "the dashboard's 'outputs 01011' did not reach module 1"
+    wait_for 10 grep -q '~S5' "$tmp/sim2.log" || fail "the dashboard's 'set 5' did not reach module 2"
+    echo "  the dashboard switched the outputs of module 1 to 01011 and output 5 of module 2 on"
+
+    as module1-user mosquitto_pub -q 1 -t bench/module2/set -m "set 1"
+    as module1-user mosquitto_pub -q 1 -r -t bench/module2/inputs -m '{"forged":true}'
+    as dashboard mosquitto_pub -q 1 -t bench/module2/set -m "reset 5"
+    wait_for 10 grep -q '~R5' "$tmp/sim2.log" || fail "the dashboard's 'reset 5' did not reach module 2"
+    ! grep -q '~S1' "$tmp/sim2.log" || fail "module 1's user switched output 1 of module 2"
+    ! grep -q forged "$tmp/dashboard.log" || fail "module 1's user forged module 2's inputs"
+    echo "  module 1's user could neither switch module 2 nor forge its inputs (the ACL dropped both)"
+
+    for client in anonymous wrong-password; do
+        ! as "$client" mosquitto_pub -t bench/module1/set -m "set 1" 2>"$tmp/$client.log" ||
+            fail "the broker took a message from the $client client"
+        grep -q "not authorised" "$tmp/$client.log" || fail "the $client client was not refused: $(cat "$tmp/$client.log")"
+    done
+    echo "  an anonymous client and a wrong password were refused: $(head -n 1 "$tmp/anonymous.log")"
+
+    refused_bridge "a wrong CA" "does not verify" --tls-ca "$tmp/other-ca.crt"
+    printf 'not-the-password\n' >"$tmp/wrong.password" && chmod 600 "$tmp/wrong.password"
+    refused_bridge "a wrong password" "refused user 'module1'" --password-file "$tmp/wrong.password"
+}
+
+# refused_bridge WHAT TEXT OPTION...: module 1's bridge with OPTION... on
+# top of its configuration ends with status 2 within 10 s, saying TEXT.
+refused_bridge() {
+    local status=0
+    timeout 10 "$bridge_bin" --config "$tmp/etc/iopanel-mqtt/module1.conf" "${@:3}" 2>"$tmp/refused.log" || status=$?
+    [ "$status" = 2 ] && grep -q "$2" "$tmp/refused.log" ||
+        fail "a bridge with $1 ended with status $status: $(cat "$tmp/refused.log")"
+    echo "  a bridge with $1 ended with status 2: $(grep "$2" "$tmp/refused.log")"
 }
 
 retained_is() { [ "$(retained "$1" 2>/dev/null)" = "$2" ]; }

@@ -1,0 +1,79 @@
+# shellcheck shell=bash
+# For tools/check-mqtt.sh, which sources this file after local.sh and
+# mqtt.sh: the README's broker on the network, closed to strangers, built from
+# the files in docs/broker/ as they stand. Only what belongs to a site is put
+# in for the run: the broker's host name (localhost), its port (a free one, on
+# 127.0.0.1 alone), the folders (/etc/mosquitto/ and /etc/iopanel-mqtt/ under
+# $tmp/etc/) and the module's device. Sets closed_port and closed_pid.
+
+# make_certificates: a CA and the broker's certificate for localhost, made as
+# the README makes them for broker.example.
+make_certificates() {
+    local certs="$tmp/etc/mosquitto/certs"
+    mkdir -p "$certs"
+    (
+        cd "$certs"
+        (umask 077; openssl req -x509 -new -nodes -newkey rsa:3072 -sha256 -days 3650 \
+            -subj "/CN=iopanel site CA" -keyout "$tmp/iopanel-ca.key" -out iopanel-ca.crt)
+        openssl req -new -nodes -newkey rsa:3072 -subj "/CN=localhost" \
+            -addext "subjectAltName=DNS:localhost" -keyout broker.key -out broker.csr
+        openssl x509 -req -sha256 -days 825 -in broker.csr -CA iopanel-ca.crt \
+            -CAkey "$tmp/iopanel-ca.key" -CAcreateserial -copy_extensions copy -out broker.crt
+    ) >>"$tmp/openssl.out" 2>&1 || fail "openssl could not make the certificates"
+    # A CA that signed nothing here, for a bridge that must not trust the broker.
+    openssl req -x509 -new -nodes -newkey rsa:2048 -subj "/CN=another CA" -keyout "$tmp/other-ca.key" \
+        -out "$tmp/other-ca.crt" >>"$tmp/openssl.out" 2>&1 || fail "openssl could not make a second CA"
+}
+
+# make_users USER:PASSWORD...: the broker's password file, hashed in place by
+# mosquitto_passwd -U, so no password is on a command line.
+make_users() {
+    local file="$tmp/etc/mosquitto/iopanel.passwd"
+    printf '%s\n' "$@" >"$file"
+    mosquitto_passwd -U "$file" || fail "mosquitto_passwd -U could not hash $file"
+}
+
+# start_closed_broker: mosquitto with docs/broker/iopanel.conf and its ACL.
+# Run as root, the broker reads its files as the user mosquitto, so they
+# are given to that group as the README says.
+start_closed_broker() {
+    local etc="$tmp/etc/mosquitto"
+    closed_port="$(free_port)" || fail "no free TCP port on 127.0.0.1"
+    cp docs/broker/iopanel.acl "$etc/iopanel.acl"
+    sed -e "s#/etc/mosquitto/#$etc/#" -e "s#^listener 8883\$#listener $closed_port 127.0.0.1#" \
+        docs/broker/iopanel.conf >"$etc/iopanel.conf"
+    grep -qx "listener $closed_port 127.0.0.1" "$etc/iopanel.conf" || fail "docs/broker/iopanel.conf has no 'listener 8883'"
+    if [ "$(id -u)" = 0 ]; then
+        chmod 755 "$tmp"
+        chgrp mosquitto "$etc/certs/broker.key" "$etc/iopanel.passwd"
+        chmod 0640 "$etc/certs/broker.key" "$etc/iopanel.passwd"
+    fi
+    mosquitto -c "$etc/iopanel.conf" >>"$tmp/closed-broker.log" 2>&1 &
+    closed_pid=$!
+    wait_for 50 closed_listening || fail "the closed broker is not listening on 127.0.0.1:$closed_port"
+}
+closed_listening() { [ -n "$(ss -Hltn "sport = :$closed_port")" ] && kill -0 "$closed_pid" 2>/dev/null; }
+
+# client_config NAME USER PASSWORD: options for mosquitto_pub and mosquitto_sub
+# run with XDG_CONFIG_HOME=$tmp/NAME, as a dashboard keeps them, so the
+# password is on no command line.
+client_config() {
+    mkdir -p "$tmp/$1"
+    local options=(-h localhost -p "$closed_port" --cafile "$tmp/etc/mosquitto/certs/iopanel-ca.crt")
+    [ -z "$2" ] || options+=(-u "$2" -P "$3")
+    printf '%s %s\n' "${options[@]}" >"$tmp/$1/mosquitto_pub"
+    cp "$tmp/$1/mosquitto_pub" "$tmp/$1/mosquitto_sub"
+}
+# as NAME COMMAND...: a client command with NAME's options.
+as() { XDG_CONFIG_HOME="$tmp/$1" "${@:2}"; }
+
+# bridge_config MODULE PASSWORD LINK: docs/broker/module1.conf for MODULE
+# (module1, module2) on the port LINK, its password file mode 0600 beside it.
+bridge_config() {
+    local etc="$tmp/etc/iopanel-mqtt"
+    mkdir -p "$etc"
+    cp "$tmp/etc/mosquitto/certs/iopanel-ca.crt" "$etc/iopanel-ca.crt"
+    sed -e "s#^port = .*#port = $3#" -e "s#broker.example:8883#localhost:$closed_port#" \
+        -e "s#/etc/iopanel-mqtt/#$etc/#" -e "s#module1#$1#g" docs/broker/module1.conf >"$etc/$1.conf"
+    (umask 077; printf '%s\n' "$2" >"$etc/$1.password")
+}
