@@ -1,6 +1,7 @@
 # Debian packages, made by cpack -G DEB in the build directory: one package per
-# install component, iopanel (the panel) and iomodule-sim (the simulator),
-# both from the source package iopanel. packaging/CMakeLists.txt assigns the
+# install component, iopanel (the panel), iopanel-tools (iopanelctl and the
+# MQTT bridge, for a machine without a display) and iomodule-sim (the
+# simulator), all from the source package iopanel. packaging/CMakeLists.txt assigns the
 # files to the components.
 set(IOPANEL_MAINTAINER "Seed ef6d9c97 maintainers <maintainers@users.noreply.c-seed-ef6d9c97.example>"
     CACHE STRING "Maintainer field of the Debian packages")
@@ -15,7 +16,7 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_GENERATOR DEB)
 
 set(CPACK_DEB_COMPONENT_INSTALL ON)
-set(CPACK_COMPONENTS_ALL iopanel iomodule-sim)
+set(CPACK_COMPONENTS_ALL iopanel iopanel-tools iomodule-sim)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${IOPANEL_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_SOURCE iopanel)
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
@@ -25,12 +26,23 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 
 set(CPACK_DEBIAN_IOPANEL_PACKAGE_NAME iopanel)
+# The panel's package still gives iopanelctl; dpkg-shlibdeps adds the libraries.
+set(CPACK_DEBIAN_IOPANEL_PACKAGE_DEPENDS "iopanel-tools (= ${PROJECT_VERSION})")
 set(CPACK_DEBIAN_IOPANEL_PACKAGE_SUGGESTS iomodule-sim)
 set(CPACK_DEBIAN_IOPANEL_DESCRIPTION "${PROJECT_DESCRIPTION}
 A desktop panel for a digital input/output module on a serial line.
 Pick the module's port, tick five check boxes to drive outputs 1 to 5
 and watch five lamps that show inputs 6 to 10. The panel polls the
 module every 100 ms.")
+
+set(CPACK_DEBIAN_IOPANEL-TOOLS_PACKAGE_NAME iopanel-tools)
+set(CPACK_DEBIAN_IOPANEL-TOOLS_PACKAGE_SUGGESTS "mosquitto-clients")
+set(CPACK_DEBIAN_IOPANEL-TOOLS_DESCRIPTION "Digital I/O module from a shell and on an MQTT broker
+The parts of iopanel that need no display: iopanelctl drives and
+watches the module from scripts, and iopanel-mqtt puts it on an MQTT
+broker (its inputs, outputs and status published, its outputs switched
+from a topic, Home Assistant discovery), with a systemd service for
+each module, iopanel-mqtt@NAME, configured in /etc/iopanel-mqtt.")
 
 set(CPACK_DEBIAN_IOMODULE-SIM_PACKAGE_NAME iomodule-sim)
 set(CPACK_DEBIAN_IOMODULE-SIM_DESCRIPTION "Simulator of the digital I/O module that iopanel drives
@@ -42,7 +54,7 @@ prints every frame it receives.")
 # The packages must never ship without their manual pages: cpack checks that
 # the build made them before it packs anything.
 set(CPACK_IOPANEL_MANPAGES "")
-foreach(program iopanel iopanelctl iomodule-sim)
+foreach(program iopanel iopanelctl iopanel-mqtt iomodule-sim)
     list(APPEND CPACK_IOPANEL_MANPAGES ${CMAKE_CURRENT_BINARY_DIR}/man/${program}.1.gz)
 endforeach()
 set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/cpackmanpages.cmake)

@@ -37,6 +37,6 @@ function(iopanel_manpage target component name)
 endfunction()
 
 iopanel_manpage(iopanel iopanel "control panel for a digital I/O module on a serial line")
-iopanel_manpage(iopanelctl iopanel "drive and watch the digital I/O module from a shell")
-iopanel_manpage(iopanel-mqtt iopanel "put a digital I/O module on an MQTT broker")
+iopanel_manpage(iopanelctl iopanel-tools "drive and watch the digital I/O module from a shell")
+iopanel_manpage(iopanel-mqtt iopanel-tools "put a digital I/O module on an MQTT broker")
 iopanel_manpage(iomodule-sim iomodule-sim "stand-in for the digital I/O module, for trying iopanel")
