@@ -178,6 +178,7 @@ echo "MQTT CHECK PASSED"
 # ACL; two modules, their bridges started from the README's configuration.
 closed_broker() {
     echo "== the broker on the network: docs/broker/iopanel.conf, iopanel.acl and module1.conf"
+    readme_shows docs/broker/iopanel.conf docs/broker/iopanel.acl docs/broker/module1.conf
     make_certificates
     make_users module1:secret-one module2:secret-two dashboard:secret-dash
     start_closed_broker
@@ -190,7 +191,8 @@ closed_broker() {
     client_config module1-user module1 secret-one
     client_config anonymous "" ""
     client_config wrong-password dashboard not-the-password
-    as dashboard mosquitto_sub -v -t 'bench/#' >"$tmp/dashboard.log" 2>&1 &
+    # By its own pid, so that the cleanup stops it.
+    XDG_CONFIG_HOME="$tmp/dashboard" mosquitto_sub -v -t 'bench/#' >"$tmp/dashboard.log" 2>&1 &
     dashboard_pid=$!
     bridge_config module1 secret-one "$tmp/module"
     bridge_config module2 secret-two "$tmp/module2"

@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
 # Builds iopanel in a temporary directory, installs it into a staging tree and
-# checks the tree, then makes the Debian packages iopanel and iomodule-sim with
-# cpack and checks their control fields and contents, runs lintian (-I
-# --pedantic: not one tag may show) on them and appstreamcli on the panel's
-# AppStream metadata. As root (or with password-less sudo) it also installs the
-# packages with apt-get, checks dpkg -L, runs both programs' --version from
-# /usr/bin, renders both manual pages and removes the packages again, unless
-# IOPANEL_CHECK_INSTALL=0 or a package of either name is installed already.
-# Exits non-zero at the first failure.
+# checks the tree, then makes the Debian packages iopanel, iopanel-tools and
+# iomodule-sim with cpack and checks their control fields (iopanel-tools, for
+# machines without a display, depends on no Qt GUI module and no X or GL
+# library) and contents, runs lintian (-I --pedantic: not one tag may show)
+# on them and appstreamcli on the panel's AppStream metadata. As root (or
+# with password-less sudo) it also installs the packages with apt-get, checks
+# dpkg -L, runs the programs' --version from /usr/bin, renders the manual
+# pages, checks the bridge's service unit with systemd-analyze verify and
+# security --offline=true (an exposure of 2.0 or less) and removes the
+# packages again, unless IOPANEL_CHECK_INSTALL=0 or a package of one of those
+# names is installed already. Exits non-zero at the first failure.
 #
 # IOPANEL_QT_MAJOR=5 (default) or 6 picks the Qt the packages are built against.
 set -euo pipefail
@@ -17,17 +20,19 @@ src="$(pwd)"
 qt_major="${IOPANEL_QT_MAJOR:-5}"
 case "$qt_major" in
     5)
-        panel_runtime=(libqt5core5a libqt5gui5 libqt5widgets5 libqt5serialport5 libmosquitto1 libc6 libstdc++6)
+        panel_runtime=(libqt5core5a libqt5gui5 libqt5widgets5 libqt5serialport5 libc6 libstdc++6)
+        tools_runtime=(libqt5core5a libqt5serialport5 libmosquitto1 libc6 libstdc++6)
         sim_runtime=(libqt5core5a libqt5serialport5 libc6 libstdc++6)
         ;;
     6)
-        panel_runtime=(libqt6core6 libqt6gui6 libqt6widgets6 libqt6serialport6 libmosquitto1 libc6 libstdc++6)
+        panel_runtime=(libqt6core6 libqt6gui6 libqt6widgets6 libqt6serialport6 libc6 libstdc++6)
+        tools_runtime=(libqt6core6 libqt6serialport6 libmosquitto1 libc6 libstdc++6)
         sim_runtime=(libqt6core6 libqt6serialport6 libc6 libstdc++6)
         ;;
     *) echo "check-package.sh: IOPANEL_QT_MAJOR must be 5 or 6, not '$qt_major'" >&2; exit 2 ;;
 esac
 
-packages=(iopanel iomodule-sim)
+packages=(iopanel iopanel-tools iomodule-sim)
 app_id=io.github.iopanel.iopanel
 bin_path=usr/bin/iopanel
 sim_path=usr/bin/iomodule-sim
@@ -36,9 +41,13 @@ mqtt_path=usr/bin/iopanel-mqtt
 desktop_path=usr/share/applications/$app_id.desktop
 icon_path=usr/share/icons/hicolor/scalable/apps/iopanel.svg
 metainfo_path=usr/share/metainfo/$app_id.metainfo.xml
-panel_files=("$bin_path" "$ctl_path" "$mqtt_path" "$desktop_path" "$icon_path" "$metainfo_path"
-    usr/share/man/man1/iopanel.1.gz usr/share/man/man1/iopanelctl.1.gz usr/share/man/man1/iopanel-mqtt.1.gz
-    usr/share/doc/iopanel/copyright usr/share/doc/iopanel/changelog.gz)
+unit_path=usr/lib/systemd/system/iopanel-mqtt@.service
+example_path=usr/share/doc/iopanel-tools/examples/module1.conf
+panel_files=("$bin_path" "$desktop_path" "$icon_path" "$metainfo_path"
+    usr/share/man/man1/iopanel.1.gz usr/share/doc/iopanel/copyright usr/share/doc/iopanel/changelog.gz)
+tools_files=("$ctl_path" "$mqtt_path" "$unit_path" "$example_path"
+    usr/share/man/man1/iopanelctl.1.gz usr/share/man/man1/iopanel-mqtt.1.gz
+    usr/share/doc/iopanel-tools/copyright usr/share/doc/iopanel-tools/changelog.gz)
 sim_files=("$sim_path"
     usr/share/man/man1/iomodule-sim.1.gz usr/share/doc/iomodule-sim/copyright usr/share/doc/iomodule-sim/changelog.gz)
 
@@ -46,6 +55,8 @@ fail() {
     echo "check-package.sh: FAILED: $*" >&2
     exit 1
 }
+# shellcheck source=tools/lib/package.sh
+source tools/lib/package.sh
 step() {
     echo
     echo "== $*"
@@ -71,7 +82,7 @@ chmod 755 "$work"
 # Checks an installed tree whose prefix is $1.
 check_tree() {
     local root="$1" f
-    for f in "${panel_files[@]}" "${sim_files[@]}"; do
+    for f in "${panel_files[@]}" "${tools_files[@]}" "${sim_files[@]}"; do
         [ -f "$root/${f#usr/}" ] || fail "$root/${f#usr/} is missing"
     done
     for f in "$bin_path" "$ctl_path" "$mqtt_path" "$sim_path"; do
@@ -84,7 +95,7 @@ check_tree() {
         || fail "$root/${icon_path#usr/} has no SVG root element"
     for f in usr/share/man/man1/iopanel.1.gz usr/share/man/man1/iopanelctl.1.gz usr/share/man/man1/iopanel-mqtt.1.gz \
         usr/share/man/man1/iomodule-sim.1.gz \
-        usr/share/doc/iopanel/changelog.gz usr/share/doc/iomodule-sim/changelog.gz; do
+        usr/share/doc/iopanel/changelog.gz usr/share/doc/iopanel-tools/changelog.gz usr/share/doc/iomodule-sim/changelog.gz; do
         gzip -t "$root/${f#usr/}" || fail "$root/${f#usr/} is not a valid gzip file"
     done
     check_starts "$root/${bin_path#usr/}"
@@ -92,80 +103,9 @@ check_tree() {
     check_version "$root/${sim_path#usr/}" iomodule-sim
     check_version "$root/${ctl_path#usr/}" iopanelctl
     check_version "$root/${mqtt_path#usr/}" iopanel-mqtt
-    echo "ok: $root holds the programs, their manual pages, copyright and changelog, a valid desktop entry, an SVG icon and the AppStream metadata"
-}
-
-# The program must load its libraries and, with no display, stop before it
-# opens a window or any serial port, saying what is missing. --no-remember:
-# should it ever get further, it leaves the user's saved port alone.
-check_starts() {
-    local out rc=0
-    out="$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$1" --no-remember 2>&1)" || rc=$?
-    [ "$rc" = 1 ] && grep -q 'no display found' <<<"$out" \
-        || fail "$1 did not start cleanly without a display (exit $rc): $out"
-}
-
-# "$1 --version" answers "$2 <version>" and exits 0, with no display.
-check_version() {
-    local out rc=0
-    out="$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$1" --version 2>&1)" || rc=$?
-    [ "$rc" = 0 ] && grep -Eqx "$2 [0-9]+\.[0-9]+\.[0-9]+" <<<"$out" \
-        || fail "$1 --version (exit $rc) printed: $out"
-    echo "ok: $1 --version: $out"
-}
-
-# Control fields of package $1 (file $2); $3... the runtime packages its
-# Depends must list.
-check_control() {
-    local name="$1" deb="$2" depends p field
-    shift 2
-    [ "$(dpkg-deb -f "$deb" Package)" = "$name" ] || fail "Package field of $deb is not $name"
-    depends="$(dpkg-deb -f "$deb" Depends)"
-    [ -n "$depends" ] || fail "$name has no Depends field"
-    for p in "$@"; do
-        grep -Eq "(^|[ ,|])${p//+/\\+}( |,|$)" <<<"$depends" || fail "Depends of $name lacks $p: $depends"
-    done
-    for field in Maintainer Section Description Version Architecture; do
-        [ -n "$(dpkg-deb -f "$deb" "$field")" ] || fail "$name has no $field field"
-    done
-    echo "ok: Depends of $name lists $*"
-}
-
-# Contents of package $1 (file $2); $3 its program, $3... the files it must hold.
-check_contents() {
-    local name="$1" deb="$2" program="$3" listing f extra expected=()
-    shift 2
-    listing="$(dpkg-deb -c "$deb")" || fail "dpkg-deb -c cannot list $deb"
-    echo "$listing"
-    for f in "$@"; do
-        grep -Eq "[[:space:]]\./$f\$" <<<"$listing" || fail "$name lacks /$f"
-        expected+=(-e "./$f")
-    done
-    grep -Eq "^-rwxr-xr-x .*[[:space:]]\./$program\$" <<<"$listing" || fail "/$program is not mode 755 in $name"
-    extra="$(grep '^-' <<<"$listing" | awk '{print $NF}' | grep -vxF "${expected[@]}" || true)"
-    [ -z "$extra" ] || echo "note: $name also holds: $extra"
-    echo "ok: $name holds $*"
-}
-
-# Renders the installed manual page of $1 with man -l: no warning from groff,
-# it shows the program's options, and every character as written: no "?"
-# where help2man could not encode one (a page made in the C locale), and the
-# texts given after $1 appear as they stand.
-check_manpage() {
-    local name="$1" page="/usr/share/man/man1/$1.1.gz" out err text
-    shift
-    out="$(LC_ALL=C.UTF-8 MANWIDTH=80 man -l "$page" 2>"$work/man.err")" || fail "man -l $page: $(cat "$work/man.err")"
-    zcat "$page" | iconv -f UTF-8 -t UTF-8 >/dev/null || fail "$page is not UTF-8"
-    ! zcat "$page" | grep -q '??' || fail "$page has question marks for characters: $(zcat "$page" | grep -m 1 '??')"
-    for text in "$@"; do
-        grep -qF -- "$text" <<<"$out" || fail "man -l $page does not show '$text'"
-    done
-    err="$(cat "$work/man.err")"
-    [ -z "$err" ] || fail "man -l $page warns: $err"
-    grep -q -- '--version' <<<"$out" || fail "man -l $page shows no --version option"
-    grep -q -- '--port' <<<"$out" || fail "man -l $page shows no --port option"
-    [ "$(man -w "$name")" = "$page" ] || fail "man -w $name does not find $page"
-    echo "ok: man -l $page renders $(wc -l <<<"$out") lines"
+    ! grep -Eiq '^[[:space:]]*password[[:space:]]*=' "$root/${example_path#usr/}" || fail "$root/${example_path#usr/} holds a password"
+    echo "ok: $root holds the programs, their manual pages, copyright and changelog, a valid desktop entry, an SVG icon," \
+        "the AppStream metadata, the bridge's service unit and an example configuration without a password"
 }
 
 step "Configure and build (Qt $qt_major) in $work/build"
@@ -194,16 +134,25 @@ for name in "${packages[@]}"; do
     echo "package: $(basename "${found[0]}")"
 done
 panel_deb="${debs[0]}"
-sim_deb="${debs[1]}"
+tools_deb="${debs[1]}"
+sim_deb="${debs[2]}"
 
 step "dpkg-deb -I"
-dpkg-deb -I "$panel_deb" || fail "dpkg-deb -I cannot read $panel_deb"
-dpkg-deb -I "$sim_deb" || fail "dpkg-deb -I cannot read $sim_deb"
-check_control iopanel "$panel_deb" "${panel_runtime[@]}"
+for deb in "${debs[@]}"; do
+    dpkg-deb -I "$deb" || fail "dpkg-deb -I cannot read $deb"
+done
+version="$(dpkg-deb -f "$panel_deb" Version)"
+check_control iopanel "$panel_deb" "${panel_runtime[@]}" iopanel-tools
+grep -qF "iopanel-tools (= $version)" <<<"$(dpkg-deb -f "$panel_deb" Depends)" ||
+    fail "iopanel does not depend on iopanel-tools (= $version)"
+check_control iopanel-tools "$tools_deb" "${tools_runtime[@]}"
+# A machine beside the module may have no display at all.
+check_depends_lack iopanel-tools "$tools_deb" 'libqt[56](gui|widgets|opengl|xcb)[^ ,]*|libx[a-z0-9-]*|lib(gl|egl|opengl|glx)[0-9a-z-]*'
 check_control iomodule-sim "$sim_deb" "${sim_runtime[@]}"
 
 step "dpkg-deb -c"
 check_contents iopanel "$panel_deb" "${panel_files[@]}"
+check_contents iopanel-tools "$tools_deb" "${tools_files[@]}"
 check_contents iomodule-sim "$sim_deb" "${sim_files[@]}"
 
 step "lintian -I --pedantic"
@@ -228,7 +177,7 @@ if [ "${IOPANEL_CHECK_INSTALL:-1}" = 0 ]; then
 elif [ -n "$sudo" ] && ! sudo -n true 2>/dev/null; then
     echo "skipped: needs root or password-less sudo"
 elif dpkg-query -W -f='${Status}\n' "${packages[@]}" 2>/dev/null | grep -q "install ok installed"; then
-    echo "skipped: a package named iopanel or iomodule-sim is installed already; leaving it alone"
+    echo "skipped: a package named ${packages[*]} is installed already; leaving it alone"
 else
     # Everything they depend on came with the build packages, so apt-get has
     # nothing to download.
@@ -236,7 +185,7 @@ else
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q "${debs[@]}" \
         || fail "apt-get install ${debs[*]}"
     installed="$(dpkg -L "${packages[@]}")" || fail "dpkg -L ${packages[*]}"
-    for f in "${panel_files[@]}" "${sim_files[@]}"; do
+    for f in "${panel_files[@]}" "${tools_files[@]}" "${sim_files[@]}"; do
         grep -qxF "/$f" <<<"$installed" || fail "dpkg -L ${packages[*]} lacks /$f"
     done
     check_starts "/$bin_path"
@@ -248,6 +197,7 @@ else
     check_manpage iopanelctl
     check_manpage iopanel-mqtt
     check_manpage iomodule-sim
+    check_unit "/$unit_path" 2.0
     DEBIAN_FRONTEND=noninteractive $sudo apt-get remove -y -q "${packages[@]}" \
         || fail "apt-get remove ${packages[*]}"
     installed_here=0
@@ -255,7 +205,7 @@ else
         [ -d "$f" ] || [ ! -e "$f" ] || fail "$f is still there after apt-get remove"
     done <<<"$installed"
     echo "ok: installs with apt-get, dpkg -L lists every file, the programs answer --version," \
-        "the manual pages render, removes cleanly"
+        "the manual pages render, the unit verifies, removes cleanly"
 fi
 
 step "cpack on a machine without help2man"

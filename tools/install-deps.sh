@@ -7,7 +7,8 @@
 #   test      also what the test suite needs
 #   package   also what tools/check-package.sh needs (cpack -G DEB with
 #             dpkg-shlibdeps, desktop-file-validate, help2man for the manual
-#             pages, lintian, appstreamcli, man -l)
+#             pages, lintian, appstreamcli, man -l, systemd-analyze for
+#             the bridge's service unit)
 #   clang     also clang with its sanitizer and libFuzzer runtimes, and
 #             llvm-symbolizer for readable sanitizer stacks
 #   soak      also what tools/soak.sh needs: a virtual X display (Xvfb) and
@@ -51,7 +52,7 @@ for what in "$@"; do
         package)
             # CPack's dpkg-shlibdeps step needs dpkg-dev and file; the build
             # makes the manual pages with help2man.
-            packages+=(dpkg-dev file desktop-file-utils help2man lintian appstream man-db)
+            packages+=(dpkg-dev file desktop-file-utils help2man lintian appstream man-db systemd)
             ;;
         clang) packages+=(clang libclang-rt-14-dev llvm) ;;
         soak) packages+=(xvfb xdotool x11-utils) ;;

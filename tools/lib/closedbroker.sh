@@ -77,3 +77,17 @@ bridge_config() {
         -e "s#/etc/iopanel-mqtt/#$etc/#" -e "s#module1#$1#g" docs/broker/module1.conf >"$etc/$1.conf"
     (umask 077; printf '%s\n' "$2" >"$etc/$1.password")
 }
+
+# readme_shows FILE...: README.md shows each FILE whole, as it stands, as an
+# indented block, so the README can't drift from what the check runs.
+readme_shows() {
+    local file
+    for file in "$@"; do
+        python3 - "$file" <<'PY' || fail "README.md does not show $file as it stands"
+import sys
+lines = open(sys.argv[1]).read().rstrip("\n").split("\n")
+block = "".join(("    " + line if line.strip() else "") + "\n" for line in lines)
+sys.exit(0 if block in open("README.md").read() else 1)
+PY
+    done
+}
