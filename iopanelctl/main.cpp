@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <csignal>
-#include <cstdio>
 
 #include "ctlcommand.h"
 #include "ctlcommandline.h"
@@ -14,16 +13,21 @@
 #include "printing.h"
 #include "quitonsignals.h"
 #include "serve.h"
+#include "stderrlog.h"
 #include "watch.h"
 
 namespace {
+
+// How long watch and serve, once ended, let their readers take what waits:
+// a signal ends them within a second whatever the readers do.
+constexpr int endWaitMs = 500;
 
 int runOnce(const CtlRequest &request)
 {
     const bool inputs = request.command == CtlRequest::Inputs;
     const CtlOutcome outcome = exchangeWith(request.port, commandFrame(request), inputs);
     if (outcome.status != ExitDone) {
-        std::fprintf(stderr, "iopanelctl: %s\n", qPrintable(outcome.problem));
+        printError(outcome.problem);
         return outcome.status;
     }
     int exitStatus = ExitDone;
@@ -45,6 +49,8 @@ int main(int argc, char *argv[])
     for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd)
         if (::fcntl(fd, F_GETFD) < 0)
             ::open("/dev/null", O_RDONLY);
+    // Qt's messages too go out through standard error's own thread.
+    StderrLog::start("iopanelctl");
 
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("iopanelctl"));
@@ -53,18 +59,22 @@ int main(int argc, char *argv[])
     CtlRequest request;
     int exitStatus = ExitDone;
     if (!parseCtlCommandLine(request, exitStatus))
-        return exitStatus;
+        return finishPrinting(exitStatus, -1);
+    // A single command waits for its readers, as any command does; a signal
+    // ends it meanwhile.
     if (request.command != CtlRequest::Watch && request.command != CtlRequest::Serve)
-        return runOnce(request);
+        return finishPrinting(runOnce(request), -1);
 
     // Ctrl-C, SIGTERM and SIGHUP end watch and serve with status 0, the port closed.
     QuitOnSignals quitOnSignals;
     if (request.command == CtlRequest::Serve) {
         Serve serve(request);
         serve.start();
-        return app.exec();
+        exitStatus = app.exec();
+    } else {
+        Watch watch(request);
+        watch.start();
+        exitStatus = app.exec();
     }
-    Watch watch(request);
-    watch.start();
-    return app.exec();
+    return finishPrinting(exitStatus, endWaitMs);
 }

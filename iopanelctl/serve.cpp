@@ -1,8 +1,7 @@
 #include "serve.h"
 
-#include <cstdio>
-
 #include "ctlcommand.h"
+#include "printing.h"
 
 Serve::Serve(const CtlRequest &request, QObject *parent)
     : Watch(request, parent)
@@ -38,7 +37,7 @@ void Serve::take(int lineNumber, const QByteArray &line)
     Command command{lineNumber, text, request};
     const QString error = parseFrameCommand(text.simplified().split(QLatin1Char(' ')), command.request);
     if (!error.isEmpty()) {
-        std::fprintf(stderr, "iopanelctl: input line %d: %s\n", lineNumber, qPrintable(error));
+        printError(QStringLiteral("input line %1: %2").arg(lineNumber).arg(error));
         return;
     }
     queued.enqueue(command);
@@ -63,8 +62,9 @@ void Serve::sendNext()
     const bool inputs = command.request.command == CtlRequest::Inputs;
     const CtlOutcome outcome = exchangeWith(request.port, commandFrame(command.request), inputs);
     if (outcome.status != ExitDone)
-        std::fprintf(stderr, "iopanelctl: input line %d: %s: %s\n", command.lineNumber,
-                     qPrintable(command.text), qPrintable(outcome.problem));
+        printError(QStringLiteral("input line %1: %2: %3")
+                       .arg(command.lineNumber)
+                       .arg(command.text, outcome.problem));
     else if (outcome.inputs)
         show(*outcome.inputs, inputs);
     if (queued.isEmpty() && !inputOpen)

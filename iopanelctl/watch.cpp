@@ -2,8 +2,6 @@
 
 #include <QCoreApplication>
 
-#include <cstdio>
-
 #include "frames.h"
 #include "isotime.h"
 #include "printing.h"
@@ -49,7 +47,7 @@ void Watch::poll()
     // A port that is missing or forbidden at the start is a mistake to
     // report; one held by a running panel may come free.
     if (outcome.status == ExitCannotOpen && !everOpened && !outcome.portHeld) {
-        std::fprintf(stderr, "iopanelctl: %s\n", qPrintable(outcome.problem));
+        printError(outcome.problem);
         finish(ExitCannotOpen);
         return;
     }
@@ -64,10 +62,9 @@ void Watch::report(const CtlOutcome &outcome)
     const bool ok = outcome.status == ExitDone;
     if (answering != ok) {
         if (!ok)
-            std::fprintf(stderr, "iopanelctl: %s; watching on\n", qPrintable(outcome.problem));
+            printError(outcome.problem + QStringLiteral("; watching on"));
         else if (answering.has_value())
-            std::fprintf(stderr, "iopanelctl: %s answers again\n", qPrintable(request.port));
-        std::fflush(stderr);
+            printError(request.port + QStringLiteral(" answers again"));
         answering = ok;
     }
     if (ok)
