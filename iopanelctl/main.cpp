@@ -18,10 +18,6 @@
 
 namespace {
 
-// How long watch and serve, once ended, let their readers take what waits:
-// a signal ends them within a second whatever the readers do.
-constexpr int endWaitMs = 500;
-
 int runOnce(const CtlRequest &request)
 {
     const bool inputs = request.command == CtlRequest::Inputs;
@@ -59,11 +55,11 @@ int main(int argc, char *argv[])
     CtlRequest request;
     int exitStatus = ExitDone;
     if (!parseCtlCommandLine(request, exitStatus))
-        return finishPrinting(exitStatus, -1);
+        return finishPrinting(exitStatus);
     // A single command waits for its readers, as any command does; a signal
     // ends it meanwhile.
     if (request.command != CtlRequest::Watch && request.command != CtlRequest::Serve)
-        return finishPrinting(runOnce(request), -1);
+        return finishPrinting(runOnce(request));
 
     // Ctrl-C, SIGTERM and SIGHUP end watch and serve with status 0, the port closed.
     QuitOnSignals quitOnSignals;
@@ -76,5 +72,6 @@ int main(int argc, char *argv[])
         watch.start();
         exitStatus = app.exec();
     }
-    return finishPrinting(exitStatus, endWaitMs);
+    // Within a second of a signal, whatever the readers do.
+    return finishPrinting(exitStatus, [] { return QuitOnSignals::lastSignal() != 0; });
 }

@@ -16,6 +16,9 @@
 namespace {
 // A reader that reads takes a line well within this.
 constexpr int promptMs = 50;
+// Once a signal has come, how long the readers may take for what waits.
+constexpr int signalledWaitMs = 500;
+constexpr int sliceMs = 50;
 
 QString printedWhat = QStringLiteral("the output");
 bool failureNamed = false;
@@ -74,14 +77,26 @@ bool standardOutputClosed()
     return ::poll(&out, 1, 0) == 1 && (out.revents & (POLLERR | POLLHUP | POLLNVAL));
 }
 
-int finishPrinting(int exitStatus, int waitMs)
+int finishPrinting(int exitStatus, bool (*signalled)())
 {
-    const QDeadlineTimer deadline =
-        waitMs < 0 ? QDeadlineTimer(QDeadlineTimer::Forever) : QDeadlineTimer(waitMs);
-    standardOutput().drain(static_cast<int>(deadline.remainingTime()));
+    QDeadlineTimer deadline(QDeadlineTimer::Forever);
+    const auto waitFor = [&deadline, signalled](StreamWriter &writer) {
+        if (!signalled) {
+            writer.drain(-1);
+            return;
+        }
+        // A slice at a time, to see a signal come while the reader dawdles.
+        while (!writer.drain(static_cast<int>(deadline.isForever() ? sliceMs : deadline.remainingTime()))) {
+            if (!deadline.isForever())
+                return;
+            if (signalled())
+                deadline.setRemainingTime(signalledWaitMs);
+        }
+    };
+    waitFor(standardOutput());
     const int error = standardOutput().failure();
     if (error != 0 && exitStatus == ExitDone)
         exitStatus = endingStatus(error);
-    StderrLog::finish(static_cast<int>(deadline.remainingTime()));
+    waitFor(StreamWriter::of(STDERR_FILENO));
     return exitStatus;
 }

@@ -24,10 +24,11 @@ void printError(const QString &text);
 // has gone), found without writing to it.
 bool standardOutputClosed();
 
-// At the end: gives the readers of standard output and standard error up to
-// waitMs in all (negative: as long as they take) for what waits, and returns
-// the exit status: `exitStatus`, or ExitWriteFailed when standard output
-// failed without its failure having been named (it is named then).
-int finishPrinting(int exitStatus, int waitMs);
+// At the end: waits until what waits for the readers of standard output and
+// standard error is written, as any command does, but once `signalled` (when
+// given) says that a signal came, for at most half a second more. Returns the
+// exit status: `exitStatus`, or ExitWriteFailed when standard output failed
+// without its failure having been named (it is named then).
+int finishPrinting(int exitStatus, bool (*signalled)() = nullptr);
 
 #endif // PRINTING_H
