@@ -2,14 +2,17 @@
 // process's controlling terminal (here a sleep's, made so by setsid as a
 // login makes one a shell's), reached through a link left behind by a module
 // program that died. The panel and iopanelctl refuse it at every open, name
-// it once, and poll it again once it is free.
+// it once, and poll it again once it is free; the panel's saved port is not
+// polled at all.
 #include <QMutex>
 #include <QProcess>
+#include <QSettings>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include "controllingterminal.h"
+#include "portmemory.h"
 #include "processoutput.h"
 #include "ptymodule.h"
 #include "windowtesting.h"
@@ -28,20 +31,16 @@ public:
     }
     ~TerminalUser() { leave(); }
 
-    // Whether setsid has made the pty its terminal within five seconds.
+    // Whether setsid has made the pty its terminal (tty_nr in its stat line).
     bool holds()
     {
-        QElapsedTimer clock;
-        clock.start();
         QFile stat(QStringLiteral("/proc/%1/stat").arg(shell.processId()));
-        while (!clock.hasExpired(5000) && stat.open(QIODevice::ReadOnly)) {
-            const QByteArray line = stat.readAll();
+        const auto tty = [&stat] {
+            const QByteArray line = stat.open(QIODevice::ReadOnly) ? stat.readAll() : QByteArray();
             stat.close();
-            if (line.mid(line.lastIndexOf(')') + 2).split(' ').value(4).toInt() != 0)
-                return true;
-            QTest::qWait(10);
-        }
-        return false;
+            return line.mid(line.lastIndexOf(')') + 2).split(' ').value(4).toInt();
+        };
+        return QTest::qWaitFor([&] { return tty() != 0; }, 5000);
     }
     void leave()
     {
@@ -81,7 +80,8 @@ private slots:
 };
 
 // The status bar says so at every poll, standard error once, and not a byte
-// reaches the terminal; once it is free the panel polls it.
+// reaches the terminal; once it is free the panel polls it. Saved, the link
+// is not polled at the next start.
 void TestTerminalInUse::panelRefusesIt()
 {
     PtyModule module;
@@ -105,6 +105,13 @@ void TestTerminalInUse::panelRefusesIt()
                  QStringList{QStringLiteral("iopanel: not opening %1: it leads to %2, a terminal in use")
                                  .arg(link, module.portName())});
     }
+    QSettings settings(dir.filePath(QStringLiteral("iopanel.conf")), QSettings::IniFormat);
+    QVERIFY(rememberPort(settings, link));
+    QString notPolled;
+    QCOMPARE(rememberedPort(settings, &notPolled), QString());
+    QCOMPARE(notPolled,
+             QStringLiteral("not polling the saved port %1: it leads to %2, a terminal in use")
+                 .arg(link, module.portName()));
     shell.leave();
     QTRY_VERIFY_WITH_TIMEOUT(!module.frames().isEmpty(), 5000);
 }
