@@ -61,7 +61,6 @@ void TestPanelProgram::commandLineWithoutDisplay_data()
                                                     QStringLiteral("-h")}
                                      << 0 << help << none;
     QTest::newRow("--version") << QStringList{QStringLiteral("--version")} << 0 << version << none;
-    QTest::newRow("-v") << QStringList{QStringLiteral("-v")} << 0 << version << none;
     QTest::newRow("unknown option") << QStringList{QStringLiteral("--bogus")} << 2 << none
                                     << QStringLiteral("^iopanel: Unknown option 'bogus'\\.") + hint;
     QTest::newRow("unknown option after a Qt one")

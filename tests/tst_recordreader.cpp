@@ -163,7 +163,7 @@ void TestRecordReader::writeFailure()
 
 void TestRecordReader::closeWithASlowReader_data()
 {
-    QTest::addColumn<int>("pages"); // the reader takes, 100 ms apart, once the panel closes
+    QTest::addColumn<int>("pages"); // the reader takes, 50 ms apart, once the panel closes
     QTest::newRow("the reader takes everything within half a second") << 10;
     QTest::newRow("the reader takes one page, then no more") << 1;
 }
@@ -194,12 +194,12 @@ void TestRecordReader::closeWithASlowReader()
     const int rows = 200;
     for (int row = 0; row < rows; ++row)
         record.statusMessageShown(QStringLiteral("row %1").arg(row));
-    // The filler is taken; the reader comes back for a page every 100 ms.
+    // The filler is taken; the reader comes back for a page every 50 ms.
     QCOMPARE(int(::read(reader, page.data(), page.size())), page.size());
     QByteArray read;
     std::thread slowReader([&] {
         for (int taken = 0; taken < pages; ++taken) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
             const ssize_t size = ::read(reader, page.data(), page.size());
             read.append(page.constData(), int(std::max<ssize_t>(size, 0)));
         }
