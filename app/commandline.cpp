@@ -86,7 +86,8 @@ CommandLine parseCommandLine(int argc, char *argv[])
         QStringLiteral("port"),
         QStringLiteral("List <path> first in the port list and poll it from the start, e.g. "
                        "/dev/serial/by-id/usb-...-if00-port0 or a pseudo-terminal such as /dev/pts/7. "
-                       "Repeat to list several; the first is selected. It wins over the saved port."),
+                       "Repeat to list several; the first is selected. It wins over the saved port. No port "
+                       "that leads to a terminal in use (a shell's) is opened."),
         QStringLiteral("path"));
     parser.addOption(port);
     const QCommandLineOption noRemember(
@@ -98,7 +99,8 @@ CommandLine parseCommandLine(int argc, char *argv[])
     const QCommandLineOption record(
         QStringLiteral("record"),
         QStringLiteral("Append a CSV log of input changes, output changes and status messages to <file> "
-                       "while the panel runs (a new or empty file starts with a header line)."),
+                       "while the panel runs (a new or empty file starts with a header line). A symbolic "
+                       "link on the path is followed only if it belongs to you or to root."),
         QStringLiteral("file"));
     parser.addOption(record);
     addToolkitOptions(parser);

@@ -39,7 +39,7 @@ int main(int argc, char *argv[])
 
     // From here on standard error is written by a thread of its own: a reader
     // that stops reading never freezes the window or its close.
-    StderrLog::start();
+    StderrLog::start("iopanel");
     followDesktopScale();
     QApplication app(argc, argv);
     // Lets a Wayland desktop match the window to its desktop entry and icon.

@@ -42,7 +42,7 @@ QString rememberedPort(const QSettings &settings, QString *notPolled)
     if (isPseudoTerminal(path) || !device.exists() || device.isDir())
         return {};
     const QString leadsTo = portDevice(path);
-    if (isPseudoTerminal(leadsTo) && isControllingTerminal(leadsTo)) {
+    if (isTerminalInUse(leadsTo)) {
         if (notPolled)
             *notPolled = QStringLiteral("not polling the saved port %1: it leads to %2, a terminal in use")
                              .arg(path, leadsTo);

@@ -1,21 +1,24 @@
 #include "recordfile.h"
 
 #include <QCoreApplication>
-#include <QFile>
+#include <QDeadlineTimer>
 #include <QLabel>
 #include <QLocale>
 #include <QSocketNotifier>
 #include <QStatusBar>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
 
 #include "frames.h"
 #include "isotime.h"
+#include "recordpath.h"
 
 namespace {
 const QByteArray header = "time,event,channel,state,text\n";
@@ -28,19 +31,36 @@ QString quotedField(const QString &text)
     return QLatin1Char('"') + doubled + QLatin1Char('"');
 }
 
+// The length of the whole rows at the start of `rows` that make at most
+// PIPE_BUF bytes, or of the first row when that alone is longer. A pipe or
+// FIFO takes a write of up to PIPE_BUF bytes whole or not at all, so its
+// reader never gets part of a row, also when the panel closes then.
+int leadingRows(const QByteArray &rows)
+{
+    if (rows.size() <= PIPE_BUF)
+        return rows.size();
+    const int end = rows.lastIndexOf('\n', PIPE_BUF - 1);
+    const int firstEnd = rows.indexOf('\n');
+    return end >= 0 ? end + 1 : (firstEnd >= 0 ? firstEnd + 1 : rows.size());
+}
+
 QString systemError(int error)
 {
     return QString::fromLocal8Bit(std::strerror(error));
 }
 
-// Whether the last byte of the regular file at `path`, `size` bytes long,
-// ends a line. A file this user may not read is taken as whole.
-bool endsWithLineBreak(const QString &path, qint64 size)
+// Whether the last byte of the regular file open for writing as
+// `descriptor`, `size` bytes long, ends a line. Read through the same file,
+// opened again; one this user may not read is taken as whole.
+bool endsWithLineBreak(int descriptor, qint64 size)
 {
-    QFile file(path);
+    const QByteArray same = "/proc/self/fd/" + QByteArray::number(descriptor);
+    const int reader = ::open(same.constData(), O_RDONLY | O_CLOEXEC);
     char last = '\n';
-    if (file.open(QIODevice::ReadOnly) && file.seek(size - 1))
-        file.getChar(&last);
+    if (reader >= 0 && ::pread(reader, &last, 1, size - 1) != 1)
+        last = '\n';
+    if (reader >= 0)
+        ::close(reader);
     return last == '\n';
 }
 } // namespace
@@ -57,22 +77,16 @@ RecordFile::~RecordFile()
 
 bool RecordFile::open(QString *error)
 {
-    const QByteArray name = QFile::encodeName(path);
     // Non-blocking: a FIFO that no program reads fails at once instead of
     // waiting for a reader, and a write never waits for one either.
-    descriptor = ::open(name.constData(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666);
-    struct stat status = {};
     QString reason;
-    if (descriptor < 0) {
-        const int openError = errno;
-        const bool fifo = ::stat(name.constData(), &status) == 0 && S_ISFIFO(status.st_mode);
-        reason = openError == ENXIO && fifo ? QStringLiteral("no program reads from this FIFO")
-                                            : systemError(openError);
-    } else {
+    descriptor = openRecordPath(path, &reason);
+    if (descriptor >= 0) {
+        struct stat status = {};
         ::fstat(descriptor, &status);
         if (!S_ISREG(status.st_mode) || status.st_size == 0)
             waiting = header;
-        else if (!endsWithLineBreak(path, status.st_size))
+        else if (!endsWithLineBreak(descriptor, status.st_size))
             // A row torn by an earlier failure (a full disk) stays alone on
             // its line, so a CSV reader sees one bad row, not two merged.
             waiting = "\n";
@@ -95,8 +109,14 @@ void RecordFile::reportStopsIn(QStatusBar *statusBar)
 bool RecordFile::finish(QString *error)
 {
     QString reason = QStringLiteral("its reader took no more");
-    if (descriptor >= 0)
-        writeWaiting(&reason);
+    const QDeadlineTimer deadline(closeWaitMs);
+    while (descriptor >= 0 && writeWaiting(&reason) && !waiting.isEmpty()) {
+        pollfd out = {descriptor, POLLOUT, 0};
+        if (::poll(&out, 1, static_cast<int>(deadline.remainingTime())) == 0)
+            break;
+    }
+    // Part of a row longer than PIPE_BUF may have gone: that row counts as
+    // not written.
     const int rows = waiting.count('\n');
     recording = false;
     closeFile();
@@ -172,7 +192,8 @@ bool RecordFile::writeWaiting(QString *reason)
     // Written straight to the descriptor: after a short write (a disk filling
     // up) QFile reports no reason, while the next write(2) says ENOSPC.
     while (!waiting.isEmpty()) {
-        const ssize_t written = ::write(descriptor, waiting.constData(), static_cast<size_t>(waiting.size()));
+        const ssize_t written =
+            ::write(descriptor, waiting.constData(), static_cast<size_t>(leadingRows(waiting)));
         if (written > 0) {
             waiting.remove(0, static_cast<int>(written));
         } else if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {

@@ -44,9 +44,11 @@ public:
     void reportStopsIn(QStatusBar *statusBar);
     bool isRecording() const { return recording; }
 
-    // At the panel's close: writes what the reader takes now, without waiting
-    // for it. Returns false, saying how many rows, when some are left unwritten.
+    // At the panel's close: writes the rows waiting, giving a reader up to
+    // closeWaitMs to take them. Returns false, saying how many whole rows,
+    // when some are left unwritten.
     bool finish(QString *error);
+    static constexpr int closeWaitMs = 500;
 
     void lampSet(int channel, bool on) override;
     void frameSent(const QString &frame) override;

@@ -1,13 +1,14 @@
 #include "bridgelog.h"
 
-#include <cstdio>
+#include "stderrlog.h"
 
 namespace BridgeLog {
 
 void line(const QString &text)
 {
-    std::fprintf(stderr, "iopanel-mqtt: %s\n", qPrintable(text));
-    std::fflush(stderr);
+    // Written by standard error's own thread: a reader that stalls never
+    // holds up the polls, the broker's connection or a stop.
+    StderrLog::line(QStringLiteral("iopanel-mqtt: ") + text);
 }
 
 } // namespace BridgeLog

@@ -4,7 +4,7 @@
 #include <QString>
 
 // Every line the bridge writes to standard error goes through here:
-// "iopanel-mqtt: " and the text, on the event loop's thread.
+// "iopanel-mqtt: " and the text, queued for standard error's own thread.
 namespace BridgeLog {
 void line(const QString &text);
 } // namespace BridgeLog

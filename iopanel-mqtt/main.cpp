@@ -11,6 +11,13 @@
 #include "bridgelog.h"
 #include "bridgeoptions.h"
 #include "quitonsignals.h"
+#include "stderrlog.h"
+
+namespace {
+// How long the lines still waiting for standard error's reader get at the
+// end: with the broker's 400 ms, a stop stays within a second.
+constexpr int stderrWaitMs = 300;
+} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -22,14 +29,18 @@ int main(int argc, char *argv[])
         if (::fcntl(fd, F_GETFD) < 0)
             ::open("/dev/null", O_RDONLY);
 
+    // Qt's messages and the bridge's own lines, written by a thread of their own.
+    StderrLog::start("iopanel-mqtt");
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("iopanel-mqtt"));
     QCoreApplication::setApplicationVersion(QStringLiteral(IOPANEL_VERSION));
 
     BridgeOptions options;
     int exitStatus = BridgeDone;
-    if (!parseBridgeOptions(QCoreApplication::arguments(), options, exitStatus))
+    if (!parseBridgeOptions(QCoreApplication::arguments(), options, exitStatus)) {
+        StderrLog::finish(stderrWaitMs);
         return exitStatus;
+    }
 
     // SIGTERM, SIGINT and SIGHUP end the event loop; the bridge then says offline.
     QuitOnSignals quitOnSignals;
@@ -37,9 +48,11 @@ int main(int argc, char *argv[])
     options.password.fill('\0');
     if (const QString problem = bridge.start(); !problem.isEmpty()) {
         BridgeLog::line(problem);
+        StderrLog::finish(stderrWaitMs);
         return BridgeFailed;
     }
     exitStatus = QCoreApplication::exec();
     bridge.stop();
+    StderrLog::finish(stderrWaitMs);
     return exitStatus;
 }

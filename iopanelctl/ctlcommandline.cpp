@@ -20,8 +20,10 @@ const char description[] = "Drives and watches the digital I/O module from a she
                            "  watch           ask for the inputs every interval; print the first state and\n"
                            "                  then a time-stamped line for each change, until Ctrl-C or\n"
                            "                  until nobody reads the output. A port held by another\n"
-                           "                  program (a running iopanel) is named once; watch goes on\n"
-                           "                  trying and prints once the port is free.\n"
+                           "                  program (a running iopanel), or one that leads to a terminal\n"
+                           "                  in use, is named once; watch goes on trying and prints once\n"
+                           "                  the port is free. A signal ends it within a second, whatever\n"
+                           "                  the readers of its output do.\n"
                            "  serve           watch, and send the commands read from standard input, one a\n"
                            "                  line, in order: inputs (prints the state now), outputs\n"
                            "                  DIGITS, set N, reset N. A bad line or a command that can't\n"
@@ -30,8 +32,9 @@ const char description[] = "Drives and watches the digital I/O module from a she
                            "\n"
                            "Exit status: 0 done, 1 what it prints can't be written (e.g. a full disk; a\n"
                            "closed pipe is not an error) or serve can't read its input, 2 usage error, 3\n"
-                           "the port can't be opened, 4 no reply or the write didn't finish within 50 ms,\n"
-                           "5 the reply to inputs isn't an inputs report.";
+                           "the port can't be opened or leads to a pseudo-terminal that is some process's\n"
+                           "controlling terminal (a shell's), 4 no reply or the write didn't finish within\n"
+                           "50 ms, 5 the reply to inputs isn't an inputs report.";
 
 constexpr int minIntervalMs = 20;
 constexpr int maxIntervalMs = 3600000;

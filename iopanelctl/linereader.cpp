@@ -5,14 +5,16 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
+
+#include "printing.h"
 
 namespace {
 void nameTooLong(int lineNumber)
 {
-    std::fprintf(stderr, "iopanelctl: input line %d: longer than %d bytes, skipped\n", lineNumber,
-                 LineReader::maxLineBytes);
+    printError(QStringLiteral("input line %1: longer than %2 bytes, skipped")
+                   .arg(lineNumber)
+                   .arg(LineReader::maxLineBytes));
 }
 } // namespace
 
@@ -54,7 +56,8 @@ void LineReader::readAvailable()
         const int error = errno;
         notifier->setEnabled(false);
         if (count < 0)
-            std::fprintf(stderr, "iopanelctl: can't read standard input: %s\n", std::strerror(error));
+            printError(QStringLiteral("can't read standard input: %1")
+                           .arg(QString::fromLocal8Bit(std::strerror(error))));
         atEnd = true;
         endOk = count == 0;
     } else {

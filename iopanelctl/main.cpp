@@ -6,13 +6,13 @@
 #include <unistd.h>
 
 #include <csignal>
-#include <cstdio>
 
 #include "ctlcommandline.h"
 #include "moduleexchange.h"
 #include "printing.h"
 #include "quitonsignals.h"
 #include "serve.h"
+#include "stderrlog.h"
 #include "watch.h"
 
 namespace {
@@ -22,7 +22,7 @@ int runOnce(const CtlRequest &request)
     const bool inputs = request.command.kind == ModuleCommand::Inputs;
     const ExchangeOutcome outcome = exchangeWith(request.port, commandFrame(request.command), inputs);
     if (outcome.status != ExchangeOutcome::Done) {
-        std::fprintf(stderr, "iopanelctl: %s\n", qPrintable(outcome.problem));
+        printError(outcome.problem);
         return exitStatusFor(outcome.status);
     }
     int exitStatus = ExitDone;
@@ -44,6 +44,8 @@ int main(int argc, char *argv[])
     for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd)
         if (::fcntl(fd, F_GETFD) < 0)
             ::open("/dev/null", O_RDONLY);
+    // Qt's messages too go out through standard error's own thread.
+    StderrLog::start("iopanelctl");
 
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("iopanelctl"));
@@ -52,18 +54,23 @@ int main(int argc, char *argv[])
     CtlRequest request;
     int exitStatus = ExitDone;
     if (!parseCtlCommandLine(request, exitStatus))
-        return exitStatus;
+        return finishPrinting(exitStatus);
+    // A single command waits for its readers, as any command does; a signal
+    // ends it meanwhile.
     if (request.mode == CtlRequest::Once)
-        return runOnce(request);
+        return finishPrinting(runOnce(request));
 
     // Ctrl-C, SIGTERM and SIGHUP end watch and serve with status 0, the port closed.
     QuitOnSignals quitOnSignals;
     if (request.mode == CtlRequest::Serve) {
         Serve serve(request);
         serve.start();
-        return app.exec();
+        exitStatus = app.exec();
+    } else {
+        Watch watch(request);
+        watch.start();
+        exitStatus = app.exec();
     }
-    Watch watch(request);
-    watch.start();
-    return app.exec();
+    // Within a second of a signal, whatever the readers do.
+    return finishPrinting(exitStatus, [] { return QuitOnSignals::lastSignal() != 0; });
 }

@@ -1,6 +1,6 @@
 #include "serve.h"
 
-#include <cstdio>
+#include "printing.h"
 
 Serve::Serve(const CtlRequest &request, QObject *parent)
     : Watch(request, parent)
@@ -28,7 +28,7 @@ void Serve::take(int lineNumber, const QByteArray &line)
     ModuleLoop::Command command{{}, lineNumber, text};
     const QString error = parseModuleCommand(text.simplified().split(QLatin1Char(' ')), command.command);
     if (!error.isEmpty()) {
-        std::fprintf(stderr, "iopanelctl: input line %d: %s\n", lineNumber, qPrintable(error));
+        printError(QStringLiteral("input line %1: %2").arg(lineNumber).arg(error));
         return;
     }
     loop.enqueue(command);
@@ -39,8 +39,7 @@ void Serve::take(int lineNumber, const QByteArray &line)
 
 void Serve::failed(const ModuleLoop::Command &command, const QString &problem)
 {
-    std::fprintf(stderr, "iopanelctl: input line %d: %s: %s\n", command.number, qPrintable(command.text),
-                 qPrintable(problem));
+    printError(QStringLiteral("input line %1: %2: %3").arg(command.number).arg(command.text, problem));
     endWhenDone();
 }
 

@@ -2,8 +2,6 @@
 
 #include <QCoreApplication>
 
-#include <cstdio>
-
 #include "isotime.h"
 #include "printing.h"
 
@@ -45,7 +43,7 @@ void Watch::polled(const ExchangeOutcome &outcome)
     // A port that is missing or forbidden at the start is a mistake to
     // report; one held by a running panel may come free.
     if (outcome.status == ExchangeOutcome::CannotOpen && !everOpened && !outcome.portHeld) {
-        std::fprintf(stderr, "iopanelctl: %s\n", qPrintable(outcome.problem));
+        printError(outcome.problem);
         finish(ExitCannotOpen);
         return;
     }
@@ -57,10 +55,9 @@ void Watch::answeringChanged(bool answering, const QString &problem)
     // One line when the module stops answering (or its port is held) and
     // one when it is back, however long it stays away.
     if (!answering)
-        std::fprintf(stderr, "iopanelctl: %s; watching on\n", qPrintable(problem));
+        printError(problem + QStringLiteral("; watching on"));
     else if (answeringKnown)
-        std::fprintf(stderr, "iopanelctl: %s answers again\n", qPrintable(request.port));
-    std::fflush(stderr);
+        printError(request.port + QStringLiteral(" answers again"));
     answeringKnown = true;
 }
 

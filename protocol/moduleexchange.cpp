@@ -8,6 +8,7 @@
 
 #include <optional>
 
+#include "controllingterminal.h"
 #include "exchange.h"
 #include "portdevice.h"
 #include "replydecoder.h"
@@ -66,7 +67,18 @@ ExchangeOutcome exchangeWith(const QString &port, const QString &frame, bool wan
 {
     ExchangeOutcome outcome;
     // Opened, and locked, by the device the path leads to, as the panel does.
-    QSerialPort serial(portDevice(port));
+    const QString device = portDevice(port);
+    // Opening it would set a shell's line and write into its terminal. A
+    // terminal in use may come free, as a held port may.
+    if (isTerminalInUse(device)) {
+        outcome.status = ExchangeOutcome::CannotOpen;
+        outcome.problem = port == device
+            ? QStringLiteral("can't open %1: a terminal in use").arg(port)
+            : QStringLiteral("can't open %1: it leads to %2, a terminal in use").arg(port, device);
+        outcome.portHeld = true;
+        return outcome;
+    }
+    QSerialPort serial(device);
     if (!serial.open(QIODevice::ReadWrite)) {
         outcome.status = ExchangeOutcome::CannotOpen;
         outcome.problem = QStringLiteral("can't open %1: %2").arg(port, serial.errorString());

@@ -22,7 +22,8 @@ struct ExchangeOutcome
     Result status = Done;
     QString problem; // one line for standard error when status is not Done
     // CannotOpen only: this user may open the port, but another program (a
-    // running panel) holds it, so trying again later may succeed.
+    // running panel) holds it, or it is a terminal in use, so trying again
+    // later may succeed.
     bool portHeld = false;
     std::optional<InputStates> inputs; // when the reply reported all of inputs 6 to 10
 };

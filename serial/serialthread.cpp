@@ -4,6 +4,7 @@
 #include <QSerialPort>
 #include <QTime>
 
+#include "controllingterminal.h"
 #include "exchange.h"
 #include "portdevice.h"
 
@@ -101,13 +102,19 @@ bool SerialThread::serveRun()
             port.close();
             // Opened, and locked, by the device the name leads to; messages
             // keep the name as given.
-            port.setPortName(portDevice(current.portName));
+            const QString device = portDevice(current.portName);
+            if (isTerminalInUse(device)) {
+                refuseTerminal(current.portName, device);
+                return true;
+            }
+            port.setPortName(device);
             if (!port.open(QIODevice::ReadWrite)) {
                 emit error(tr("Can't open %1, error code %2")
                                .arg(current.portName)
                                .arg(static_cast<int>(port.error())));
                 return true;
             }
+            refusedTerminal.clear();
         }
 
         exchange(port, current.waitTimeoutMs, current.bytes);
@@ -123,6 +130,23 @@ bool SerialThread::serveRun()
             return false;
         reopen = true;
     }
+}
+
+// Opening a terminal in use would set its line and write frames into it: a
+// link left behind by a module program that died may by now lead to a
+// shell's terminal. Shown like a failed open at every try, and named on
+// standard error once, until the port opens again.
+void SerialThread::refuseTerminal(const QString &portName, const QString &device)
+{
+    const bool leads = portName != device;
+    const QString reason = leads ? QStringLiteral("it leads to %1, a terminal in use").arg(device)
+                                 : QStringLiteral("a terminal in use");
+    if (refusedTerminal != portName + QLatin1Char('\n') + device) {
+        refusedTerminal = portName + QLatin1Char('\n') + device;
+        qWarning("iopanel: not opening %s: %s", qUtf8Printable(portName), qUtf8Printable(reason));
+    }
+    emit error(leads ? tr("Not opening %1: it leads to %2, a terminal in use").arg(portName, device)
+                     : tr("Not opening %1: a terminal in use").arg(portName));
 }
 
 void SerialThread::exchange(QSerialPort &port, int waitTimeoutMs, const QByteArray &request)

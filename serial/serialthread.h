@@ -49,6 +49,7 @@ private:
     bool serveRun();
     // One exchange (Exchange::run), reported through response or timeout.
     void exchange(QSerialPort &port, int waitTimeoutMs, const QByteArray &request);
+    void refuseTerminal(const QString &portName, const QString &device);
 
     QString portName;
     QByteArray requestBytes;
@@ -62,6 +63,8 @@ private:
     // Set when run() has decided to return; the thread may still report
     // itself running for a moment.
     bool runEnding = false;
+    // The port and device last refused as a terminal in use (worker only).
+    QString refusedTerminal;
 };
 
 #endif // SERIALTHREAD_H

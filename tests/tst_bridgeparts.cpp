@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "bridgeoptions.h"
+#include "stderrlog.h"
 #include "discovery.h"
 
 namespace {
@@ -23,6 +24,7 @@ QString standardError(const std::function<void()> &parse)
     const int saved = ::dup(STDERR_FILENO);
     ::dup2(file.handle(), STDERR_FILENO);
     parse();
+    StderrLog::finish(5000); // the lines go out through a thread of their own
     std::fflush(stderr);
     ::dup2(saved, STDERR_FILENO);
     ::close(saved);

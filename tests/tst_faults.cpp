@@ -26,7 +26,6 @@ private slots:
     void unplugAndReplug();
     void floodThenRecover();
     void garbageAndPartialFrames();
-    void unopenablePort_data();
     void unopenablePort();
     void permissionDenied();
     void rapidPortSwitching();
@@ -117,32 +116,16 @@ void TestFaults::garbageAndPartialFrames()
     QTRY_COMPARE(lamps(*window), QStringLiteral("00001"));
 }
 
-void TestFaults::unopenablePort_data()
-{
-    QTest::addColumn<QString>("port");
-    QTest::addColumn<int>("errorCode");
-
-    QTest::newRow("missing") << QStringLiteral("/nonexistent/iopanel-port") << 1;
-    // A plain file is no serial port: the open fails after the file opened.
-    static QTemporaryFile file;
-    QVERIFY(file.open());
-    QTest::newRow("not a serial port") << file.fileName() << -1;
-}
-
+// A plain file is no serial port: the open fails after the file opened. (A
+// missing port is unplugAndReplug's.)
 void TestFaults::unopenablePort()
 {
-    QFETCH(QString, port);
-    QFETCH(int, errorCode);
-
-    auto window = windowOn(port);
-    const QRegularExpression message(
-        QStringLiteral("^Can't open %1, error code (\\d+)$").arg(QRegularExpression::escape(port)));
+    QTemporaryFile file;
+    QVERIFY(file.open());
+    auto window = windowOn(file.fileName());
+    const QRegularExpression message(QStringLiteral("^Can't open %1, error code [1-9]\\d*$")
+                                         .arg(QRegularExpression::escape(file.fileName())));
     QTRY_VERIFY(message.match(window->statusBar()->currentMessage()).hasMatch());
-    const int code = message.match(window->statusBar()->currentMessage()).captured(1).toInt();
-    if (errorCode >= 0)
-        QCOMPARE(code, errorCode);
-    else
-        QVERIFY(code > 0);
     QVERIFY(staysIdle(1000));
 }
 

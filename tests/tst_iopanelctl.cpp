@@ -1,6 +1,6 @@
 // iopanelctl as scripts run it, against the module stand-in: every command,
-// its output formats and exit statuses, watch, and iopanelctl beside a
-// polling panel on the same port.
+// its output formats and exit statuses, and watch and serve beside a polling
+// panel on the same port.
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -11,10 +11,6 @@
 #include "ptymodule.h"
 #include "windowtesting.h"
 
-namespace {
-const QString isoTime = QStringLiteral("\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}[+-]\\d\\d:\\d\\d");
-} // namespace
-
 class TestIopanelctl : public QObject
 {
     Q_OBJECT
@@ -22,7 +18,6 @@ class TestIopanelctl : public QObject
 private slots:
     void commands_data();
     void commands();
-    void watch();
     void besideThePanel_data();
     void besideThePanel();
 };
@@ -133,60 +128,6 @@ void TestIopanelctl::commands()
     for (const PtyModule::Frame &frame : module.frames())
         received << QString::fromLatin1(frame.bytes);
     QCOMPARE(received, frames);
-}
-
-// The first state, a change within two intervals, one line each when the
-// module falls silent and when it is back, and status 0 on SIGTERM and on a
-// closed pipe, noticed at once whatever the interval (JSON lines there).
-void TestIopanelctl::watch()
-{
-    PtyModule module;
-    module.setInput(10, true);
-    const int intervalMs = 250;
-    QProcess ctl;
-    ProcessOutput lines(ctl);
-    ctl.start(QStringLiteral(IOPANELCTL),
-              {QStringLiteral("--port"), module.portName(), QStringLiteral("watch"),
-               QStringLiteral("--interval"), QString::number(intervalMs)});
-    const QRegularExpression line(QStringLiteral("^%1  6=0 7=0 8=0 9=0 10=1$").arg(isoTime));
-    QVERIFY(!lines.waitForLine(line).isEmpty());
-
-    QElapsedTimer sinceChange;
-    sinceChange.start();
-    module.setInput(7, true);
-    QVERIFY(!lines.waitForLine(QRegularExpression(QStringLiteral("  6=0 7=1 8=0 9=0 10=1$"))).isEmpty());
-    QVERIFY2(sinceChange.elapsed() < 2 * intervalMs, qPrintable(QString::number(sinceChange.elapsed())));
-
-    module.setResponder([](const QByteArray &) { return PtyModule::Reply{}; });
-    QTest::qWait(4 * intervalMs);
-    module.setResponder({});
-    QTest::qWait(2 * intervalMs);
-    QCOMPARE(QString::fromLocal8Bit(ctl.readAllStandardError()),
-             QStringLiteral("iopanelctl: no reply from %1 within 50 ms; watching on\n"
-                            "iopanelctl: %1 answers again\n")
-                 .arg(module.portName()));
-    ctl.terminate();
-    QVERIFY(ctl.waitForFinished(5000));
-    QCOMPARE(ctl.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(ctl.exitCode(), 0);
-    QCOMPARE(ctl.readAllStandardOutput(), QByteArray()); // no line for an unchanged state
-
-    // serve's input (this test's pipe) stays open: only the reader's going ends it.
-    for (const char *command : {"watch", "serve"}) {
-        QProcess pipeline;
-        pipeline.start(QStringLiteral("bash"),
-                       {QStringLiteral("-c"),
-                        QStringLiteral("'%1' --port '%2' %3 --json --interval 3600000 | head -n 1; "
-                                       "echo $PIPESTATUS >&2")
-                            .arg(QStringLiteral(IOPANELCTL), module.portName(), QLatin1String(command))});
-        QVERIFY2(pipeline.waitForFinished(5000), command);
-        QVERIFY(QRegularExpression(QStringLiteral("^\\{\"time\":\"%1\",\"6\":false,\"7\":true,\"8\":false,"
-                                                  "\"9\":false,\"10\":true\\}\\n$")
-                                       .arg(isoTime))
-                    .match(QString::fromLatin1(pipeline.readAllStandardOutput()))
-                    .hasMatch());
-        QCOMPARE(pipeline.readAllStandardError(), QByteArray("0\n"));
-    }
 }
 
 // The panel holds its port (the lock file names the device the port leads

@@ -1,6 +1,6 @@
-// The iopanel program with its standard error on a pipe whose reader stops
-// reading, as a pager at its prompt does: the panel polls on and closes at
-// once.
+// The iopanel program's standard error: on a pipe whose reader stops
+// reading, as a pager at its prompt does, the panel polls on and closes at
+// once; and a start that fails tells why before Qt's fatal message.
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -14,6 +14,7 @@ class TestPanelStderr : public QObject
 
 private slots:
     void stalledReaderFreezesNothing();
+    void causeOfAFailedStartComesFirst();
 };
 
 void TestPanelStderr::stalledReaderFreezesNothing()
@@ -64,6 +65,29 @@ void TestPanelStderr::stalledReaderFreezesNothing()
     QCOMPARE(lockFilesOf(panelPid), QStringList());
     stop(reader);
     stop(sim);
+}
+
+// A platform plugin that can't be found: Qt's warning that names it is
+// queued for standard error, then Qt's fatal message ends the program. The
+// warning comes first, every time.
+void TestPanelStderr::causeOfAFailedStartComesFirst()
+{
+    QTemporaryDir home;
+    QProcessEnvironment environment = headless(home.path());
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("nosuch"));
+    for (int run = 0; run < 20; ++run) {
+        QProcess panel;
+        panel.setProcessEnvironment(environment);
+        panel.start(
+            QStringLiteral(IOPANEL_PROGRAM),
+            {QStringLiteral("--no-remember"), QStringLiteral("--port"), QStringLiteral("/nonexistent")});
+        QVERIFY(panel.waitForFinished(10000));
+        const QString printed = QString::fromLocal8Bit(panel.readAllStandardError());
+        const int cause = printed.indexOf(QStringLiteral("Could not find the Qt platform plugin \"nosuch\""));
+        const int fatal = printed.indexOf(QStringLiteral("This application failed to start"));
+        QVERIFY2(cause >= 0 && cause < fatal,
+                 qPrintable(QStringLiteral("run %1:\n%2").arg(run).arg(printed)));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestPanelStderr)

@@ -1,7 +1,6 @@
 // The port the panel saves at close and polls at the next start.
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -20,7 +19,6 @@ private slots:
     void savedAndRecalled();
     void unusableSettingsAreIgnored_data();
     void unusableSettingsAreIgnored();
-    void aLinkIntoATerminalInUseIsNotPolled();
 
 private:
     QTemporaryDir home;
@@ -113,30 +111,6 @@ void TestPortMemory::unusableSettingsAreIgnored()
     QCOMPARE(rememberPort(settings, link), writable);
     if (writable)
         QCOMPARE(rememberedPort(QSettings(fileName, QSettings::IniFormat)), link);
-}
-
-// A saved link whose pseudo-terminal has been handed to a shell since is not
-// polled: setsid makes the pty here a sleep's controlling terminal, as a
-// login makes one a shell's. The link to the module's pty above is polled.
-void TestPortMemory::aLinkIntoATerminalInUseIsNotPolled()
-{
-    PtyModule terminal;
-    QProcess shell;
-    shell.setStandardInputFile(terminal.portName());
-    shell.start(QStringLiteral("setsid"), QStringLiteral("--ctty sleep 60").split(QLatin1Char(' ')));
-    QVERIFY(shell.waitForStarted(5000));
-    const QString stale = home.filePath(QStringLiteral("stale"));
-    QVERIFY(QFile::link(terminal.portName(), stale));
-
-    QSettings settings(home.filePath(QStringLiteral("stale.conf")), QSettings::IniFormat);
-    QVERIFY(rememberPort(settings, stale));
-    QString notPolled;
-    QTRY_COMPARE(rememberedPort(settings, &notPolled), QString());
-    QCOMPARE(notPolled,
-             QStringLiteral("not polling the saved port %1: it leads to %2, a terminal in use")
-                 .arg(stale, terminal.portName()));
-    shell.kill();
-    shell.waitForFinished(5000);
 }
 
 QTEST_GUILESS_MAIN(TestPortMemory)
