@@ -10,8 +10,8 @@
 #include <unistd.h>
 
 #include "bridgeoptions.h"
-#include "stderrlog.h"
 #include "discovery.h"
+#include "stderrlog.h"
 
 namespace {
 // What `parse` writes to standard error, by way of a file.
