@@ -1,7 +1,6 @@
 #include <QApplication>
 #include <QSettings>
 
-#include <csignal>
 #include <cstdio>
 #include <memory>
 
@@ -12,6 +11,7 @@
 #include "portmemory.h"
 #include "quitonsignals.h"
 #include "recordfile.h"
+#include "standardstreams.h"
 #include "stderrlog.h"
 
 namespace {
@@ -22,8 +22,9 @@ constexpr int closeWaitMs = 500;
 int main(int argc, char *argv[])
 {
     // A closed pipe (standard error, standard output, a record whose reader
-    // has gone) shows as a failed write, which costs only what was written.
-    std::signal(SIGPIPE, SIG_IGN);
+    // has gone) shows as a failed write, which costs only what was written;
+    // a standard stream closed at the start is never taken by the port.
+    guardStandardStreams();
 
     const CommandLine commandLine = parseCommandLine(argc, argv);
     if (commandLine.exit)

@@ -2,15 +2,11 @@
 // status published and its commands taken from a topic.
 #include <QCoreApplication>
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <csignal>
-
 #include "bridge.h"
 #include "bridgelog.h"
 #include "bridgeoptions.h"
 #include "quitonsignals.h"
+#include "standardstreams.h"
 #include "stderrlog.h"
 
 namespace {
@@ -21,13 +17,9 @@ constexpr int stderrWaitMs = 300;
 
 int main(int argc, char *argv[])
 {
-    // A closed standard error costs its lines only.
-    std::signal(SIGPIPE, SIG_IGN);
-    // A standard stream closed at the start is held by /dev/null, so no
-    // descriptor opened later (the port, the broker's socket) is taken for it.
-    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd)
-        if (::fcntl(fd, F_GETFD) < 0)
-            ::open("/dev/null", O_RDONLY);
+    // A closed standard error costs its lines only, and the port and the
+    // broker's socket never take the place of a standard stream.
+    guardStandardStreams();
 
     // Qt's messages and the bridge's own lines, written by a thread of their own.
     StderrLog::start("iopanel-mqtt");

@@ -2,16 +2,12 @@
 // own frames, exchange and reply decoding.
 #include <QCoreApplication>
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <csignal>
-
 #include "ctlcommandline.h"
 #include "moduleexchange.h"
 #include "printing.h"
 #include "quitonsignals.h"
 #include "serve.h"
+#include "standardstreams.h"
 #include "stderrlog.h"
 #include "watch.h"
 
@@ -36,14 +32,10 @@ int runOnce(const CtlRequest &request)
 
 int main(int argc, char *argv[])
 {
-    // A closed pipe shows as a failed write, which ends the program normally.
-    std::signal(SIGPIPE, SIG_IGN);
-    // A standard stream closed at the start is held by /dev/null read-only,
-    // so no descriptor opened later is taken for it: standard input then
-    // reads as empty (serve has no commands) and writes to the others fail.
-    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd)
-        if (::fcntl(fd, F_GETFD) < 0)
-            ::open("/dev/null", O_RDONLY);
+    // A closed pipe shows as a failed write, which ends the program normally;
+    // a standard stream closed at the start reads as empty (serve has no
+    // commands) or fails every write.
+    guardStandardStreams();
     // Qt's messages too go out through standard error's own thread.
     StderrLog::start("iopanelctl");
 

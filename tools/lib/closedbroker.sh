@@ -48,11 +48,9 @@ start_closed_broker() {
         chgrp mosquitto "$etc/certs/broker.key" "$etc/iopanel.passwd"
         chmod 0640 "$etc/certs/broker.key" "$etc/iopanel.passwd"
     fi
-    mosquitto -c "$etc/iopanel.conf" >>"$tmp/closed-broker.log" 2>&1 &
-    closed_pid=$!
-    wait_for 50 closed_listening || fail "the closed broker is not listening on 127.0.0.1:$closed_port"
+    launch_mosquitto "$etc/iopanel.conf" "$tmp/closed-broker.log" "$closed_port"
+    closed_pid=$launched_pid
 }
-closed_listening() { [ -n "$(ss -Hltn "sport = :$closed_port")" ] && kill -0 "$closed_pid" 2>/dev/null; }
 
 # client_config NAME USER PASSWORD: options for mosquitto_pub and mosquitto_sub
 # run with XDG_CONFIG_HOME=$tmp/NAME, as a dashboard keeps them, so the

@@ -12,11 +12,18 @@ start_broker() {
         mqtt_port="$(free_port)" || fail "no free TCP port on 127.0.0.1"
         printf 'listener %s 127.0.0.1\nallow_anonymous true\npersistence false\n' "$mqtt_port" >"$tmp/mosquitto.conf"
     fi
-    mosquitto -c "$tmp/mosquitto.conf" >>"$tmp/broker.log" 2>&1 &
-    broker_pid=$!
-    wait_for 50 listening || fail "mosquitto is not listening on 127.0.0.1:$mqtt_port"
+    launch_mosquitto "$tmp/mosquitto.conf" "$tmp/broker.log" "$mqtt_port"
+    broker_pid=$launched_pid
 }
-listening() { [ -n "$(ss -Hltn "sport = :$mqtt_port")" ] && kill -0 "$broker_pid" 2>/dev/null; }
+
+# launch_mosquitto CONF LOG PORT: mosquitto with CONF, its output added to
+# LOG; sets launched_pid and waits up to 5 s for it to listen on PORT.
+launch_mosquitto() {
+    mosquitto -c "$1" >>"$2" 2>&1 &
+    launched_pid=$!
+    wait_for 50 listening_on "$3" || fail "mosquitto is not listening on 127.0.0.1:$3"
+}
+listening_on() { [ -n "$(ss -Hltn "sport = :$1")" ] && kill -0 "$launched_pid" 2>/dev/null; }
 
 stop_broker() {
     kill -TERM "$broker_pid"
