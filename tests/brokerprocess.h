@@ -14,7 +14,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "processoutput.h"
+#include "processtesting.h"
 
 // A mosquitto broker of the test's own, on a port of 127.0.0.1 that was free
 // when it started, with its configuration (and anything else the test puts
@@ -39,7 +39,7 @@ public:
     bool start(const QString &listenerLines = QString())
     {
         if (port == 0)
-            port = freePort();
+            port = onLoopback(0, false); // a port free now
         QFile config(dir.filePath(QStringLiteral("mosquitto.conf")));
         if (!config.open(QIODevice::WriteOnly))
             return false;
@@ -56,7 +56,7 @@ public:
         process.setProcessChannelMode(QProcess::MergedChannels);
         process.start(QStringLiteral("mosquitto"), {QStringLiteral("-c"), config.fileName()});
         for (int tries = 0; tries < 100 && process.state() != QProcess::NotRunning; ++tries) {
-            if (listening())
+            if (onLoopback(port, true))
                 return true;
             QTest::qWait(50);
         }
@@ -81,32 +81,24 @@ public:
     int port = 0;
 
 private:
-    bool listening() const { return connectTo(port); }
-
-    static bool connectTo(int port)
+    // Connects a socket to `port` of 127.0.0.1 (1: it connected), or binds
+    // one there and returns the port bound (0: one the system picks).
+    static int onLoopback(int port, bool connect)
     {
         const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in address = {};
         address.sin_family = AF_INET;
         address.sin_port = htons(static_cast<quint16>(port));
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        const bool ok = ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
-        ::close(fd);
-        return ok;
-    }
-
-    // A port the system picks for a socket bound to port 0: free now.
-    static int freePort()
-    {
-        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address = {};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        auto *any = reinterpret_cast<sockaddr *>(&address);
         socklen_t size = sizeof address;
-        ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address);
-        ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &size);
+        int result = 0;
+        if (connect)
+            result = ::connect(fd, any, size) == 0;
+        else if (::bind(fd, any, size) == 0 && ::getsockname(fd, any, &size) == 0)
+            result = ntohs(address.sin_port);
         ::close(fd);
-        return ntohs(address.sin_port);
+        return result;
     }
 };
 

@@ -2,13 +2,10 @@
 // mosquitto broker of the test's own: status, last will and discovery,
 // commands in order and bad messages, the module away and back, a command
 // published while the bridge was stopped, and a broker restart.
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include "brokerprocess.h"
-#include "ptymodule.h"
 
 namespace {
 
@@ -24,16 +21,6 @@ QProcess *startBridge(QObject *parent, const Broker &broker, const QString &port
                               "--topic", base}
                       + more);
     return bridge;
-}
-
-// The frames the module got, polls ("~A") left out.
-QStringList commandsReceived(const PtyModule &module)
-{
-    QStringList received;
-    for (const PtyModule::Frame &frame : module.frames())
-        if (frame.bytes != "~A")
-            received << QString::fromLatin1(frame.bytes);
-    return received;
 }
 
 // The bridge's standard error lines that contain `part`, "iopanel-mqtt: " left out.
@@ -80,8 +67,8 @@ void TestBridge::cleanup()
 }
 
 // online and the first inputs, retained; one discovery message for each
-// input and output, JSON that names the bridge's topics; offline as the
-// last will once the bridge is killed.
+// input and output, naming the bridge's status topic (tst_bridgeparts checks
+// the rest of them); offline as the last will once the bridge is killed.
 void TestBridge::statusDiscoveryAndLastWill()
 {
     PtyModule module;
@@ -93,25 +80,13 @@ void TestBridge::statusDiscoveryAndLastWill()
     QVERIFY(all.find(QStringLiteral("^bench/m1/status online$")) >= 0);
     QVERIFY(all.find(inputsPattern.arg("\"6\":false,\"7\":true,\"8\":false,\"9\":false,\"10\":false")) >= 0);
 
-    const QString node = QStringLiteral("iopanel-mqtt-bench-m1");
-    for (int n = 1; n <= 10; ++n) {
-        const bool input = n >= 6;
-        const int at = all.find(QStringLiteral("^homeassistant/%1/%2/%3%4/config \\{")
-                                    .arg(input ? "binary_sensor" : "switch", node, input ? "input" : "output")
-                                    .arg(n));
-        QVERIFY2(at >= 0, qPrintable(QString::number(n)));
-        const QJsonObject config =
-            QJsonDocument::fromJson(all.messages[at].section(QLatin1Char(' '), 1).toUtf8()).object();
-        const auto field = [&config](const char *key) { return config[QLatin1String(key)].toString(); };
-        QCOMPARE(QStringList({field("unique_id"),
-                              config["device"].toObject()["identifiers"].toArray().first().toString(),
-                              field("availability_topic"), field("state_topic"), field("command_topic"),
-                              field("payload_on"), field("payload_off")}),
-                 QStringList({QStringLiteral("%1_%2%3").arg(node, input ? "input" : "output").arg(n), node,
-                              base + "/status", base + (input ? "/inputs" : "/outputs"),
-                              input ? "" : base + "/set", input ? "" : QStringLiteral("set %1").arg(n),
-                              input ? "" : QStringLiteral("reset %1").arg(n)}));
-    }
+    for (int n = 1; n <= 10; ++n)
+        QVERIFY2(all.find(QStringLiteral("^homeassistant/%1/iopanel-mqtt-bench-m1/%2%3/config \\{.*"
+                                         "\"availability_topic\":\"bench/m1/status\"")
+                              .arg(n >= 6 ? "binary_sensor" : "switch", n >= 6 ? "input" : "output")
+                              .arg(n))
+                     >= 0,
+                 qPrintable(QString::number(n)));
 
     const int before = all.messages.size();
     bridge->kill();

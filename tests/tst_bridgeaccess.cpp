@@ -5,25 +5,6 @@
 #include <QtTest>
 
 #include "brokerprocess.h"
-#include "ptymodule.h"
-
-namespace {
-// Runs `program` with `arguments` in `dir`; true when it succeeded.
-bool run(const QString &dir, const QString &program, const QStringList &arguments)
-{
-    QProcess process;
-    process.setWorkingDirectory(dir);
-    process.start(program, arguments);
-    return process.waitForFinished(30000) && process.exitCode() == 0;
-}
-
-bool writeFile(const QString &path, const QByteArray &content, QFile::Permissions mode)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size()
-        && file.setPermissions(mode);
-}
-} // namespace
 
 class TestBridgeAccess : public QObject
 {
@@ -47,28 +28,36 @@ void TestBridgeAccess::initTestCase()
         || QStandardPaths::findExecutable(QStringLiteral("mosquitto_passwd")).isEmpty())
         QSKIP("mosquitto, its clients, mosquitto_passwd or openssl is missing (tools/install-deps.sh mqtt)");
     dir = broker.dir.path();
-    const auto make = [this](const char *line) {
-        return run(dir, QStringLiteral("openssl"), QString::fromLatin1(line).split(QLatin1Char(' ')));
+    const auto run = [this](const char *program, const char *arguments) {
+        QProcess process;
+        process.setWorkingDirectory(dir);
+        process.start(QLatin1String(program), QString::fromLatin1(arguments).split(QLatin1Char(' ')));
+        return process.waitForFinished(30000) && process.exitCode() == 0;
     };
-    QVERIFY(make("req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.crt -days 2 -subj /CN=site-CA"));
-    QVERIFY(make(
-        "req -x509 -newkey rsa:2048 -nodes -keyout other.key -out other.crt -days 2 -subj /CN=other-CA"));
-    QVERIFY(make("req -newkey rsa:2048 -nodes -keyout broker.key -out broker.csr -subj /CN=broker"));
-    QVERIFY(writeFile(dir + "/san", "subjectAltName=IP:127.0.0.1\n", QFile::ReadOwner | QFile::WriteOwner));
-    QVERIFY(make("x509 -req -in broker.csr -CA ca.crt -CAkey ca.key -CAcreateserial -out broker.crt -days 2 "
-                 "-extfile san"));
-    QVERIFY(writeFile(dir + "/users", "module1:s3cret-pw\n", QFile::ReadOwner | QFile::WriteOwner));
-    QVERIFY(run(dir, QStringLiteral("mosquitto_passwd"), {"-U", "users"}));
-    QVERIFY(writeFile(dir + "/pw600", "s3cret-pw\n", QFile::ReadOwner | QFile::WriteOwner));
-    QVERIFY(writeFile(dir + "/wrong", "not-it\n", QFile::ReadOwner | QFile::WriteOwner));
+    // Owner only, or its group too.
+    const auto write = [this](const char *name, const QByteArray &content, bool groupReads = false) {
+        QFile file(dir + QLatin1Char('/') + QLatin1String(name));
+        return file.open(QIODevice::WriteOnly) && file.write(content) == content.size()
+            && file.setPermissions(QFile::ReadOwner | QFile::WriteOwner
+                                   | (groupReads ? QFile::ReadGroup : QFile::ReadOwner));
+    };
+    for (const char *line :
+         {"req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.crt -days 2 -subj /CN=site-CA",
+          "req -x509 -newkey rsa:2048 -nodes -keyout other.key -out other.crt -days 2 -subj /CN=other-CA",
+          "req -newkey rsa:2048 -nodes -keyout broker.key -out broker.csr -subj /CN=broker"})
+        QVERIFY2(run("openssl", line), line);
+    QVERIFY(write("san", "subjectAltName=IP:127.0.0.1\n"));
+    QVERIFY(run("openssl",
+                "x509 -req -in broker.csr -CA ca.crt -CAkey ca.key -CAcreateserial -out broker.crt "
+                "-days 2 -extfile san"));
+    QVERIFY(write("users", "module1:s3cret-pw\n") && run("mosquitto_passwd", "-U users"));
+    QVERIFY(write("pw600", "s3cret-pw\n") && write("wrong", "not-it\n")
+            && write("pw640", "s3cret-pw\n", true));
     QVERIFY(
-        writeFile(dir + "/pw640", "s3cret-pw\n", QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup));
-    QVERIFY(writeFile(dir + "/bridge.conf",
-                      "# module 1\ntls-ca = " + dir.toUtf8()
-                          + "/ca.crt\nusername = module1\n"
-                            "password-file = "
-                          + dir.toUtf8() + "/pw600\n",
-                      QFile::ReadOwner | QFile::WriteOwner));
+        write("bridge.conf",
+              QStringLiteral("# module 1\ntls-ca = %1/ca.crt\nusername = module1\npassword-file = %1/pw600\n")
+                  .arg(dir)
+                  .toUtf8()));
     QVERIFY2(broker.start(QStringLiteral("cafile %1/ca.crt\ncertfile %1/broker.crt\nkeyfile %1/broker.key\n"
                                          "allow_anonymous false\npassword_file %1/users")
                               .arg(dir)),

@@ -40,7 +40,7 @@ class TestBridgeParts : public QObject
 private slots:
     void options_data();
     void options();
-    void templates();
+    void discovery();
 };
 
 void TestBridgeParts::options_data()
@@ -102,27 +102,44 @@ void TestBridgeParts::options()
     QCOMPARE(status, parsed ? 0 : 2);
 }
 
-// Each template, rendered by Jinja2 as Home Assistant does with value_json
-// the parsed payload, gives ON, OFF, or nothing for an output not yet known.
-void TestBridgeParts::templates()
+// One message for each input and output, on its own topic, naming the
+// bridge's topics, commands and one device; each template, rendered by Jinja2
+// as Home Assistant does with value_json the parsed payload, gives ON, OFF,
+// or nothing for an output not yet known.
+void TestBridgeParts::discovery()
 {
-    QProcess python;
-    python.start(QStringLiteral("python3"), {"-c", "import jinja2"});
-    if (!python.waitForFinished(10000) || python.exitCode() != 0)
-        QSKIP("python3 with Jinja2 is missing (tools/install-deps.sh mqtt installs python3-jinja2)");
-
     QJsonArray cases;
     QStringList expected;
+    QList<int> channels;
     const QByteArray inputs = R"({"time":"t","6":true,"7":false,"8":true,"9":false,"10":true})";
     const QByteArray outputs = R"({"time":"t","2":true,"4":false})";
     for (const auto &message : discoveryMessages("ha", "node", "bench/m1", "1.0")) {
         const QJsonObject config = QJsonDocument::fromJson(message.second).object();
         const int n = message.first.section('/', 3, 3).remove(QRegularExpression("\\D")).toInt();
         const bool input = n >= 6;
+        channels << n;
+        const auto field = [&config](const char *key) { return config[QLatin1String(key)].toString(); };
+        QCOMPARE(message.first,
+                 QStringLiteral("ha/%1/node/%2%3/config")
+                     .arg(input ? "binary_sensor" : "switch", input ? "input" : "output")
+                     .arg(n));
+        QCOMPARE(QStringList({field("unique_id"), field("availability_topic"), field("state_topic"),
+                              field("command_topic"), field("payload_on"), field("payload_off"),
+                              config["device"].toObject()["identifiers"].toArray().first().toString()}),
+                 QStringList({QStringLiteral("node_%1%2").arg(input ? "input" : "output").arg(n),
+                              "bench/m1/status", input ? "bench/m1/inputs" : "bench/m1/outputs",
+                              input ? "" : "bench/m1/set", input ? "" : QStringLiteral("set %1").arg(n),
+                              input ? "" : QStringLiteral("reset %1").arg(n), "node"}));
         cases.append(
             QJsonArray{config["value_template"].toString(), QString::fromLatin1(input ? inputs : outputs)});
         expected << (input ? (n % 2 ? "OFF" : "ON") : n == 2 ? "ON" : n == 4 ? "OFF" : "");
     }
+    std::sort(channels.begin(), channels.end());
+    QCOMPARE(channels, QList<int>({1, 2, 3, 4, 5, 6, 7, 8, 9, 10}));
+    QProcess python;
+    python.start(QStringLiteral("python3"), {"-c", "import jinja2"});
+    if (!python.waitForFinished(10000) || python.exitCode() != 0)
+        QSKIP("python3 with Jinja2 is missing (tools/install-deps.sh mqtt installs python3-jinja2)");
     python.start(QStringLiteral("python3"),
                  {"-c",
                   "import json, sys, jinja2\n"

@@ -9,7 +9,7 @@
 
 #include <csignal>
 
-#include "processoutput.h"
+#include "processtesting.h"
 
 class TestIomoduleSim : public QObject
 {

@@ -7,7 +7,7 @@
 #include <QtTest>
 
 #include "modulelogic.h"
-#include "processoutput.h"
+#include "processtesting.h"
 #include "ptymodule.h"
 #include "windowtesting.h"
 

@@ -2,9 +2,6 @@
 // panel polling the real iomodule-sim on the link given by --port, with its
 // record and its output on pipes, and the port it remembers from one start to
 // the next.
-#include <QFile>
-#include <QProcess>
-#include <QRegularExpression>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -12,22 +9,20 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "panelprocess.h"
-#include "processoutput.h"
+#include "processtesting.h"
 
 namespace {
-// The time at the start of a record's row.
-const QRegularExpression
-    isoTime(QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}[+-]\\d\\d:\\d\\d"));
-
 // Runs a program where the machine's serial devices can't be reached: in a
 // private mount namespace whose /dev/ttyS*, /dev/ttyUSB* and /dev/ttyACM*
 // are /dev/null. For a panel started without --port, which would otherwise
 // poll the first listed port (here the console, /dev/ttyS0).
-const QStringList withoutSerialDevices = QStringLiteral("unshare -m sh -c").split(QLatin1Char(' '))
-    + QStringList{QStringLiteral("for d in /dev/ttyS* /dev/ttyUSB* /dev/ttyACM*; do if [ -e \"$d\" ];"
-                                 " then mount --bind /dev/null \"$d\" || exit 97; fi; done; exec \"$@\""),
-                  QStringLiteral("sh")};
+const QStringList withoutSerialDevices{"unshare",
+                                       "-m",
+                                       "sh",
+                                       "-c",
+                                       "for d in /dev/ttyS* /dev/ttyUSB* /dev/ttyACM*; do if [ -e \"$d\" ]; "
+                                       "then mount --bind /dev/null \"$d\" || exit 97; fi; done; exec \"$@\"",
+                                       "sh"};
 } // namespace
 
 class TestPanelProgram : public QObject
@@ -52,55 +47,48 @@ void TestPanelProgram::commandLineWithoutDisplay_data()
     QTest::addColumn<QString>("out"); // pattern for standard output
     QTest::addColumn<QString>("err"); // pattern for standard error
 
+    const auto args = [](const QString &line) { return line.split(QLatin1Char(' ')); };
     const QString help = QStringLiteral("^Usage: \\S*iopanel \\[options\\]\\n(.|\\n)*--port <path>");
-    const QString version = QStringLiteral("^iopanel \\d+\\.\\d+\\.\\d+\\n$");
     const QString none = QStringLiteral("^$");
     const QString hint = QStringLiteral("\\nTry 'iopanel --help' for more information\\.\\n$");
-    QTest::newRow("--help") << QStringList{QStringLiteral("--help")} << 0 << help << none;
-    QTest::newRow("-h, with a port") << QStringList{QStringLiteral("--port"), QStringLiteral("/x"),
-                                                    QStringLiteral("-h")}
-                                     << 0 << help << none;
-    QTest::newRow("--version") << QStringList{QStringLiteral("--version")} << 0 << version << none;
-    QTest::newRow("unknown option") << QStringList{QStringLiteral("--bogus")} << 2 << none
+    const QString noDisplay = QStringLiteral("^iopanel: no display found");
+    QTest::newRow("--help") << args("--help") << 0 << help << none;
+    QTest::newRow("-h, with a port") << args("--port /x -h") << 0 << help << none;
+    QTest::newRow("--version") << args("--version") << 0 << QStringLiteral("^iopanel \\d+\\.\\d+\\.\\d+\\n$")
+                               << none;
+    QTest::newRow("unknown option") << args("--bogus") << 2 << none
                                     << QStringLiteral("^iopanel: Unknown option 'bogus'\\.") + hint;
     QTest::newRow("unknown option after a Qt one")
-        << QStringList{QStringLiteral("-style"), QStringLiteral("fusion"), QStringLiteral("-x")} << 2 << none
-        << QStringLiteral("Unknown option 'x'\\.") + hint;
-    QTest::newRow("--port without a path") << QStringList{QStringLiteral("--port")} << 2 << none
-                                           << QStringLiteral("Missing value after '--port'\\.") + hint;
-    QTest::newRow("stray argument") << QStringList{QStringLiteral("ttyUSB0")} << 2 << none
+        << args("-style fusion -x") << 2 << none << QStringLiteral("Unknown option 'x'\\.") + hint;
+    QTest::newRow("--port without a path")
+        << args("--port") << 2 << none << QStringLiteral("Missing value after '--port'\\.") + hint;
+    QTest::newRow("stray argument") << args("ttyUSB0") << 2 << none
                                     << QStringLiteral("unexpected argument 'ttyUSB0'\\.") + hint;
     // A record file is opened once the panel can start, without waiting.
-    const QStringList offscreen{QStringLiteral("-platform"), QStringLiteral("offscreen"),
-                                QStringLiteral("--record")};
+    const QString record = QStringLiteral("-platform offscreen --record ");
     QTest::newRow("record file that can't be opened")
-        << offscreen + QStringList{QStringLiteral("/nonexistent/record.csv")} << 2 << none
+        << args(record + "/nonexistent/record.csv") << 2 << none
         << QStringLiteral("iopanel: can't record to /nonexistent/record\\.csv: ");
     const QString fifo = home.filePath(QStringLiteral("fifo"));
     QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
     QTest::newRow("record to a FIFO that no program reads")
-        << offscreen + QStringList{fifo} << 2 << none
+        << args(record + fifo) << 2 << none
         << QStringLiteral("\\niopanel: can't record to .*fifo: no program reads from this FIFO\\n$");
     // Another user's link in a folder others write to may lead anywhere.
     const QString planted = home.filePath(QStringLiteral("planted.csv"));
     QCOMPARE(::symlink(".profile", QFile::encodeName(planted).constData()), 0);
     if (::lchown(QFile::encodeName(planted).constData(), 65534, 65534) == 0)
         QTest::newRow("record through another user's link")
-            << offscreen + QStringList{planted} << 2 << none
+            << args(record + planted) << 2 << none
             << QStringLiteral(
-                   "(^|\\n)iopanel: can't record to %1: the symbolic link %1 belongs to user nobody, not to "
-                   "you or root\\n$")
+                   "(^|\\n)iopanel: can't record to %1: the symbolic link %1 belongs to user nobody, "
+                   "not to you or root\\n$")
                    .arg(QRegularExpression::escape(planted));
-    QTest::newRow("a record file, no display")
-        << QStringList{QStringLiteral("--record"), QStringLiteral("new.csv")} << 1 << none
-        << QStringLiteral("^iopanel: no display found");
-    // Without any of them the panel wants a window, and says it has no display.
-    QTest::newRow("a port, no display") << QStringList{QStringLiteral("--port"), QStringLiteral("/x")} << 1
-                                        << none << QStringLiteral("^iopanel: no display found");
-    // Qt takes no "-platform=name", so neither does the display check.
-    QTest::newRow("-platform=offscreen")
-        << QStringList{QStringLiteral("-platform=offscreen"), QStringLiteral("--port"), QStringLiteral("/x")}
-        << 1 << none << QStringLiteral("^iopanel: no display found");
+    // Without a display the panel says so, whatever else it is given; Qt
+    // takes no "-platform=name", so neither does the display check.
+    QTest::newRow("a record file, no display") << args("--record new.csv") << 1 << none << noDisplay;
+    QTest::newRow("a port, no display") << args("--port /x") << 1 << none << noDisplay;
+    QTest::newRow("-platform=offscreen") << args("-platform=offscreen --port /x") << 1 << none << noDisplay;
 }
 
 void TestPanelProgram::commandLineWithoutDisplay()
@@ -114,7 +102,7 @@ void TestPanelProgram::commandLineWithoutDisplay()
     panel.setProcessEnvironment(headless(home.path()));
     QTemporaryDir workingDirectory;
     panel.setWorkingDirectory(workingDirectory.path());
-    panel.start(QStringLiteral(IOPANEL_PROGRAM), arguments);
+    panel.start(QStringLiteral(IOPANEL), arguments);
     QVERIFY2(panel.waitForFinished(10000), "the panel did not exit");
     const QString stdOut = QString::fromLocal8Bit(panel.readAllStandardOutput());
     const QString stdErr = QString::fromLocal8Bit(panel.readAllStandardError());
@@ -155,9 +143,8 @@ void TestPanelProgram::pollsAndRecords()
     QProcess sim;
     ProcessOutput simOutput(sim);
     // Output frames go unanswered: a time-out every other poll.
-    const QString pty = startSimulator(sim, simOutput,
-                                       {QStringLiteral("--inputs"), QStringLiteral("10100"),
-                                        QStringLiteral("--silent-outputs"), QStringLiteral("--link"), link});
+    const QString pty =
+        startSimulator(sim, simOutput, {"--inputs", "10100", "--silent-outputs", "--link", link});
     QVERIFY(!pty.isEmpty());
 
     // Qt's own -platform option, in its two-dash form, reaches the
@@ -171,9 +158,7 @@ void TestPanelProgram::pollsAndRecords()
         panel.setProcessChannelMode(QProcess::MergedChannels);
     panel.setStandardOutputProcess(&pipeReader);
     pipeReader.start(reader.first(), reader.mid(1));
-    panel.start(QStringLiteral(IOPANEL_PROGRAM),
-                {QStringLiteral("--platform"), QStringLiteral("offscreen"), QStringLiteral("--port"), link,
-                 QStringLiteral("--record"), recordFile});
+    panel.start(QStringLiteral(IOPANEL), {"--platform", "offscreen", "--port", link, "--record", recordFile});
     QVERIFY2(panel.waitForStarted(5000), qPrintable(panel.errorString()));
     const qint64 panelPid = panel.processId();
     // Watch which devices the panel opens while it polls, until the
@@ -204,8 +189,8 @@ void TestPanelProgram::pollsAndRecords()
     QVERIFY2(panel.exitCode() == 0,
              qPrintable(QStringLiteral("exit code %1:\n").arg(panel.exitCode()) + log.right(8000)));
     QCOMPARE(lockFilesOf(panelPid), QStringList());
-    QCOMPARE(QSettings(dir.filePath(QStringLiteral(".config/iopanel/iopanel.conf")), QSettings::IniFormat)
-                 .value(QStringLiteral("port"))
+    QCOMPARE(QSettings(dir.filePath(".config/iopanel/iopanel.conf"), QSettings::IniFormat)
+                 .value("port")
                  .toString(),
              link);
     QVERIFY2(devicesSeen.isEmpty() || devicesSeen == QStringList{pty}, qPrintable(devicesSeen.join(u' ')));
@@ -214,7 +199,7 @@ void TestPanelProgram::pollsAndRecords()
     const auto rowsOf = [](const QByteArray &text) {
         QStringList rows = QString::fromUtf8(text).split(u'\n');
         for (QString &row : rows)
-            row.remove(isoTime);
+            row.remove(QRegularExpression(QLatin1Char('^') + isoTime));
         return rows;
     };
     QTRY_COMPARE(pipeReader.state(), QProcess::NotRunning);
@@ -245,7 +230,7 @@ void TestPanelProgram::remembersThePortAcrossStarts()
     const QString link = startsHome.filePath(QStringLiteral("module"));
     QProcess sim;
     ProcessOutput simOutput(sim);
-    QVERIFY(!startSimulator(sim, simOutput, {QStringLiteral("--link"), link}).isEmpty());
+    QVERIFY(!startSimulator(sim, simOutput, {"--link", link}).isEmpty());
     const QString saved = startsHome.filePath(QStringLiteral(".config/iopanel/iopanel.conf"));
 
     // Each start must poll the link (the simulator sees a query) and close
@@ -256,24 +241,19 @@ void TestPanelProgram::remembersThePortAcrossStarts()
         simOutput.clear();
         QProcess panel;
         panel.setProcessEnvironment(headless(startsHome.path()));
-        const QStringList command = prefix
-            + QStringList{QStringLiteral(IOPANEL_PROGRAM), QStringLiteral("-platform"),
-                          QStringLiteral("offscreen")}
-            + arguments;
+        const QStringList command = prefix + QStringList{IOPANEL, "-platform", "offscreen"} + arguments;
         panel.start(command.first(), command.mid(1));
-        const QRegularExpression query(QStringLiteral("  ~A  outputs"));
-        const bool polled = !simOutput.waitForLine(query, 10000).isEmpty();
+        const bool polled = !simOutput.waitForLine(QRegularExpression("  ~A  outputs"), 10000).isEmpty();
         panel.terminate();
         return panel.waitForFinished(5000) && panel.exitCode() == 0 && polled;
     };
-    QVERIFY(start({QStringLiteral("--no-remember"), QStringLiteral("--port"), link}));
+    QVERIFY(start({"--no-remember", "--port", link}));
     QVERIFY(!QFile::exists(saved));
-    QVERIFY(start({QStringLiteral("--port"), link}));
-    QCOMPARE(QSettings(saved, QSettings::IniFormat).value(QStringLiteral("port")).toString(), link);
+    QVERIFY(start({"--port", link}));
+    QCOMPARE(QSettings(saved, QSettings::IniFormat).value("port").toString(), link);
     // Without --port it polls the saved link, or, should remembering fail,
     // the first listed port: so it runs where no serial device can be reached.
-    const QStringList probe = withoutSerialDevices.mid(1) << QStringLiteral("true");
-    if (QProcess::execute(withoutSerialDevices.first(), probe) != 0)
+    if (QProcess::execute(withoutSerialDevices.first(), withoutSerialDevices.mid(1) << "true") != 0)
         QSKIP("unshare -m (as root) is needed to keep the machine's serial devices out of the panel's reach");
     QVERIFY(start({}, withoutSerialDevices));
     stop(sim);

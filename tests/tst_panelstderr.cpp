@@ -5,8 +5,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include "panelprocess.h"
-#include "processoutput.h"
+#include "processtesting.h"
 
 class TestPanelStderr : public QObject
 {
@@ -39,7 +38,7 @@ void TestPanelStderr::stalledReaderFreezesNothing()
     panel.setProcessEnvironment(environment);
     panel.setProcessChannelMode(QProcess::MergedChannels);
     panel.setStandardOutputProcess(&reader);
-    panel.start(QStringLiteral(IOPANEL_PROGRAM),
+    panel.start(QStringLiteral(IOPANEL),
                 {QStringLiteral("-platform"), QStringLiteral("offscreen"), QStringLiteral("--port"), link});
     QVERIFY2(panel.waitForStarted(5000), qPrintable(panel.errorString()));
     QTest::qWait(3000);
@@ -79,7 +78,7 @@ void TestPanelStderr::causeOfAFailedStartComesFirst()
         QProcess panel;
         panel.setProcessEnvironment(environment);
         panel.start(
-            QStringLiteral(IOPANEL_PROGRAM),
+            QStringLiteral(IOPANEL),
             {QStringLiteral("--no-remember"), QStringLiteral("--port"), QStringLiteral("/nonexistent")});
         QVERIFY(panel.waitForFinished(10000));
         const QString printed = QString::fromLocal8Bit(panel.readAllStandardError());

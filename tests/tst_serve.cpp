@@ -2,12 +2,10 @@
 // stand-in: commands from a pipe, bad lines, the end of the input, a change
 // carried by a command's reply, a port that goes away and comes back, and
 // an input that never ends.
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include "processoutput.h"
-#include "ptymodule.h"
+#include "processtesting.h"
 
 namespace {
 
@@ -15,19 +13,8 @@ QProcess *startServe(QObject *parent, const QString &port, int intervalMs)
 {
     auto *ctl = new QProcess(parent);
     ctl->start(QStringLiteral(IOPANELCTL),
-               {QStringLiteral("--port"), port, QStringLiteral("serve"), QStringLiteral("--interval"),
-                QString::number(intervalMs)});
+               {"--port", port, "serve", "--interval", QString::number(intervalMs)});
     return ctl;
-}
-
-// The frames the module got, polls ("~A") left out.
-QStringList commandsReceived(const PtyModule &module)
-{
-    QStringList received;
-    for (const PtyModule::Frame &frame : module.frames())
-        if (frame.bytes != "~A")
-            received << QString::fromLatin1(frame.bytes);
-    return received;
 }
 
 QRegularExpression stateLine(const char *inputs)
@@ -39,13 +26,9 @@ QRegularExpression stateLine(const char *inputs)
 qint64 residentKb(qint64 pid)
 {
     QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray text = status.readAll();
-    const int at = text.indexOf("VmRSS:");
-    return at < 0
-        ? -1
-        : text.mid(at + 6, text.indexOf('\n', at) - at - 6).trimmed().split(' ').first().toLongLong();
+    const QByteArray text = status.open(QIODevice::ReadOnly) ? status.readAll() : QByteArray();
+    const auto kb = QRegularExpression(QStringLiteral("VmRSS:\\s*(\\d+)")).match(QString::fromLatin1(text));
+    return kb.hasMatch() ? kb.captured(1).toLongLong() : -1;
 }
 
 } // namespace
@@ -176,16 +159,14 @@ void TestServe::fedWithoutEnd()
     // AddressSanitizer's quarantine keeps freed memory for a while: small
     // enough here not to hide, or feign, growth.
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    if (environment.contains(QStringLiteral("ASAN_OPTIONS")))
-        environment.insert(QStringLiteral("ASAN_OPTIONS"),
-                           environment.value(QStringLiteral("ASAN_OPTIONS"))
-                               + QStringLiteral(":quarantine_size_mb=4"));
+    const QString asan = environment.value(QStringLiteral("ASAN_OPTIONS"));
+    if (!asan.isEmpty())
+        environment.insert(QStringLiteral("ASAN_OPTIONS"), asan + QStringLiteral(":quarantine_size_mb=4"));
     ctl->setProcessEnvironment(environment);
-    ctl->start(QStringLiteral(IOPANELCTL),
-               {QStringLiteral("--port"), module.portName(), QStringLiteral("serve")});
+    ctl->start(QStringLiteral(IOPANELCTL), {"--port", module.portName(), "serve"});
     const QByteArray commands = QByteArray("set 3\n").repeated(700000);
     if (endlessLine)
-        writer.start(QStringLiteral("bash"), {QStringLiteral("-c"), QStringLiteral("yes x | tr -d '\\n'")});
+        writer.start("bash", {"-c", "yes x | tr -d '\\n'"});
     else
         ctl->write(commands);
     QTest::qWait(1000);

@@ -12,8 +12,7 @@
 #include <QtTest>
 
 #include "portmemory.h"
-#include "processoutput.h"
-#include "ptymodule.h"
+#include "processtesting.h"
 #include "windowtesting.h"
 
 namespace {
@@ -25,21 +24,20 @@ public:
     explicit TerminalUser(const QString &pty)
     {
         shell.setStandardInputFile(pty);
-        shell.start(QStringLiteral("setsid"),
-                    {QStringLiteral("--ctty"), QStringLiteral("sleep"), QStringLiteral("60")});
+        shell.start("setsid", {"--ctty", "sleep", "60"});
     }
     ~TerminalUser() { leave(); }
 
     // Whether setsid has made the pty its terminal (tty_nr in its stat line).
     bool holds()
     {
-        QFile stat(QStringLiteral("/proc/%1/stat").arg(shell.processId()));
-        const auto tty = [&stat] {
-            const QByteArray line = stat.open(QIODevice::ReadOnly) ? stat.readAll() : QByteArray();
-            stat.close();
-            return line.mid(line.lastIndexOf(')') + 2).split(' ').value(4).toInt();
-        };
-        return QTest::qWaitFor([&] { return tty() != 0; }, 5000);
+        return QTest::qWaitFor(
+            [this] {
+                QFile stat(QStringLiteral("/proc/%1/stat").arg(shell.processId()));
+                const QByteArray line = stat.open(QIODevice::ReadOnly) ? stat.readAll() : QByteArray();
+                return line.mid(line.lastIndexOf(')') + 2).split(' ').value(4).toInt() != 0;
+            },
+            5000);
     }
     void leave()
     {

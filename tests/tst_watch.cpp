@@ -1,23 +1,12 @@
 // iopanelctl watch and serve as they run for hours: what they print and
 // when, and how they end: a signal, a reader gone, a reader that stops
 // reading.
-#include <QProcess>
-#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <csignal>
 
-#include "processoutput.h"
-#include "ptymodule.h"
-
-namespace {
-const QString isoTime = QStringLiteral("\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}[+-]\\d\\d:\\d\\d");
-} // namespace
+#include "processtesting.h"
 
 class TestWatch : public QObject
 {
@@ -43,8 +32,7 @@ void TestWatch::changesSilenceAndEnd()
     QProcess ctl;
     ProcessOutput lines(ctl);
     ctl.start(QStringLiteral(IOPANELCTL),
-              {QStringLiteral("--port"), module.portName(), QStringLiteral("watch"),
-               QStringLiteral("--interval"), QString::number(intervalMs)});
+              {"--port", module.portName(), "watch", "--interval", QString::number(intervalMs)});
     const QRegularExpression line(QStringLiteral("^%1  6=0 7=0 8=0 9=0 10=1$").arg(isoTime));
     QVERIFY(!lines.waitForLine(line).isEmpty());
 
@@ -71,11 +59,11 @@ void TestWatch::changesSilenceAndEnd()
     // serve's input (this test's pipe) stays open: only the reader's going ends it.
     for (const char *command : {"watch", "serve"}) {
         QProcess pipeline;
-        pipeline.start(QStringLiteral("bash"),
-                       {QStringLiteral("-c"),
-                        QStringLiteral("'%1' --port '%2' %3 --json --interval 3600000 | head -n 1; "
-                                       "echo $PIPESTATUS >&2")
-                            .arg(QStringLiteral(IOPANELCTL), module.portName(), QLatin1String(command))});
+        pipeline.start("bash",
+                       {"-c",
+                        QStringLiteral("'%1' --port '%2' %3 --json --interval 3600000 | "
+                                       "head -n 1; echo $PIPESTATUS >&2")
+                            .arg(IOPANELCTL, module.portName(), command)});
         QVERIFY2(pipeline.waitForFinished(5000), command);
         QVERIFY(QRegularExpression(QStringLiteral("^\\{\"time\":\"%1\",\"6\":false,\"7\":true,\"8\":false,"
                                                   "\"9\":false,\"10\":true\\}\\n$")
@@ -106,17 +94,11 @@ void TestWatch::signalsEndItWhateverTheReader()
     QFETCH(int, signal);
     QFETCH(bool, errorStalled);
 
-    // A FIFO whose pipe, shrunk to one page, is full: its reader never reads.
     QTemporaryDir dir;
-    const QByteArray fifo = QFile::encodeName(dir.filePath(QStringLiteral("fifo")));
-    QCOMPARE(::mkfifo(fifo.constData(), 0600), 0);
-    const int reader = ::open(fifo.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const QString fifo = dir.filePath(QStringLiteral("fifo"));
+    const int reader = fullFifo(fifo); // never reads
+    QVERIFY(reader >= 0);
     const auto closeReader = qScopeGuard([reader] { ::close(reader); });
-    QCOMPARE(::fcntl(reader, F_SETPIPE_SZ, 4096), 4096);
-    const int filler = ::open(fifo.constData(), O_WRONLY | O_CLOEXEC);
-    const QByteArray page(4096, '#');
-    QCOMPARE(::write(filler, page.constData(), page.size()), page.size());
-    ::close(filler);
 
     PtyModule module;
     module.setResponder([&module, errorStalled](const QByteArray &frame) {
@@ -126,13 +108,8 @@ void TestWatch::signalsEndItWhateverTheReader()
         return PtyModule::Reply{{0, module.defaultReply(frame)}};
     });
     QProcess ctl;
-    if (errorStalled)
-        ctl.setStandardErrorFile(QFile::decodeName(fifo));
-    else
-        ctl.setStandardOutputFile(QFile::decodeName(fifo));
-    ctl.start(QStringLiteral(IOPANELCTL),
-              {QStringLiteral("--port"), module.portName(), command, QStringLiteral("--interval"),
-               QStringLiteral("20")});
+    errorStalled ? ctl.setStandardErrorFile(fifo) : ctl.setStandardOutputFile(fifo);
+    ctl.start(QStringLiteral(IOPANELCTL), {"--port", module.portName(), command, "--interval", "20"});
     QTest::qWait(1000);
 
     QElapsedTimer clock;
