@@ -6,14 +6,10 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <csignal>
 #include <thread>
 
-#include "ptymodule.h"
+#include "processtesting.h"
 #include "recordfile.h"
 #include "recordrows.h"
 #include "windowtesting.h"
@@ -78,11 +74,7 @@ void TestRecordReader::writeFailure()
         if (::geteuid() != 0)
             QSKIP("mounting a small tmpfs needs root");
         QVERIFY(QDir().mkpath(small));
-        mounted = QProcess::execute(QStringLiteral("mount"),
-                                    {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
-                                     QStringLiteral("size=8k"), QStringLiteral("tmpfs"), small})
-            == 0;
-        QVERIFY(mounted);
+        QVERIFY(mounted = QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=8k", "tmpfs", small}) == 0);
         QFile filler(small + QStringLiteral("/filler"));
         QVERIFY(filler.open(QIODevice::WriteOnly) && filler.write(QByteArray(4096, 'x')) == 4096);
         path = small + QStringLiteral("/record.csv");
@@ -91,16 +83,8 @@ void TestRecordReader::writeFailure()
         QVERIFY(earlier.open(QIODevice::WriteOnly));
         earlier.write("time,event,channel,state,text\n" + QByteArray(4000, '#') + '\n');
     }
-    const QByteArray filled(4096, '#');
-    if (file == QLatin1String("gone") || file == QLatin1String("stalled")) {
-        // A FIFO whose pipe, shrunk to one page, another writer has filled.
-        QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
-        reader = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-        QCOMPARE(::fcntl(reader, F_SETPIPE_SZ, filled.size()), filled.size());
-        QFile filler(path);
-        QVERIFY(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered)
-                && filler.write(filled) == filled.size());
-    }
+    if (file == QLatin1String("gone") || file == QLatin1String("stalled"))
+        QVERIFY((reader = fullFifo(path)) >= 0);
 
     PtyModule module;
     RecordFile record(path, bound);
@@ -110,10 +94,9 @@ void TestRecordReader::writeFailure()
     record.reportStopsIn(window->statusBar());
     const auto stopped = [&window] {
         QStringList texts;
-        for (const QLabel *label : window->statusBar()->findChildren<QLabel *>()) {
+        for (const QLabel *label : window->statusBar()->findChildren<QLabel *>())
             if (label->text().startsWith(QLatin1String("Recording stopped")))
                 texts << label->text();
-        }
         return texts;
     };
     window->setEvents(&record);
@@ -153,7 +136,8 @@ void TestRecordReader::writeFailure()
             return rowsIn(read, QStringLiteral("input")) + rowsIn(read, QStringLiteral("output"));
         };
         QTRY_COMPARE(rows().size(), taken);
-        QVERIFY(read.startsWith(filled + "time,event,channel,state,text\n") && read.endsWith('\n'));
+        QVERIFY(read.startsWith(QByteArray(4096, '#') + "time,event,channel,state,text\n")
+                && read.endsWith('\n'));
         QCOMPARE(rowsIn(read, QStringLiteral("input")).mid(5),
                  reason.isEmpty() ? QStringList({"input,6,on,", "input,7,on,", "input,8,on,", "input,9,on,",
                                                  "input,10,on,", "input,6,off,"})
@@ -174,19 +158,12 @@ void TestRecordReader::closeWithASlowReader()
 {
     QFETCH(int, pages);
 
-    // A FIFO whose pipe, shrunk to one page, another writer has filled.
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("record.fifo"));
-    QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
-    const int reader = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const int reader = fullFifo(path);
+    QVERIFY(reader >= 0);
     const auto closeReader = qScopeGuard([reader] { ::close(reader); });
-    QCOMPARE(::fcntl(reader, F_SETPIPE_SZ, 4096), 4096);
     QByteArray page(4096, '#');
-    {
-        QFile filler(path);
-        QVERIFY(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered)
-                && filler.write(page) == page.size());
-    }
 
     RecordFile record(path);
     QString error;
