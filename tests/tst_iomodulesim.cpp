@@ -1,13 +1,29 @@
-// End-to-end test of iomodule-sim in line-command mode: it serves a pty,
-// answers the frames sent to it (output frames too, unless told not to),
-// takes input commands on standard input and prints each frame it receives.
+// iomodule-sim end to end in line-command mode: it serves a pty, answers the
+// frames sent to it (output frames too, unless told not to), takes input
+// commands on standard input and prints each frame it receives. And its chaos
+// mode's plan: a soak failure is only worth reporting if its seed brings the
+// same events back, and split replies only test partial frames if their
+// pieces come more than the panel's 20 ms of silence apart.
 #include <QSerialPort>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <csignal>
+#include <set>
 
+#include "chaosplan.h"
 #include "processtesting.h"
+
+namespace {
+QStringList chaosEvents(quint32 seed, int count)
+{
+    ChaosPlan plan(seed);
+    QStringList described;
+    for (int i = 0; i < count; ++i)
+        described << ChaosPlan::describe(plan.next());
+    return described;
+}
+} // namespace
 
 class TestIomoduleSim : public QObject
 {
@@ -19,6 +35,7 @@ private slots:
     void answersFramesAndTakesCommands();
     void ignoredHangupStaysIgnored();
     void linkTouchesOnlyItsOwnFiles();
+    void chaosPlan();
 
 private:
     QString waitForLine(const QString &pattern) { return output.waitForLine(QRegularExpression(pattern)); }
@@ -131,6 +148,29 @@ void TestIomoduleSim::linkTouchesOnlyItsOwnFiles()
     }
     QVERIFY(operators.open(QIODevice::ReadOnly));
     QCOMPARE(operators.readAll(), QByteArray("mine"));
+}
+
+void TestIomoduleSim::chaosPlan()
+{
+    QCOMPARE(chaosEvents(42, 500), chaosEvents(42, 500));
+    QVERIFY(chaosEvents(42, 500) != chaosEvents(43, 500));
+
+    ChaosPlan plan(7);
+    std::set<ChaosPlan::Kind> seen;
+    for (int i = 0; i < 5000; ++i) {
+        const ChaosPlan::Event event = plan.next();
+        seen.insert(event.kind);
+        if (event.kind == ChaosPlan::Kind::Split) {
+            QVERIFY(event.reply.size() >= 2);
+            for (int k = 1; k < event.reply.size(); ++k)
+                QVERIFY2(event.reply.at(k).delayMs > 20, qPrintable(ChaosPlan::describe(event)));
+        }
+        if (event.kind == ChaosPlan::Kind::Flood || event.kind == ChaosPlan::Kind::LineLost) {
+            QVERIFY(event.reply.isEmpty());
+            QVERIFY(event.durationMs >= 500 && event.durationMs <= 5000);
+        }
+    }
+    QCOMPARE(seen.size(), size_t(8));
 }
 
 QTEST_GUILESS_MAIN(TestIomoduleSim)
