@@ -16,22 +16,6 @@
 #include "ptymodule.h"
 #include "windowtesting.h"
 
-// The panel on a broken, noisy or vanishing line: it must keep working, never
-// spin and always close promptly.
-class TestFaults : public QObject
-{
-    Q_OBJECT
-
-private slots:
-    void unplugAndReplug();
-    void floodThenRecover();
-    void garbageAndPartialFrames();
-    void unopenablePort();
-    void permissionDenied();
-    void rapidPortSwitching();
-    void closeWhileAboutBoxOpen();
-};
-
 namespace {
 // Fails when the process, all its threads, burns more than half a core over
 // `ms` of waiting.
@@ -49,173 +33,182 @@ bool staysIdle(int ms)
 constexpr char deniedPortVariable[] = "IOPANEL_TEST_DENIED_PORT";
 } // namespace
 
-void TestFaults::unplugAndReplug()
+// The panel on a broken, noisy or vanishing line: it must keep working, never
+// spin and always close promptly.
+class TestFaults : public QObject
 {
-    PtyModule module;
-    module.setInput(7, true);
-    auto window = windowOn(module.portName());
-    QTRY_COMPARE(lamps(*window), QStringLiteral("01000"));
+    Q_OBJECT
 
-    const QString oldPort = module.portName();
-    module.unplug();
-    QTRY_VERIFY(window->statusBar()->currentMessage().startsWith(QStringLiteral("Can't open ") + oldPort));
-    QVERIFY(staysIdle(1000));
-    // The lamps keep their last state while the line is down.
-    QCOMPARE(lamps(*window), QStringLiteral("01000"));
-
-    module.replug();
-    module.setInput(7, false);
-    module.setInput(9, true);
-    pointAt(*window, module.portName());
-    QTRY_COMPARE(lamps(*window), QStringLiteral("00010"));
-    window->findChild<QCheckBox *>(QStringLiteral("checkBox_3"))->setChecked(true);
-    QTRY_COMPARE(module.outputs(), QStringLiteral("00100"));
-}
-
-void TestFaults::floodThenRecover()
-{
-    PtyModule module;
-    module.startFlood(QByteArray("~G61~G70garbage"), 0);
-    auto window = windowOn(module.portName());
-    QTRY_VERIFY(module.frames().size() >= 4);
-    QTRY_COMPARE(lamps(*window).left(2), QStringLiteral("10"));
-
-    module.stopFlood();
-    module.setInput(6, false);
-    module.setInput(8, true);
-    QTRY_COMPARE(lamps(*window), QStringLiteral("00100"));
-}
-
-void TestFaults::garbageAndPartialFrames()
-{
-    PtyModule module;
-    module.setInput(10, true);
-    QRandomGenerator random(20261207);
-    const QList<QByteArray> pieces = {"~",    "~G", "~G6", "~A1",         "~I12",
-                                      "\r\n", "~Z", "~GZ", "~A10101\r\n", "\x00\xff"};
-    module.setResponder([&random, pieces](const QByteArray &) {
-        PtyModule::Reply reply;
-        const int count = random.bounded(1, 5);
-        for (int i = 0; i < count; ++i)
-            reply.append({random.bounded(0, 12), pieces.at(random.bounded(pieces.size()))});
-        return reply;
-    });
-    auto window = windowOn(module.portName());
-    QTRY_VERIFY_WITH_TIMEOUT(module.frames().size() >= 30, 10000);
-
-    // Once the line is clean again, the lamps follow the module.
-    module.setResponder({});
-    QTRY_COMPARE(lamps(*window), QStringLiteral("00001"));
-}
-
-// A plain file is no serial port: the open fails after the file opened. (A
-// missing port is unplugAndReplug's.)
-void TestFaults::unopenablePort()
-{
-    QTemporaryFile file;
-    QVERIFY(file.open());
-    auto window = windowOn(file.fileName());
-    const QRegularExpression message(QStringLiteral("^Can't open %1, error code [1-9]\\d*$")
-                                         .arg(QRegularExpression::escape(file.fileName())));
-    QTRY_VERIFY(message.match(window->statusBar()->currentMessage()).hasMatch());
-    QVERIFY(staysIdle(1000));
-}
-
-void TestFaults::permissionDenied()
-{
-    // In the child that runs as nobody, the parent names the port.
-    QString port = qEnvironmentVariable(deniedPortVariable);
-    std::unique_ptr<PtyModule> module;
-    if (!isNobodyChild()) {
-        module = std::make_unique<PtyModule>();
-        port = module->portName();
-        const QByteArray path = QFile::encodeName(port);
-        if (::geteuid() == 0) {
-            // Root opens any file: the panel runs in a child that has become
-            // nobody, on a port that only root may open.
-            QCOMPARE(::chown(path.constData(), 0, 0), 0);
-            QCOMPARE(::chmod(path.constData(), 0600), 0);
-            QProcessEnvironment extra;
-            extra.insert(QString::fromLatin1(deniedPortVariable), port);
-            QByteArray output;
-            const int exitCode = runAsNobody(QStringLiteral("permissionDenied"), extra, output, 60000);
-            QVERIFY2(exitCode == 0, output.constData());
-            return;
-        }
-        QCOMPARE(::chmod(path.constData(), 0), 0);
-    }
-
-    auto window = windowOn(port);
-    QStatusBar *statusBar = window->statusBar();
-    const QString message = QStringLiteral("Can't open %1, error code 2").arg(port);
-    QTRY_COMPARE(statusBar->currentMessage(), message);
-
-    // Each poll tries again, and each failure shows the message for another
-    // 500 ms: it stays up, never cleared, as long as the port stays closed.
-    QStringList changes;
-    connect(statusBar, &QStatusBar::messageChanged, this,
-            [&changes](const QString &text) { changes << text; });
-    QTest::qWait(1200);
-    for (const QString &text : std::as_const(changes))
-        QCOMPARE(text, message);
-    QCOMPARE(statusBar->currentMessage(), message);
-
-    QElapsedTimer clock;
-    clock.start();
-    window.reset();
-    QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
-}
-
-void TestFaults::rapidPortSwitching()
-{
-    PtyModule first, second;
-    first.setInput(6, true);
-    second.setInput(10, true);
-    auto window = windowOn(first.portName());
-    auto *box = window->findChild<QComboBox *>(QStringLiteral("port_box"));
-    box->addItem(second.portName());
-
-    // Random gaps: a fixed pattern of gaps can lock in phase with the 100 ms
-    // tick so that every tick finds the same port selected. Switching goes on
-    // past 60 switches until both modules were polled.
-    for (int i = 0; i < 60 || (i < 600 && (first.frames().isEmpty() || second.frames().isEmpty())); ++i) {
-        box->setCurrentIndex(i % 2);
-        QTest::qWait(QRandomGenerator::global()->bounded(13, 20));
-    }
-    QVERIFY(!first.frames().isEmpty());
-    QVERIFY(!second.frames().isEmpty());
-
-    box->setCurrentIndex(1);
-    QTRY_COMPARE(lamps(*window), QStringLiteral("00001"));
-    box->setCurrentIndex(0);
-    QTRY_COMPARE(lamps(*window), QStringLiteral("10000"));
-}
-
-void TestFaults::closeWhileAboutBoxOpen()
-{
-    PtyModule module;
-    module.setResponder([](const QByteArray &frame) {
-        return frame == "~A" ? PtyModule::Reply{{0, firmwareReport("V1.2")}} : PtyModule::Reply{};
-    });
-    auto window = windowOn(module.portName());
-    window->show();
-
-    // Close the window while the box is open, then the box, as an operator
-    // whose desktop closes the panel would.
+private slots:
+    void unplugAndReplug()
     {
-        bool closedUnderBox = false;
-        MessageBoxCloser closer(window.get());
-        closer.onFirstBox = [&] { closedUnderBox = window->close(); };
-        QTRY_VERIFY(closedUnderBox);
-        QTRY_VERIFY(!closer.seen.isEmpty() && !QApplication::activeModalWidget());
+        PtyModule module;
+        module.setInput(7, true);
+        auto window = windowOn(module.portName());
+        QTRY_COMPARE(lamps(*window), QStringLiteral("01000"));
+
+        const QString oldPort = module.portName();
+        module.unplug();
+        QTRY_VERIFY(
+            window->statusBar()->currentMessage().startsWith(QStringLiteral("Can't open ") + oldPort));
+        QVERIFY(staysIdle(1000));
+        // The lamps keep their last state while the line is down.
+        QCOMPARE(lamps(*window), QStringLiteral("01000"));
+
+        module.replug();
+        module.setInput(7, false);
+        module.setInput(9, true);
+        pointAt(*window, module.portName());
+        QTRY_COMPARE(lamps(*window), QStringLiteral("00010"));
+        window->findChild<QCheckBox *>(QStringLiteral("checkBox_3"))->setChecked(true);
+        QTRY_COMPARE(module.outputs(), QStringLiteral("00100"));
     }
 
-    QElapsedTimer clock;
-    clock.start();
-    window.reset();
-    QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
-    QTest::qWait(100);
-}
+    void floodThenRecover()
+    {
+        PtyModule module;
+        module.startFlood(QByteArray("~G61~G70garbage"), 0);
+        auto window = windowOn(module.portName());
+        QTRY_VERIFY(module.frames().size() >= 4);
+        QTRY_COMPARE(lamps(*window).left(2), QStringLiteral("10"));
+
+        module.stopFlood();
+        module.setInput(6, false);
+        module.setInput(8, true);
+        QTRY_COMPARE(lamps(*window), QStringLiteral("00100"));
+    }
+
+    void garbageAndPartialFrames()
+    {
+        PtyModule module;
+        module.setInput(10, true);
+        QRandomGenerator random(20261207);
+        const QList<QByteArray> pieces = {"~",    "~G", "~G6", "~A1",         "~I12",
+                                          "\r\n", "~Z", "~GZ", "~A10101\r\n", "\x00\xff"};
+        module.setResponder([&random, pieces](const QByteArray &) {
+            PtyModule::Reply reply;
+            const int count = random.bounded(1, 5);
+            for (int i = 0; i < count; ++i)
+                reply.append({random.bounded(0, 12), pieces.at(random.bounded(pieces.size()))});
+            return reply;
+        });
+        auto window = windowOn(module.portName());
+        QTRY_VERIFY_WITH_TIMEOUT(module.frames().size() >= 30, 10000);
+
+        // Once the line is clean again, the lamps follow the module.
+        module.setResponder({});
+        QTRY_COMPARE(lamps(*window), QStringLiteral("00001"));
+    }
+
+    // A plain file is no serial port: the open fails after the file opened. (A
+    // missing port is unplugAndReplug's.)
+    void unopenablePort()
+    {
+        QTemporaryFile file;
+        QVERIFY(file.open());
+        auto window = windowOn(file.fileName());
+        const QRegularExpression message(QStringLiteral("^Can't open %1, error code [1-9]\\d*$")
+                                             .arg(QRegularExpression::escape(file.fileName())));
+        QTRY_VERIFY(message.match(window->statusBar()->currentMessage()).hasMatch());
+        QVERIFY(staysIdle(1000));
+    }
+
+    void permissionDenied()
+    {
+        // In the child that runs as nobody, the parent names the port.
+        QString port = qEnvironmentVariable(deniedPortVariable);
+        std::unique_ptr<PtyModule> module;
+        if (!isNobodyChild()) {
+            module = std::make_unique<PtyModule>();
+            port = module->portName();
+            const QByteArray path = QFile::encodeName(port);
+            if (::geteuid() == 0) {
+                // Root opens any file: the panel runs in a child that has become
+                // nobody, on a port that only root may open.
+                QCOMPARE(::chown(path.constData(), 0, 0), 0);
+                QCOMPARE(::chmod(path.constData(), 0600), 0);
+                QProcessEnvironment extra;
+                extra.insert(QString::fromLatin1(deniedPortVariable), port);
+                QByteArray output;
+                const int exitCode = runAsNobody(QStringLiteral("permissionDenied"), extra, output, 60000);
+                QVERIFY2(exitCode == 0, output.constData());
+                return;
+            }
+            QCOMPARE(::chmod(path.constData(), 0), 0);
+        }
+
+        auto window = windowOn(port);
+        QStatusBar *statusBar = window->statusBar();
+        const QString message = QStringLiteral("Can't open %1, error code 2").arg(port);
+        QTRY_COMPARE(statusBar->currentMessage(), message);
+
+        // Each poll tries again, and each failure shows the message for another
+        // 500 ms: it stays up, never cleared, as long as the port stays closed.
+        QStringList changes;
+        connect(statusBar, &QStatusBar::messageChanged, this,
+                [&changes](const QString &text) { changes << text; });
+        QTest::qWait(1200);
+        for (const QString &text : std::as_const(changes))
+            QCOMPARE(text, message);
+        QCOMPARE(statusBar->currentMessage(), message);
+
+        QElapsedTimer clock;
+        clock.start();
+        window.reset();
+        QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+    }
+
+    void rapidPortSwitching()
+    {
+        PtyModule first, second;
+        first.setInput(6, true);
+        second.setInput(10, true);
+        auto window = windowOn(first.portName());
+        auto *box = window->findChild<QComboBox *>(QStringLiteral("port_box"));
+        box->addItem(second.portName());
+
+        // Random gaps: a fixed pattern of gaps can lock in phase with the 100 ms
+        // tick so that every tick finds the same port selected. Switching goes on
+        // past 60 switches until both modules were polled.
+        for (int i = 0; i < 60 || (i < 600 && (first.frames().isEmpty() || second.frames().isEmpty())); ++i) {
+            box->setCurrentIndex(i % 2);
+            QTest::qWait(QRandomGenerator::global()->bounded(13, 20));
+        }
+        QVERIFY(!first.frames().isEmpty());
+        QVERIFY(!second.frames().isEmpty());
+
+        box->setCurrentIndex(1);
+        QTRY_COMPARE(lamps(*window), QStringLiteral("00001"));
+        box->setCurrentIndex(0);
+        QTRY_COMPARE(lamps(*window), QStringLiteral("10000"));
+    }
+
+    void closeWhileAboutBoxOpen()
+    {
+        PtyModule module;
+        module.setResponder([](const QByteArray &frame) {
+            return frame == "~A" ? PtyModule::Reply{{0, firmwareReport("V1.2")}} : PtyModule::Reply{};
+        });
+        auto window = windowOn(module.portName());
+        window->show();
+
+        // Close the window while the box is open, then the box, as an operator
+        // whose desktop closes the panel would.
+        {
+            bool closedUnderBox = false;
+            MessageBoxCloser closer(window.get());
+            closer.onFirstBox = [&] { closedUnderBox = window->close(); };
+            QTRY_VERIFY(closedUnderBox);
+            QTRY_VERIFY(!closer.seen.isEmpty() && !QApplication::activeModalWidget());
+        }
+
+        QElapsedTimer clock;
+        clock.start();
+        window.reset();
+        QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+        QTest::qWait(100);
+    }
+};
 
 // What QTEST_MAIN does, after the drop to nobody in permissionDenied()'s
 // child, which has to come before Qt starts any thread.

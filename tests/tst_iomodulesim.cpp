@@ -30,148 +30,142 @@ class TestIomoduleSim : public QObject
     Q_OBJECT
 
 private slots:
-    void cleanup();
-    void answersFramesAndTakesCommands_data();
-    void answersFramesAndTakesCommands();
-    void ignoredHangupStaysIgnored();
-    void linkTouchesOnlyItsOwnFiles();
-    void chaosPlan();
+    void cleanup()
+    {
+        port.close();
+        stop(sim);
+    }
+
+    void answersFramesAndTakesCommands_data()
+    {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<QByteArray>("outputsAnswer");
+        QTest::newRow("a healthy module") << QStringList() << QByteArray("~A10100");
+        QTest::newRow("--silent-outputs") << QStringList{QStringLiteral("--silent-outputs")} << QByteArray();
+    }
+
+    void answersFramesAndTakesCommands()
+    {
+        QFETCH(QStringList, options);
+        QFETCH(QByteArray, outputsAnswer);
+
+        output.clear();
+        const QString path = startSimulator(sim, output, QStringList{"--inputs", "00100"} + options);
+        QVERIFY(!path.isEmpty());
+        // It tells the operator how to start the panel on it.
+        QVERIFY(!waitForLine("iopanel --port " + QRegularExpression::escape(path) + '$').isEmpty());
+        port.setPortName(path);
+        QVERIFY2(port.open(QIODevice::ReadWrite), qPrintable(port.errorString()));
+
+        QCOMPARE(exchange("~A", 7), QByteArray("~A00100"));
+        QVERIFY(!waitForLine("^\\d\\d:\\d\\d:\\d\\d\\.\\d{3}  ~A  ").isEmpty());
+
+        // The command is taken once the simulator has printed the new inputs.
+        sim.write("6 on\n");
+        QVERIFY(!waitForLine("  inputs 6..10: 10100$").isEmpty());
+        QCOMPARE(exchange("~A", 7), QByteArray("~A10100"));
+
+        // "~P" is applied, and answered with the inputs unless output frames are
+        // left unanswered; then the next bytes are the reply to "~A".
+        QCOMPARE(exchange("~P10001", 7), outputsAnswer);
+        QVERIFY(
+            !waitForLine(
+                 "^\\d\\d:\\d\\d:\\d\\d\\.\\d{3}  ~P10001  outputs 1\\.\\.5: 10001  inputs 6\\.\\.10: 10100$")
+                 .isEmpty());
+
+        QCOMPARE(exchange("~A", 7), QByteArray("~A10100"));
+
+        sim.write("7 maybe\n");
+        QVERIFY(!waitForLine("^not understood: '7 maybe'").isEmpty());
+        sim.write("quit\n");
+        QVERIFY(sim.waitForFinished(5000));
+        QCOMPARE(sim.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(sim.exitCode(), 0);
+    }
+
+    void ignoredHangupStaysIgnored()
+    {
+        // Started as nohup starts it, with SIGHUP ignored: a hang-up leaves it
+        // running, and SIGTERM still ends it cleanly.
+        sim.start("/bin/sh", {"-c", "trap '' HUP; exec \"$0\"", IOMODULE_SIM});
+        QVERIFY(!waitForLine("^Module simulator on ").isEmpty());
+        ::kill(pid_t(sim.processId()), SIGHUP);
+        QVERIFY(!sim.waitForFinished(300));
+        sim.terminate();
+        QVERIFY(sim.waitForFinished(5000));
+        QCOMPARE(sim.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(sim.exitCode(), 0);
+    }
+
+    // --link makes its link and removes it at exit, and nothing else: an
+    // operator's file named as a temporary link might be stays, and so does a link
+    // another program put in the path's place meanwhile.
+    void linkTouchesOnlyItsOwnFiles()
+    {
+        QTemporaryDir dir;
+        const QString link = dir.filePath(QStringLiteral("module"));
+        QFile operators(link + QStringLiteral(".new"));
+        QVERIFY(operators.open(QIODevice::WriteOnly) && operators.write("mine") == 4);
+        operators.close();
+        for (const bool takenOver : {false, true}) {
+            output.clear();
+            const QString pty = startSimulator(sim, output, {"--link", link}); // the link is made
+            QCOMPARE(QFile::symLinkTarget(link), pty);
+            QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::System).size(), 2);
+            if (takenOver)
+                QVERIFY(QFile::remove(link) && QFile::link(QStringLiteral("/dev/null"), link));
+            stop(sim);
+            QCOMPARE(QFile::symLinkTarget(link), takenOver ? QStringLiteral("/dev/null") : QString());
+        }
+        QVERIFY(operators.open(QIODevice::ReadOnly));
+        QCOMPARE(operators.readAll(), QByteArray("mine"));
+    }
+
+    void chaosPlan()
+    {
+        QCOMPARE(chaosEvents(42, 500), chaosEvents(42, 500));
+        QVERIFY(chaosEvents(42, 500) != chaosEvents(43, 500));
+
+        ChaosPlan plan(7);
+        std::set<ChaosPlan::Kind> seen;
+        for (int i = 0; i < 5000; ++i) {
+            const ChaosPlan::Event event = plan.next();
+            seen.insert(event.kind);
+            if (event.kind == ChaosPlan::Kind::Split) {
+                QVERIFY(event.reply.size() >= 2);
+                for (int k = 1; k < event.reply.size(); ++k)
+                    QVERIFY2(event.reply.at(k).delayMs > 20, qPrintable(ChaosPlan::describe(event)));
+            }
+            if (event.kind == ChaosPlan::Kind::Flood || event.kind == ChaosPlan::Kind::LineLost) {
+                QVERIFY(event.reply.isEmpty());
+                QVERIFY(event.durationMs >= 500 && event.durationMs <= 5000);
+            }
+        }
+        QCOMPARE(seen.size(), size_t(8));
+    }
 
 private:
     QString waitForLine(const QString &pattern) { return output.waitForLine(QRegularExpression(pattern)); }
-    QByteArray exchange(const QByteArray &frame, int replySize);
+    // Writes `frame` to the simulator's pty and reads up to `replySize` bytes
+    // of its reply.
+    QByteArray exchange(const QByteArray &frame, int replySize)
+    {
+        if (port.write(frame) != frame.size() || !port.waitForBytesWritten(1000))
+            return {};
+        QElapsedTimer timer;
+        timer.start();
+        QByteArray reply;
+        while (reply.size() < replySize && !timer.hasExpired(3000)) {
+            port.waitForReadyRead(50);
+            reply += port.readAll();
+        }
+        return reply;
+    }
 
     QProcess sim;
     QSerialPort port;
     ProcessOutput output{sim};
 };
-
-void TestIomoduleSim::cleanup()
-{
-    port.close();
-    stop(sim);
-}
-
-QByteArray TestIomoduleSim::exchange(const QByteArray &frame, int replySize)
-{
-    if (port.write(frame) != frame.size() || !port.waitForBytesWritten(1000))
-        return {};
-    QElapsedTimer timer;
-    timer.start();
-    QByteArray reply;
-    while (reply.size() < replySize && !timer.hasExpired(3000)) {
-        port.waitForReadyRead(50);
-        reply += port.readAll();
-    }
-    return reply;
-}
-
-void TestIomoduleSim::answersFramesAndTakesCommands_data()
-{
-    QTest::addColumn<QStringList>("options");
-    QTest::addColumn<QByteArray>("outputsAnswer");
-    QTest::newRow("a healthy module") << QStringList() << QByteArray("~A10100");
-    QTest::newRow("--silent-outputs") << QStringList{QStringLiteral("--silent-outputs")} << QByteArray();
-}
-
-void TestIomoduleSim::answersFramesAndTakesCommands()
-{
-    QFETCH(QStringList, options);
-    QFETCH(QByteArray, outputsAnswer);
-
-    output.clear();
-    const QString path = startSimulator(sim, output, QStringList{"--inputs", "00100"} + options);
-    QVERIFY(!path.isEmpty());
-    // It tells the operator how to start the panel on it.
-    QVERIFY(!waitForLine("iopanel --port " + QRegularExpression::escape(path) + '$').isEmpty());
-    port.setPortName(path);
-    QVERIFY2(port.open(QIODevice::ReadWrite), qPrintable(port.errorString()));
-
-    QCOMPARE(exchange("~A", 7), QByteArray("~A00100"));
-    QVERIFY(!waitForLine("^\\d\\d:\\d\\d:\\d\\d\\.\\d{3}  ~A  ").isEmpty());
-
-    // The command is taken once the simulator has printed the new inputs.
-    sim.write("6 on\n");
-    QVERIFY(!waitForLine("  inputs 6..10: 10100$").isEmpty());
-    QCOMPARE(exchange("~A", 7), QByteArray("~A10100"));
-
-    // "~P" is applied, and answered with the inputs unless output frames are
-    // left unanswered; then the next bytes are the reply to "~A".
-    QCOMPARE(exchange("~P10001", 7), outputsAnswer);
-    QVERIFY(!waitForLine(
-                 "^\\d\\d:\\d\\d:\\d\\d\\.\\d{3}  ~P10001  outputs 1\\.\\.5: 10001  inputs 6\\.\\.10: 10100$")
-                 .isEmpty());
-
-    QCOMPARE(exchange("~A", 7), QByteArray("~A10100"));
-
-    sim.write("7 maybe\n");
-    QVERIFY(!waitForLine("^not understood: '7 maybe'").isEmpty());
-    sim.write("quit\n");
-    QVERIFY(sim.waitForFinished(5000));
-    QCOMPARE(sim.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(sim.exitCode(), 0);
-}
-
-void TestIomoduleSim::ignoredHangupStaysIgnored()
-{
-    // Started as nohup starts it, with SIGHUP ignored: a hang-up leaves it
-    // running, and SIGTERM still ends it cleanly.
-    sim.start("/bin/sh", {"-c", "trap '' HUP; exec \"$0\"", IOMODULE_SIM});
-    QVERIFY(!waitForLine("^Module simulator on ").isEmpty());
-    ::kill(pid_t(sim.processId()), SIGHUP);
-    QVERIFY(!sim.waitForFinished(300));
-    sim.terminate();
-    QVERIFY(sim.waitForFinished(5000));
-    QCOMPARE(sim.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(sim.exitCode(), 0);
-}
-
-// --link makes its link and removes it at exit, and nothing else: an
-// operator's file named as a temporary link might be stays, and so does a link
-// another program put in the path's place meanwhile.
-void TestIomoduleSim::linkTouchesOnlyItsOwnFiles()
-{
-    QTemporaryDir dir;
-    const QString link = dir.filePath(QStringLiteral("module"));
-    QFile operators(link + QStringLiteral(".new"));
-    QVERIFY(operators.open(QIODevice::WriteOnly) && operators.write("mine") == 4);
-    operators.close();
-    for (const bool takenOver : {false, true}) {
-        output.clear();
-        const QString pty = startSimulator(sim, output, {"--link", link}); // the link is made
-        QCOMPARE(QFile::symLinkTarget(link), pty);
-        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::System).size(), 2);
-        if (takenOver)
-            QVERIFY(QFile::remove(link) && QFile::link(QStringLiteral("/dev/null"), link));
-        stop(sim);
-        QCOMPARE(QFile::symLinkTarget(link), takenOver ? QStringLiteral("/dev/null") : QString());
-    }
-    QVERIFY(operators.open(QIODevice::ReadOnly));
-    QCOMPARE(operators.readAll(), QByteArray("mine"));
-}
-
-void TestIomoduleSim::chaosPlan()
-{
-    QCOMPARE(chaosEvents(42, 500), chaosEvents(42, 500));
-    QVERIFY(chaosEvents(42, 500) != chaosEvents(43, 500));
-
-    ChaosPlan plan(7);
-    std::set<ChaosPlan::Kind> seen;
-    for (int i = 0; i < 5000; ++i) {
-        const ChaosPlan::Event event = plan.next();
-        seen.insert(event.kind);
-        if (event.kind == ChaosPlan::Kind::Split) {
-            QVERIFY(event.reply.size() >= 2);
-            for (int k = 1; k < event.reply.size(); ++k)
-                QVERIFY2(event.reply.at(k).delayMs > 20, qPrintable(ChaosPlan::describe(event)));
-        }
-        if (event.kind == ChaosPlan::Kind::Flood || event.kind == ChaosPlan::Kind::LineLost) {
-            QVERIFY(event.reply.isEmpty());
-            QVERIFY(event.durationMs >= 500 && event.durationMs <= 5000);
-        }
-    }
-    QCOMPARE(seen.size(), size_t(8));
-}
 
 QTEST_GUILESS_MAIN(TestIomoduleSim)
 #include "tst_iomodulesim.moc"
