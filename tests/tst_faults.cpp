@@ -9,10 +9,10 @@
 #include <ctime>
 #include <utility>
 
+#include <grp.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "asnobody.h"
 #include "ptymodule.h"
 #include "windowtesting.h"
 
@@ -29,8 +29,12 @@ bool staysIdle(int ms)
     return usedMs <= ms / 2;
 }
 
-// Names the unopenable port to the child that permissionDenied() starts.
+// Root opens any file, so as root permissionDenied() runs again in a child:
+// this program, started with the function's name and this variable naming
+// the port, whose main() drops to the unprivileged user nobody (uid and gid
+// 65534) before Qt starts any thread.
 constexpr char deniedPortVariable[] = "IOPANEL_TEST_DENIED_PORT";
+constexpr uid_t nobody = 65534;
 } // namespace
 
 // The panel on a broken, noisy or vanishing line: it must keep working, never
@@ -118,23 +122,27 @@ private slots:
         // In the child that runs as nobody, the parent names the port.
         QString port = qEnvironmentVariable(deniedPortVariable);
         std::unique_ptr<PtyModule> module;
-        if (!isNobodyChild()) {
+        if (port.isEmpty()) {
             module = std::make_unique<PtyModule>();
             port = module->portName();
             const QByteArray path = QFile::encodeName(port);
+            QCOMPARE(::chmod(path.constData(), ::geteuid() == 0 ? 0600 : 0), 0);
             if (::geteuid() == 0) {
-                // Root opens any file: the panel runs in a child that has become
-                // nobody, on a port that only root may open.
+                // The child polls a port that only root may open.
                 QCOMPARE(::chown(path.constData(), 0, 0), 0);
-                QCOMPARE(::chmod(path.constData(), 0600), 0);
-                QProcessEnvironment extra;
-                extra.insert(QString::fromLatin1(deniedPortVariable), port);
-                QByteArray output;
-                const int exitCode = runAsNobody(QStringLiteral("permissionDenied"), extra, output, 60000);
-                QVERIFY2(exitCode == 0, output.constData());
+                QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+                environment.insert(deniedPortVariable, port);
+                environment.remove("XDG_RUNTIME_DIR"); // root's; Qt makes one of nobody's own
+                environment.insert("QT_QPA_PLATFORM", "offscreen");
+                QProcess child;
+                child.setProcessEnvironment(environment);
+                child.setProcessChannelMode(QProcess::MergedChannels);
+                child.start(QCoreApplication::applicationFilePath(), {"permissionDenied"});
+                const bool finished = child.waitForFinished(60000);
+                QVERIFY2(finished && child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0,
+                         child.readAll().constData());
                 return;
             }
-            QCOMPARE(::chmod(path.constData(), 0), 0);
         }
 
         auto window = windowOn(port);
@@ -210,11 +218,13 @@ private slots:
     }
 };
 
-// What QTEST_MAIN does, after the drop to nobody in permissionDenied()'s
-// child, which has to come before Qt starts any thread.
+// What QTEST_MAIN does, after the drop to nobody, for good, in
+// permissionDenied()'s child.
 int main(int argc, char *argv[])
 {
-    if (!becomeNobodyIfAsked()) {
+    if (qEnvironmentVariableIsSet(deniedPortVariable)
+        && (::setgroups(0, nullptr) != 0 || ::setgid(nobody) != 0 || ::setuid(nobody) != 0
+            || ::getuid() != nobody || ::geteuid() != nobody)) {
         std::perror("tst_faults: becoming nobody");
         return 2;
     }
