@@ -205,17 +205,11 @@ private slots:
             return;
         }
         QCOMPARE(taken, QStringList({"\"~A10100\"", ""}));
-        // The torn row stays alone; the first report gives five input rows, the
-        // first "~P" five output rows, and there are time-outs.
+        // The torn row stays alone, then come the first report's rows
+        // (tst_recordfile checks all the kinds of rows) and time-outs.
         QVERIFY(earlier.open(QIODevice::ReadOnly));
         const QStringList rows = rowsOf(earlier.readAll());
-        QCOMPARE(rows.mid(0, 2), QStringList({"time,event,channel,state,text", ",input"}));
-        QCOMPARE(rows.filter(QStringLiteral(",input,")).mid(0, 5),
-                 QStringList(
-                     {",input,6,on,", ",input,7,off,", ",input,8,on,", ",input,9,off,", ",input,10,off,"}));
-        QCOMPARE(rows.filter(QStringLiteral(",output,")),
-                 QStringList({",output,1,off,", ",output,2,off,", ",output,3,off,", ",output,4,off,",
-                              ",output,5,off,"}));
+        QCOMPARE(rows.mid(0, 3), QStringList({"time,event,channel,state,text", ",input", ",input,6,on,"}));
         const QRegularExpression timeout(
             QStringLiteral("^,status,,,\"Wait read response timeout [\\d:]{8}\"$"));
         QVERIFY2(rows.indexOf(timeout) > 0, qPrintable(rows.join(u'\n')));
