@@ -103,39 +103,19 @@ private:
 };
 
 // mosquitto_sub -v on the broker: one line a message, "topic payload".
-class Subscriber
+class Subscriber : public ProcessOutput
 {
 public:
     Subscriber(const Broker &broker, const QString &topic)
+        : ProcessOutput(process)
     {
         process.start(QStringLiteral("mosquitto_sub"),
                       {"-p", QString::number(broker.port), "-v", "-t", topic});
     }
     ~Subscriber() { stop(process); }
 
-    // The number of the first message from `from` on that matches `pattern`,
-    // waiting up to timeoutMs for it; -1 if none came.
-    int find(const QString &pattern, int from = 0, int timeoutMs = 5000)
-    {
-        const QRegularExpression expression(pattern);
-        QElapsedTimer timer;
-        timer.start();
-        for (;;) {
-            buffer += process.readAllStandardOutput();
-            for (int end; (end = buffer.indexOf('\n')) >= 0; buffer.remove(0, end + 1))
-                messages << QString::fromUtf8(buffer.left(end));
-            for (int i = from; i < messages.size(); ++i)
-                if (expression.match(messages[i]).hasMatch())
-                    return i;
-            if (timer.hasExpired(timeoutMs))
-                return -1;
-            process.waitForReadyRead(50);
-        }
-    }
-
+private:
     QProcess process;
-    QStringList messages; // all so far
-    QByteArray buffer;    // the start of a line not yet complete
 };
 
 #endif // BROKERPROCESS_H

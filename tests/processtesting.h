@@ -24,8 +24,7 @@
 // A time as the programs print it: ISO 8601, local, milliseconds, the offset.
 const QString isoTime = QStringLiteral("\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}[+-]\\d\\d:\\d\\d");
 
-// Reads a child process's standard output line by line, waiting for lines
-// that match a pattern.
+// Reads a child process's standard output line by line, and keeps the lines.
 class ProcessOutput
 {
 public:
@@ -33,30 +32,55 @@ public:
         : process(process)
     { }
 
-    // The first line from now on that matches `pattern`, or an empty string
-    // after `timeoutMs`; the lines before it are passed over.
-    QString waitForLine(const QRegularExpression &pattern, int timeoutMs = 5000)
+    // The number of the first line from line `from` on that matches
+    // `pattern`, waiting up to `timeoutMs` for it; -1 if none came.
+    int find(const QRegularExpression &pattern, int from = 0, int timeoutMs = 5000)
     {
         QElapsedTimer timer;
         timer.start();
-        while (!timer.hasExpired(timeoutMs)) {
+        for (;;) {
             printed += process.readAllStandardOutput();
-            for (int end; (end = printed.indexOf('\n')) >= 0;) {
-                const QString line = QString::fromUtf8(printed.left(end));
-                printed.remove(0, end + 1);
-                if (pattern.match(line).hasMatch())
-                    return line;
-            }
+            for (int end; (end = printed.indexOf('\n')) >= 0; printed.remove(0, end + 1))
+                lines << QString::fromUtf8(printed.left(end));
+            for (int i = from; i < lines.size(); ++i)
+                if (pattern.match(lines[i]).hasMatch())
+                    return i;
+            if (timer.hasExpired(timeoutMs))
+                return -1;
             process.waitForReadyRead(50);
         }
-        return {};
+    }
+    int find(const QString &pattern, int from = 0, int timeoutMs = 5000)
+    {
+        return find(QRegularExpression(pattern), from, timeoutMs);
     }
 
-    void clear() { printed.clear(); }
+    // The first line after the last one returned that matches `pattern`, or
+    // an empty string after `timeoutMs`; the lines before it are passed over.
+    QString waitForLine(const QRegularExpression &pattern, int timeoutMs = 5000)
+    {
+        const int at = find(pattern, next, timeoutMs);
+        next = at < 0 ? lines.size() : at + 1;
+        return at < 0 ? QString() : lines[at];
+    }
+    QString waitForLine(const QString &pattern, int timeoutMs = 5000)
+    {
+        return waitForLine(QRegularExpression(pattern), timeoutMs);
+    }
+
+    // Passes over what was read so far.
+    void clear()
+    {
+        printed.clear();
+        next = lines.size();
+    }
+
+    QStringList lines; // all so far
 
 private:
     QProcess &process;
-    QByteArray printed; // read but not yet searched
+    QByteArray printed; // the start of a line not yet complete
+    int next = 0;
 };
 
 // Ends a child process: SIGTERM, then SIGKILL if it has not ended in 5 s.

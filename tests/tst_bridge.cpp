@@ -80,7 +80,7 @@ private slots:
                          >= 0,
                      qPrintable(QString::number(n)));
 
-        const int before = all.messages.size();
+        const int before = all.lines.size();
         bridge->kill();
         QVERIFY(all.find(QStringLiteral("^bench/m1/status offline$"), before) >= 0);
         Subscriber late(broker, base + "/status");
@@ -123,10 +123,10 @@ private slots:
         QVERIFY(broker.publish(base + "/set", "inputs"));
 
         QTRY_COMPARE(commandsReceived(module), (QStringList{"~P10100", "~S2", "~R1", "~S5"}));
-        QVERIFY(
-            all.find("^bench/m1/outputs \\{\"time\":\"[^\"]+\",\"1\":false,\"2\":true,\"3\":true,\"4\":false,"
-                     "\"5\":true\\}$")
-            >= 0);
+        QVERIFY(all.find(QStringLiteral(
+                    "^bench/m1/outputs \\{\"time\":\"[^\"]+\",\"1\":false,\"2\":true,\"3\":true,\"4\":false,"
+                    "\"5\":true\\}$"))
+                >= 0);
         const QString zeros =
             inputsPattern.arg("\"6\":false,\"7\":false,\"8\":false,\"9\":false,\"10\":false");
         QVERIFY(all.find(zeros, all.find(zeros) + 1) >= 0); // the first state, and again

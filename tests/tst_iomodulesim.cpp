@@ -53,30 +53,30 @@ private slots:
         const QString path = startSimulator(sim, output, QStringList{"--inputs", "00100"} + options);
         QVERIFY(!path.isEmpty());
         // It tells the operator how to start the panel on it.
-        QVERIFY(!waitForLine("iopanel --port " + QRegularExpression::escape(path) + '$').isEmpty());
+        QVERIFY(!output.waitForLine("iopanel --port " + QRegularExpression::escape(path) + '$').isEmpty());
         port.setPortName(path);
         QVERIFY2(port.open(QIODevice::ReadWrite), qPrintable(port.errorString()));
 
         QCOMPARE(exchange("~A", 7), QByteArray("~A00100"));
-        QVERIFY(!waitForLine("^\\d\\d:\\d\\d:\\d\\d\\.\\d{3}  ~A  ").isEmpty());
+        QVERIFY(!output.waitForLine("^\\d\\d:\\d\\d:\\d\\d\\.\\d{3}  ~A  ").isEmpty());
 
         // The command is taken once the simulator has printed the new inputs.
         sim.write("6 on\n");
-        QVERIFY(!waitForLine("  inputs 6..10: 10100$").isEmpty());
+        QVERIFY(!output.waitForLine("  inputs 6..10: 10100$").isEmpty());
         QCOMPARE(exchange("~A", 7), QByteArray("~A10100"));
 
         // "~P" is applied, and answered with the inputs unless output frames are
         // left unanswered; then the next bytes are the reply to "~A".
         QCOMPARE(exchange("~P10001", 7), outputsAnswer);
-        QVERIFY(
-            !waitForLine(
-                 "^\\d\\d:\\d\\d:\\d\\d\\.\\d{3}  ~P10001  outputs 1\\.\\.5: 10001  inputs 6\\.\\.10: 10100$")
-                 .isEmpty());
+        QVERIFY(!output
+                     .waitForLine("^\\d\\d:\\d\\d:\\d\\d\\.\\d{3}  ~P10001  outputs 1\\.\\.5: 10001  inputs "
+                                  "6\\.\\.10: 10100$")
+                     .isEmpty());
 
         QCOMPARE(exchange("~A", 7), QByteArray("~A10100"));
 
         sim.write("7 maybe\n");
-        QVERIFY(!waitForLine("^not understood: '7 maybe'").isEmpty());
+        QVERIFY(!output.waitForLine("^not understood: '7 maybe'").isEmpty());
         sim.write("quit\n");
         QVERIFY(sim.waitForFinished(5000));
         QCOMPARE(sim.exitStatus(), QProcess::NormalExit);
@@ -88,7 +88,7 @@ private slots:
         // Started as nohup starts it, with SIGHUP ignored: a hang-up leaves it
         // running, and SIGTERM still ends it cleanly.
         sim.start("/bin/sh", {"-c", "trap '' HUP; exec \"$0\"", IOMODULE_SIM});
-        QVERIFY(!waitForLine("^Module simulator on ").isEmpty());
+        QVERIFY(!output.waitForLine("^Module simulator on ").isEmpty());
         ::kill(pid_t(sim.processId()), SIGHUP);
         QVERIFY(!sim.waitForFinished(300));
         sim.terminate();
@@ -145,7 +145,6 @@ private slots:
     }
 
 private:
-    QString waitForLine(const QString &pattern) { return output.waitForLine(QRegularExpression(pattern)); }
     // Writes `frame` to the simulator's pty and reads up to `replySize` bytes
     // of its reply.
     QByteArray exchange(const QByteArray &frame, int replySize)

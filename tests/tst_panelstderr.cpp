@@ -18,25 +18,20 @@ private slots:
         const QString link = dir.filePath(QStringLiteral("module"));
         QProcess sim;
         ProcessOutput simOutput(sim);
-        QVERIFY(!startSimulator(sim, simOutput, {QStringLiteral("--link"), link}).isEmpty());
+        QVERIFY(!startSimulator(sim, simOutput, {"--link", link}).isEmpty());
 
-        // The reader shrinks its pipe to one page and never reads; every debug
-        // line is 2 kB long, so the pipe is full within the first second.
-        QProcess reader;
-        reader.start(QStringLiteral("python3"),
-                     {QStringLiteral("-c"),
-                      QStringLiteral("import fcntl, time; fcntl.fcntl(0, 1031, 4096); time.sleep(120)")});
+        // A debug line for each reply, into a pipe that is full from the start.
+        const QString fifo = dir.filePath(QStringLiteral("fifo"));
+        const int reader = fullFifo(fifo); // never reads
+        QVERIFY(reader >= 0);
+        const auto closeReader = qScopeGuard([reader] { ::close(reader); });
         QProcess panel;
         QProcessEnvironment environment = headless(dir.path());
         environment.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("default.debug=true"));
-        environment.insert(QStringLiteral("QT_MESSAGE_PATTERN"),
-                           QString(2000, u'x') + QStringLiteral("%{message}"));
         panel.setProcessEnvironment(environment);
         panel.setProcessChannelMode(QProcess::MergedChannels);
-        panel.setStandardOutputProcess(&reader);
-        panel.start(
-            QStringLiteral(IOPANEL),
-            {QStringLiteral("-platform"), QStringLiteral("offscreen"), QStringLiteral("--port"), link});
+        panel.setStandardOutputFile(fifo);
+        panel.start(QStringLiteral(IOPANEL), {"-platform", "offscreen", "--port", link});
         QVERIFY2(panel.waitForStarted(5000), qPrintable(panel.errorString()));
         QTest::qWait(3000);
 
@@ -59,7 +54,6 @@ private slots:
         QCOMPARE(panel.exitStatus(), QProcess::NormalExit);
         QCOMPARE(panel.exitCode(), 0);
         QCOMPARE(lockFilesOf(panelPid), QStringList());
-        stop(reader);
         stop(sim);
     }
 
@@ -74,9 +68,7 @@ private slots:
         for (int run = 0; run < 20; ++run) {
             QProcess panel;
             panel.setProcessEnvironment(environment);
-            panel.start(
-                QStringLiteral(IOPANEL),
-                {QStringLiteral("--no-remember"), QStringLiteral("--port"), QStringLiteral("/nonexistent")});
+            panel.start(QStringLiteral(IOPANEL), {"--no-remember", "--port", "/nonexistent"});
             QVERIFY(panel.waitForFinished(10000));
             const QString printed = QString::fromLocal8Bit(panel.readAllStandardError());
             const int cause =

@@ -17,9 +17,9 @@ QProcess *startServe(QObject *parent, const QString &port, int intervalMs)
     return ctl;
 }
 
-QRegularExpression stateLine(const char *inputs)
+QString stateLine(const char *inputs)
 {
-    return QRegularExpression(QStringLiteral("  %1$").arg(QLatin1String(inputs)));
+    return QStringLiteral("  %1$").arg(QLatin1String(inputs));
 }
 
 // The resident set of process `pid` in kB, from /proc.
