@@ -160,8 +160,7 @@ private slots:
         QProcess ctl;
         ProcessOutput lines(ctl);
         ctl.start(QStringLiteral(IOPANELCTL),
-                  {QStringLiteral("--port"), ctlPort, command, QStringLiteral("--interval"),
-                   QString::number(intervalMs)});
+                  {"--port", ctlPort, command, "--interval", QString::number(intervalMs)});
         module.clearFrames();
         QTest::qWait(5 * intervalMs);
         QCOMPARE(ctl.state(), QProcess::Running);

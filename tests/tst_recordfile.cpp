@@ -89,13 +89,11 @@ private slots:
         QTest::addColumn<bool>("othersLinks"); // the links belong to nobody, not to the user running
         QTest::addColumn<QString>("written");  // the file that gets the header; empty: refused
 
-        QTest::newRow("one's own link") << QStringLiteral("link.csv") << false << QStringLiteral("real.csv");
-        QTest::newRow("one's own link to a file not there yet")
-            << QStringLiteral("new.csv") << false << QStringLiteral("made.csv");
+        QTest::newRow("one's own link") << "link.csv" << false << "real.csv";
+        QTest::newRow("one's own link to a file not there yet") << "new.csv" << false << "made.csv";
         QTest::newRow("one's own link to a folder on the way")
-            << QStringLiteral("folder/real.csv") << false << QStringLiteral("real/real.csv");
-        QTest::newRow("another user's link to a folder on the way")
-            << QStringLiteral("folder/real.csv") << true << QString();
+            << "folder/real.csv" << false << "real/real.csv";
+        QTest::newRow("another user's link to a folder on the way") << "folder/real.csv" << true << "";
     }
 
     // A link is followed, wherever on the path, only when it belongs to the user

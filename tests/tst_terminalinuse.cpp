@@ -117,15 +117,13 @@ private slots:
         QTest::addColumn<QString>("error");
 
         QTest::newRow("set, through a link")
-            << QStringLiteral("--port LINK set 3") << 3
-            << QStringLiteral("iopanelctl: can't open LINK: it leads to PTY, a terminal in use\n");
+            << "--port LINK set 3" << 3
+            << "iopanelctl: can't open LINK: it leads to PTY, a terminal in use\n";
         QTest::newRow("inputs, on the terminal")
-            << QStringLiteral("--port PTY inputs") << 3
-            << QStringLiteral("iopanelctl: can't open PTY: a terminal in use\n");
+            << "--port PTY inputs" << 3 << "iopanelctl: can't open PTY: a terminal in use\n";
         QTest::newRow("watch, through a link")
-            << QStringLiteral("--port LINK watch") << -1
-            << QStringLiteral(
-                   "iopanelctl: can't open LINK: it leads to PTY, a terminal in use; watching on\n");
+            << "--port LINK watch" << -1
+            << "iopanelctl: can't open LINK: it leads to PTY, a terminal in use; watching on\n";
     }
 
     // One-shot commands end with status 3, watch goes on trying as for a held
