@@ -1,7 +1,6 @@
 #ifndef BROKERPROCESS_H
 #define BROKERPROCESS_H
 
-#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
@@ -39,7 +38,7 @@ public:
     bool start(const QString &listenerLines = QString())
     {
         if (port == 0)
-            port = onLoopback(0, false); // a port free now
+            port = freePort();
         QFile config(dir.filePath(QStringLiteral("mosquitto.conf")));
         if (!config.open(QIODevice::WriteOnly))
             return false;
@@ -55,12 +54,8 @@ public:
         config.close();
         process.setProcessChannelMode(QProcess::MergedChannels);
         process.start(QStringLiteral("mosquitto"), {QStringLiteral("-c"), config.fileName()});
-        for (int tries = 0; tries < 100 && process.state() != QProcess::NotRunning; ++tries) {
-            if (onLoopback(port, true))
-                return true;
-            QTest::qWait(50);
-        }
-        return false;
+        log.clear();
+        return !log.waitForLine(QStringLiteral("^\\d+: mosquitto version \\S+ running$")).isEmpty();
     }
 
     void stop() { ::stop(process); }
@@ -78,27 +73,22 @@ public:
 
     QTemporaryDir dir;
     QProcess process;
+    ProcessOutput log{process}; // what it printed
     int port = 0;
 
 private:
-    // Connects a socket to `port` of 127.0.0.1 (1: it connected), or binds
-    // one there and returns the port bound (0: one the system picks).
-    static int onLoopback(int port, bool connect)
+    // A port the system picks for a socket bound to port 0 of 127.0.0.1: free now.
+    static int freePort()
     {
         const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in address = {};
         address.sin_family = AF_INET;
-        address.sin_port = htons(static_cast<quint16>(port));
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        auto *any = reinterpret_cast<sockaddr *>(&address);
         socklen_t size = sizeof address;
-        int result = 0;
-        if (connect)
-            result = ::connect(fd, any, size) == 0;
-        else if (::bind(fd, any, size) == 0 && ::getsockname(fd, any, &size) == 0)
-            result = ntohs(address.sin_port);
+        ::bind(fd, reinterpret_cast<sockaddr *>(&address), size);
+        ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &size);
         ::close(fd);
-        return result;
+        return ntohs(address.sin_port);
     }
 };
 

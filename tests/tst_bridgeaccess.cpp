@@ -54,7 +54,7 @@ private slots:
             broker.start(QStringLiteral("cafile %1/ca.crt\ncertfile %1/broker.crt\nkeyfile %1/broker.key\n"
                                         "allow_anonymous false\npassword_file %1/users")
                              .arg(dir)),
-            broker.process.readAll().constData());
+            qPrintable(broker.log.lines.join(QLatin1Char('\n'))));
     }
 
     void closedBroker_data()

@@ -156,21 +156,17 @@ private slots:
         const qint64 panelPid = panel.processId();
         // Watch which devices the panel opens while it polls, until the
         // simulator has seen a dozen frames.
-        QStringList frames;
+        int frames = 0;
         QStringList devicesSeen;
-        const QRegularExpression frameLine(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d\\.\\d{3}  (\\S+)  outputs"));
+        const QRegularExpression frameLine(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d\\.\\d{3}  \\S+  outputs"));
         QElapsedTimer clock;
         clock.start();
-        while (frames.size() < 12 && !clock.hasExpired(20000) && panel.state() == QProcess::Running) {
-            for (const QString &device : openDevices(panel.processId()))
-                if (!devicesSeen.contains(device))
-                    devicesSeen << device;
-            const QString line = simOutput.waitForLine(frameLine, 5);
-            if (!line.isEmpty())
-                frames << frameLine.match(line).captured(1);
+        while (frames < 12 && !clock.hasExpired(20000) && panel.state() == QProcess::Running) {
+            devicesSeen << openDevices(panel.processId());
+            frames += simOutput.waitForLine(frameLine, 5).isEmpty() ? 0 : 1;
         }
         QCOMPARE(panel.state(), QProcess::Running);
-        QVERIFY2(frames.size() >= 12, qPrintable(frames.join(u' ')));
+        QVERIFY2(frames >= 12, qPrintable(QString::number(frames)));
         // SIGTERM ends it as closing the window does: port closed, lock released.
         panel.terminate();
         QVERIFY(panel.waitForFinished(5000));
@@ -187,6 +183,7 @@ private slots:
                      .value("port")
                      .toString(),
                  link);
+        devicesSeen.removeDuplicates();
         QVERIFY2(devicesSeen.isEmpty() || devicesSeen == QStringList{pty},
                  qPrintable(devicesSeen.join(u' ')));
 
