@@ -1,3 +1,4 @@
+#include <QAbstractItemView>
 #include <QAccessible>
 #include <QCheckBox>
 #include <QComboBox>
@@ -5,8 +6,10 @@
 #include <QMainWindow>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QStatusBar>
 #include <QStyle>
+#include <QStyleFactory>
 #include <QStyleOptionButton>
 #include <QToolBar>
 #include <QtTest>
@@ -222,6 +225,65 @@ private slots:
                  QStringLiteral("Wait read response timeout 12:00:00"));
         form.statusBar->clearMessage();
         QCOMPARE(said(form.statusBar, QAccessible::Name), QString());
+    }
+
+    // The port list with long device names. Last: it sets the style.
+    void longNames_data()
+    {
+        // Fusion sizes the open list to its entries itself; Windows to the box.
+        QTest::addColumn<QString>("style");
+        QTest::addColumn<QString>("name");
+        const QString byId = QStringLiteral("/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10K1234-if00-port0");
+        QTest::newRow("Fusion, by-id") << QStringLiteral("Fusion") << byId;
+        QTest::newRow("Windows, by-id") << QStringLiteral("Windows") << byId;
+        QTest::newRow("Windows, wider than the screen")
+            << QStringLiteral("Windows") << QStringLiteral("/dev/") + QString(400, QLatin1Char('x'));
+    }
+
+    void longNames()
+    {
+        QFETCH(QString, style);
+        QFETCH(QString, name);
+        QApplication::setStyle(QStyleFactory::create(style));
+        cleanup(); // the window made anew, in that style
+        init();
+        window->show();
+        QComboBox *box = form.port_box;
+
+        // Short names look as on a plain box; names that differ only at the end
+        // look different.
+        const auto look = [](QComboBox *shown, const QString &port) {
+            shown->clear();
+            shown->addItem(port);
+            return shown->grab().toImage();
+        };
+        QComboBox plain(form.centralWidget);
+        plain.setGeometry(box->geometry());
+        QCOMPARE(look(box, QStringLiteral("ttyUSB0")), look(&plain, QStringLiteral("ttyUSB0")));
+        const QString twin = QString(name).replace(name.size() - 2, 1, QLatin1Char('1'));
+        QVERIFY(look(box, name) != look(box, twin));
+
+        // The tool tip and the description give the whole name of the current
+        // port; the box keeps the form's geometry.
+        box->addItems({QStringLiteral("ttyS0"), name});
+        for (const QString &port : {QStringLiteral("ttyS0"), name}) {
+            box->setCurrentText(port);
+            QCOMPARE(box->toolTip(), port);
+            QCOMPARE(QAccessible::queryAccessibleInterface(box)->text(QAccessible::Description), port);
+        }
+        QCOMPARE(box->geometry(), QRect(6, 9, 171, 26));
+
+        // The open list shows the longest entry whole, up to the screen's width.
+        box->showPopup();
+        const QAbstractItemView *view = box->view();
+        QTRY_VERIFY(view->isVisible());
+        const int screenWidth = box->screen()->availableGeometry().width();
+        const int textWidth = view->fontMetrics().horizontalAdvance(name);
+        if (textWidth < screenWidth - 100)
+            QVERIFY(view->viewport()->width() >= textWidth);
+        else
+            QCOMPARE(view->window()->width(), screenWidth);
+        box->hidePopup();
     }
 
 private:
