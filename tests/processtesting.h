@@ -18,11 +18,25 @@
 #include "ptymodule.h"
 
 // The project's programs run as child processes beside the module stand-in:
-// their output line by line, their environment, what they hold of the
-// machine's devices, and readers that stall.
+// their output line by line and the rows they record, their environment, what
+// they hold of the machine's devices, and readers that stall.
 
 // A time as the programs print it: ISO 8601, local, milliseconds, the offset.
 const QString isoTime = QStringLiteral("\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}[+-]\\d\\d:\\d\\d");
+
+// The rows of `event` in a record's text, without their time, which must be
+// ISO 8601 local with the offset.
+inline QStringList rowsIn(const QByteArray &record, const QString &event)
+{
+    const QRegularExpression time(QLatin1Char('^') + isoTime + QLatin1Char('$'));
+    QStringList rows;
+    for (const QString &line : QString::fromUtf8(record).split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+        const int comma = line.indexOf(QLatin1Char(','));
+        if (line.mid(comma + 1).startsWith(event + QLatin1Char(',')))
+            rows << (time.match(line.left(comma)).hasMatch() ? line.mid(comma + 1) : "bad: " + line);
+    }
+    return rows;
+}
 
 // Reads a child process's standard output line by line, and keeps the lines.
 class ProcessOutput

@@ -11,7 +11,6 @@
 
 #include "processtesting.h"
 #include "recordfile.h"
-#include "recordrows.h"
 #include "windowtesting.h"
 
 class TestRecordReader : public QObject

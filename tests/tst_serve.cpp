@@ -166,6 +166,7 @@ private slots:
             ctl->write(commands);
         QTest::qWait(1000);
         const qint64 residentBefore = residentKb(ctl->processId());
+        QVERIFY(residentBefore > 0);
         module.clearFrames();
         QTest::qWait(2000);
         const int polls = module.frames().size() - commandsReceived(module).size();
