@@ -101,14 +101,14 @@ private slots:
     {
         PtyModule module;
         module.setResponder([](const QByteArray &) { return PtyModule::Reply{{50, "~A00000"}}; });
-        QSerialPort port(module.portName());
-        QVERIFY(port.open(QIODevice::ReadWrite));
-        QVERIFY(port.write("~A") == 2 && port.waitForBytesWritten(1000));
+        QSerialPort line(module.portName()); // the panel's side
+        QVERIFY(line.open(QIODevice::ReadWrite));
+        QVERIFY(line.write("~A") == 2 && line.waitForBytesWritten(1000));
         QVERIFY(module.waitForFrames(1, 1000));
         QList<PtyModule::Frame> before = module.frames();
         before[0].repliedUs = -2; // a write to the copy only
-        QTRY_VERIFY(port.waitForReadyRead(20) || port.bytesAvailable() >= 7);
-        QCOMPARE(port.readAll(), QByteArray("~A00000"));
+        QTRY_VERIFY(line.waitForReadyRead(20) || line.bytesAvailable() >= 7);
+        QCOMPARE(line.readAll(), QByteArray("~A00000"));
         QTRY_VERIFY(module.frames().at(0).repliedUs >= 0);
         QCOMPARE(before.at(0).repliedUs, qint64(-2));
     }
