@@ -1,7 +1,6 @@
 #ifndef BROKERPROCESS_H
 #define BROKERPROCESS_H
 
-#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
@@ -14,7 +13,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "processoutput.h"
+#include "processtesting.h"
 
 // A mosquitto broker of the test's own, on a port of 127.0.0.1 that was free
 // when it started, with its configuration (and anything else the test puts
@@ -55,12 +54,8 @@ public:
         config.close();
         process.setProcessChannelMode(QProcess::MergedChannels);
         process.start(QStringLiteral("mosquitto"), {QStringLiteral("-c"), config.fileName()});
-        for (int tries = 0; tries < 100 && process.state() != QProcess::NotRunning; ++tries) {
-            if (listening())
-                return true;
-            QTest::qWait(50);
-        }
-        return false;
+        log.clear();
+        return !log.waitForLine(QStringLiteral("^\\d+: mosquitto version \\S+ running$")).isEmpty();
     }
 
     void stop() { ::stop(process); }
@@ -78,24 +73,11 @@ public:
 
     QTemporaryDir dir;
     QProcess process;
+    ProcessOutput log{process}; // what it printed
     int port = 0;
 
 private:
-    bool listening() const { return connectTo(port); }
-
-    static bool connectTo(int port)
-    {
-        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address = {};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(static_cast<quint16>(port));
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        const bool ok = ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
-        ::close(fd);
-        return ok;
-    }
-
-    // A port the system picks for a socket bound to port 0: free now.
+    // A port the system picks for a socket bound to port 0 of 127.0.0.1: free now.
     static int freePort()
     {
         const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -103,7 +85,7 @@ private:
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         socklen_t size = sizeof address;
-        ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address);
+        ::bind(fd, reinterpret_cast<sockaddr *>(&address), size);
         ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &size);
         ::close(fd);
         return ntohs(address.sin_port);
@@ -111,39 +93,19 @@ private:
 };
 
 // mosquitto_sub -v on the broker: one line a message, "topic payload".
-class Subscriber
+class Subscriber : public ProcessOutput
 {
 public:
     Subscriber(const Broker &broker, const QString &topic)
+        : ProcessOutput(process)
     {
         process.start(QStringLiteral("mosquitto_sub"),
                       {"-p", QString::number(broker.port), "-v", "-t", topic});
     }
     ~Subscriber() { stop(process); }
 
-    // The number of the first message from `from` on that matches `pattern`,
-    // waiting up to timeoutMs for it; -1 if none came.
-    int find(const QString &pattern, int from = 0, int timeoutMs = 5000)
-    {
-        const QRegularExpression expression(pattern);
-        QElapsedTimer timer;
-        timer.start();
-        for (;;) {
-            buffer += process.readAllStandardOutput();
-            for (int end; (end = buffer.indexOf('\n')) >= 0; buffer.remove(0, end + 1))
-                messages << QString::fromUtf8(buffer.left(end));
-            for (int i = from; i < messages.size(); ++i)
-                if (expression.match(messages[i]).hasMatch())
-                    return i;
-            if (timer.hasExpired(timeoutMs))
-                return -1;
-            process.waitForReadyRead(50);
-        }
-    }
-
+private:
     QProcess process;
-    QStringList messages; // all so far
-    QByteArray buffer;    // the start of a line not yet complete
 };
 
 #endif // BROKERPROCESS_H

@@ -2,13 +2,10 @@
 // mosquitto broker of the test's own: status, last will and discovery,
 // commands in order and bad messages, the module away and back, a command
 // published while the bridge was stopped, and a broker restart.
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include "brokerprocess.h"
-#include "ptymodule.h"
 
 namespace {
 
@@ -24,16 +21,6 @@ QProcess *startBridge(QObject *parent, const Broker &broker, const QString &port
                               "--topic", base}
                       + more);
     return bridge;
-}
-
-// The frames the module got, polls ("~A") left out.
-QStringList commandsReceived(const PtyModule &module)
-{
-    QStringList received;
-    for (const PtyModule::Frame &frame : module.frames())
-        if (frame.bytes != "~A")
-            received << QString::fromLatin1(frame.bytes);
-    return received;
 }
 
 // The bridge's standard error lines that contain `part`, "iopanel-mqtt: " left out.
@@ -54,194 +41,173 @@ class TestBridge : public QObject
     Q_OBJECT
 
 private slots:
-    void init();
-    void cleanup();
-    void statusDiscoveryAndLastWill();
-    void commandsAndBadMessages();
-    void moduleAwayAndBack();
-    void stoppedAndRestarted();
-};
-
-void TestBridge::init()
-{
-    if (!Broker::available())
-        QSKIP("mosquitto, mosquitto_pub or mosquitto_sub is missing (tools/install-deps.sh mqtt installs "
-              "them)");
-}
-
-// A bridge left running would poll the next test's stand-in, whose pty
-// may get the same number.
-void TestBridge::cleanup()
-{
-    for (QProcess *bridge : findChildren<QProcess *>()) {
-        stop(*bridge);
-        delete bridge;
-    }
-}
-
-// online and the first inputs, retained; one discovery message for each
-// input and output, JSON that names the bridge's topics; offline as the
-// last will once the bridge is killed.
-void TestBridge::statusDiscoveryAndLastWill()
-{
-    PtyModule module;
-    module.setInput(7, true);
-    Broker broker;
-    QVERIFY(broker.start());
-    QProcess *bridge = startBridge(this, broker, module.portName(), {"--discovery", "homeassistant"});
-    Subscriber all(broker, QStringLiteral("#"));
-    QVERIFY(all.find(QStringLiteral("^bench/m1/status online$")) >= 0);
-    QVERIFY(all.find(inputsPattern.arg("\"6\":false,\"7\":true,\"8\":false,\"9\":false,\"10\":false")) >= 0);
-
-    const QString node = QStringLiteral("iopanel-mqtt-bench-m1");
-    for (int n = 1; n <= 10; ++n) {
-        const bool input = n >= 6;
-        const int at = all.find(QStringLiteral("^homeassistant/%1/%2/%3%4/config \\{")
-                                    .arg(input ? "binary_sensor" : "switch", node, input ? "input" : "output")
-                                    .arg(n));
-        QVERIFY2(at >= 0, qPrintable(QString::number(n)));
-        const QJsonObject config =
-            QJsonDocument::fromJson(all.messages[at].section(QLatin1Char(' '), 1).toUtf8()).object();
-        const auto field = [&config](const char *key) { return config[QLatin1String(key)].toString(); };
-        QCOMPARE(QStringList({field("unique_id"),
-                              config["device"].toObject()["identifiers"].toArray().first().toString(),
-                              field("availability_topic"), field("state_topic"), field("command_topic"),
-                              field("payload_on"), field("payload_off")}),
-                 QStringList({QStringLiteral("%1_%2%3").arg(node, input ? "input" : "output").arg(n), node,
-                              base + "/status", base + (input ? "/inputs" : "/outputs"),
-                              input ? "" : base + "/set", input ? "" : QStringLiteral("set %1").arg(n),
-                              input ? "" : QStringLiteral("reset %1").arg(n)}));
-    }
-
-    const int before = all.messages.size();
-    bridge->kill();
-    QVERIFY(all.find(QStringLiteral("^bench/m1/status offline$"), before) >= 0);
-    Subscriber late(broker, base + "/status");
-    QVERIFY(late.find(QStringLiteral("^bench/m1/status offline$")) >= 0);
-}
-
-// Good commands reach the module in order, each bad message is named once
-// with its control characters escaped and dropped, a retained one is not
-// run, and "inputs" publishes the inputs again, unchanged.
-void TestBridge::commandsAndBadMessages()
-{
-    PtyModule module;
-    Broker broker;
-    QVERIFY(broker.start());
-    Subscriber all(broker, base + "/#");
-    QProcess *bridge = startBridge(this, broker, module.portName());
-    QVERIFY(all.find(QStringLiteral("^bench/m1/status online$")) >= 0);
-
-    const QList<QPair<QByteArray, QString>> messages{
-        {"outputs 10100", {}},
-        {"frobnicate", "unknown command 'frobnicate'"},
-        {"set 2", {}},
-        {"set 3\nreset 3", "a line break inside: 'set 3\\x0areset 3'"},
-        {QByteArray("set\0003", 5), "a NUL byte inside: 'set\\x003'"},
-        {"\x1b[2Jset 4", "not plain ASCII text: '\\x1b[2Jset 4'"},
-        {QByteArray(1025, 'x'), "longer than 1024 bytes (1025): '" + QString(64, 'x') + "'..."},
-        {QByteArray(1024, ' ') + "\r\n", "unknown command ''"},
-        {"set 6", "set takes an output 1 to 5, not '6'"},
-        {"reset 1\r\n", {}},
-        {"set 5\n", {}},
-    };
-    QStringList named;
-    for (const auto &message : messages) {
-        QVERIFY(broker.publish(base + "/set", message.first));
-        if (!message.second.isEmpty())
-            named << QStringLiteral("bad message on bench/m1/set, dropped: ") + message.second;
-    }
-    QVERIFY(broker.publish(base + "/set", "outputs 11111", {"-r"}));
-    named << QStringLiteral("bad message on bench/m1/set, dropped: retained, not run: 'outputs 11111'");
-    QVERIFY(broker.publish(base + "/set", "inputs"));
-
-    QTRY_COMPARE(commandsReceived(module), (QStringList{"~P10100", "~S2", "~R1", "~S5"}));
-    QVERIFY(all.find("^bench/m1/outputs \\{\"time\":\"[^\"]+\",\"1\":false,\"2\":true,\"3\":true,\"4\":false,"
-                     "\"5\":true\\}$")
-            >= 0);
-    const int first =
-        all.find(inputsPattern.arg("\"6\":false,\"7\":false,\"8\":false,\"9\":false,\"10\":false"));
-    QVERIFY(
-        all.find(inputsPattern.arg("\"6\":false,\"7\":false,\"8\":false,\"9\":false,\"10\":false"), first + 1)
-        > first);
-    QString seen;
-    QTRY_COMPARE(errorLines(*bridge, QStringLiteral("bad message"), seen), named);
-    QCOMPARE(bridge->state(), QProcess::Running);
-}
-
-// A port missing at the start is waited for (offline); the module answering,
-// then falling silent and coming back, each turns the status within a
-// second, with one line on standard error.
-void TestBridge::moduleAwayAndBack()
-{
-    PtyModule module;
-    QTemporaryDir links;
-    const QString link = links.filePath(QFileInfo(links.path()).fileName());
-    Broker broker;
-    QVERIFY(broker.start());
-    Subscriber status(broker, base + "/status");
-    QProcess *bridge = startBridge(this, broker, link);
-    int at = status.find(QStringLiteral("offline$"));
-    QVERIFY(at >= 0);
-    QVERIFY(QFile::link(module.portName(), link));
-    QVERIFY((at = status.find(QStringLiteral("online$"), at + 1)) >= 0);
-
-    QElapsedTimer silent;
-    silent.start();
-    module.setResponder([](const QByteArray &) { return PtyModule::Reply{}; });
-    QVERIFY((at = status.find(QStringLiteral("offline$"), at + 1)) >= 0);
-    QVERIFY2(silent.elapsed() < 1500, qPrintable(QString::number(silent.elapsed())));
-    module.setResponder({});
-    QVERIFY(status.find(QStringLiteral("online$"), at + 1) >= 0);
-    QString seen;
-    QTRY_COMPARE(
-        errorLines(*bridge, QStringLiteral("module"), seen),
-        (QStringList{
-            QStringLiteral("the module does not answer: can't open %1: No such file or directory").arg(link),
-            QStringLiteral("the module on %1 answers").arg(link),
-            QStringLiteral("the module does not answer: no reply from %1 within 50 ms").arg(link),
-            QStringLiteral("the module on %1 answers").arg(link)}));
-}
-
-// SIGTERM publishes offline and ends the bridge with status 0 within a
-// second; a command published meanwhile reaches the module when it is back.
-// A broker restarted without persistence has lost the retained messages and
-// the session: the bridge connects again, publishes them all again and
-// takes commands again.
-void TestBridge::stoppedAndRestarted()
-{
-    PtyModule module;
-    Broker broker;
-    QVERIFY(broker.start());
-    QProcess *bridge = startBridge(this, broker, module.portName());
+    void init()
     {
-        Subscriber status(broker, base + "/status");
-        QVERIFY(status.find(QStringLiteral("online$")) >= 0);
-        QElapsedTimer sinceTerm;
-        sinceTerm.start();
-        bridge->terminate();
-        QVERIFY(bridge->waitForFinished(5000));
-        QVERIFY2(sinceTerm.elapsed() < 1500, qPrintable(QString::number(sinceTerm.elapsed())));
-        QCOMPARE(bridge->exitStatus(), QProcess::NormalExit);
-        QCOMPARE(bridge->exitCode(), 0);
-        QVERIFY(status.find(QStringLiteral("offline$")) >= 0);
+        if (!Broker::available())
+            QSKIP("mosquitto or its clients are missing (tools/install-deps.sh mqtt installs them)");
     }
-    QVERIFY(broker.publish(base + "/set", "set 4"));
-    bridge = startBridge(this, broker, module.portName(), {"--discovery", "ha"});
-    QTRY_COMPARE_WITH_TIMEOUT(commandsReceived(module), QStringList{"~S4"}, 5000);
 
-    broker.stop();
-    QVERIFY(broker.start());
-    Subscriber all(broker, QStringLiteral("#"));
-    QVERIFY(all.find(QStringLiteral("^bench/m1/status online$"), 0, 10000) >= 0);
-    QVERIFY(all.find(inputsPattern.arg(".*")) >= 0);
-    QVERIFY(all.find(QStringLiteral("^ha/switch/iopanel-mqtt-bench-m1/output5/config ")) >= 0);
-    QVERIFY(broker.publish(base + "/set", "set 1"));
-    QTRY_COMPARE_WITH_TIMEOUT(commandsReceived(module), (QStringList{"~S4", "~S1"}), 5000);
-    QString seen;
-    QTRY_COMPARE(errorLines(*bridge, QStringLiteral("connect"), seen).size(), 3);
-    QVERIFY(seen.contains(QStringLiteral("connection to 127.0.0.1:%1 lost").arg(broker.port)));
-}
+    // A bridge left running would poll the next test's stand-in, whose pty
+    // may get the same number.
+    void cleanup()
+    {
+        for (QProcess *bridge : findChildren<QProcess *>()) {
+            stop(*bridge);
+            delete bridge;
+        }
+    }
+
+    // online and the first inputs, retained; one discovery message for each
+    // input and output, naming the bridge's status topic (tst_bridgeparts checks
+    // the rest of them); offline as the last will once the bridge is killed.
+    void statusDiscoveryAndLastWill()
+    {
+        PtyModule module;
+        module.setInput(7, true);
+        Broker broker;
+        QVERIFY(broker.start());
+        QProcess *bridge = startBridge(this, broker, module.portName(), {"--discovery", "homeassistant"});
+        Subscriber all(broker, QStringLiteral("#"));
+        QVERIFY(all.find(QStringLiteral("^bench/m1/status online$")) >= 0);
+        QVERIFY(all.find(inputsPattern.arg("\"6\":false,\"7\":true,\"8\":false,\"9\":false,\"10\":false"))
+                >= 0);
+
+        for (int n = 1; n <= 10; ++n)
+            QVERIFY2(all.find(QStringLiteral("^homeassistant/%1/iopanel-mqtt-bench-m1/%2%3/config \\{.*"
+                                             "\"availability_topic\":\"bench/m1/status\"")
+                                  .arg(n >= 6 ? "binary_sensor" : "switch", n >= 6 ? "input" : "output")
+                                  .arg(n))
+                         >= 0,
+                     qPrintable(QString::number(n)));
+
+        const int before = all.lines.size();
+        bridge->kill();
+        QVERIFY(all.find(QStringLiteral("^bench/m1/status offline$"), before) >= 0);
+        Subscriber late(broker, base + "/status");
+        QVERIFY(late.find(QStringLiteral("^bench/m1/status offline$")) >= 0);
+    }
+
+    // Good commands reach the module in order, each bad message is named once
+    // with its control characters escaped and dropped, a retained one is not
+    // run, and "inputs" publishes the inputs again, unchanged.
+    void commandsAndBadMessages()
+    {
+        PtyModule module;
+        Broker broker;
+        QVERIFY(broker.start());
+        Subscriber all(broker, base + "/#");
+        QProcess *bridge = startBridge(this, broker, module.portName());
+        QVERIFY(all.find(QStringLiteral("^bench/m1/status online$")) >= 0);
+
+        const QList<QPair<QByteArray, QString>> messages{
+            {"outputs 10100", {}},
+            {"frobnicate", "unknown command 'frobnicate'"},
+            {"set 2", {}},
+            {"set 3\nreset 3", "a line break inside: 'set 3\\x0areset 3'"},
+            {QByteArray("set\0003", 5), "a NUL byte inside: 'set\\x003'"},
+            {"\x1b[2Jset 4", "not plain ASCII text: '\\x1b[2Jset 4'"},
+            {QByteArray(1025, 'x'), "longer than 1024 bytes (1025): '" + QString(64, 'x') + "'..."},
+            {QByteArray(1024, ' ') + "\r\n", "unknown command ''"},
+            {"set 6", "set takes an output 1 to 5, not '6'"},
+            {"reset 1\r\n", {}},
+            {"set 5\n", {}},
+        };
+        QStringList named;
+        for (const auto &message : messages) {
+            QVERIFY(broker.publish(base + "/set", message.first));
+            if (!message.second.isEmpty())
+                named << QStringLiteral("bad message on bench/m1/set, dropped: ") + message.second;
+        }
+        QVERIFY(broker.publish(base + "/set", "outputs 11111", {"-r"}));
+        named << QStringLiteral("bad message on bench/m1/set, dropped: retained, not run: 'outputs 11111'");
+        QVERIFY(broker.publish(base + "/set", "inputs"));
+
+        QTRY_COMPARE(commandsReceived(module), (QStringList{"~P10100", "~S2", "~R1", "~S5"}));
+        QVERIFY(all.find(QStringLiteral(
+                    "^bench/m1/outputs \\{\"time\":\"[^\"]+\",\"1\":false,\"2\":true,\"3\":true,\"4\":false,"
+                    "\"5\":true\\}$"))
+                >= 0);
+        const QString zeros =
+            inputsPattern.arg("\"6\":false,\"7\":false,\"8\":false,\"9\":false,\"10\":false");
+        QVERIFY(all.find(zeros, all.find(zeros) + 1) >= 0); // the first state, and again
+        QString seen;
+        QTRY_COMPARE(errorLines(*bridge, QStringLiteral("bad message"), seen), named);
+        QCOMPARE(bridge->state(), QProcess::Running);
+    }
+
+    // A port missing at the start is waited for (offline); the module answering,
+    // then falling silent and coming back, each turns the status within a
+    // second, with one line on standard error.
+    void moduleAwayAndBack()
+    {
+        PtyModule module;
+        QTemporaryDir links;
+        const QString link = links.filePath(QFileInfo(links.path()).fileName());
+        Broker broker;
+        QVERIFY(broker.start());
+        Subscriber status(broker, base + "/status");
+        QProcess *bridge = startBridge(this, broker, link);
+        int at = status.find(QStringLiteral("offline$"));
+        QVERIFY(at >= 0);
+        QVERIFY(QFile::link(module.portName(), link));
+        QVERIFY((at = status.find(QStringLiteral("online$"), at + 1)) >= 0);
+
+        QElapsedTimer silent;
+        silent.start();
+        module.setResponder([](const QByteArray &) { return PtyModule::Reply{}; });
+        QVERIFY((at = status.find(QStringLiteral("offline$"), at + 1)) >= 0);
+        QVERIFY2(silent.elapsed() < 1500, qPrintable(QString::number(silent.elapsed())));
+        module.setResponder({});
+        QVERIFY(status.find(QStringLiteral("online$"), at + 1) >= 0);
+        QString seen;
+        QTRY_COMPARE(errorLines(*bridge, QStringLiteral("module"), seen),
+                     QStringList({"the module does not answer: can't open LINK: No such file or directory",
+                                  "the module on LINK answers",
+                                  "the module does not answer: no reply from LINK within 50 ms",
+                                  "the module on LINK answers"})
+                         .replaceInStrings("LINK", link));
+    }
+
+    // SIGTERM publishes offline and ends the bridge with status 0 within a
+    // second; a command published meanwhile reaches the module when it is back.
+    // A broker restarted without persistence has lost the retained messages and
+    // the session: the bridge connects again, publishes them all again and
+    // takes commands again.
+    void stoppedAndRestarted()
+    {
+        PtyModule module;
+        Broker broker;
+        QVERIFY(broker.start());
+        QProcess *bridge = startBridge(this, broker, module.portName());
+        {
+            Subscriber status(broker, base + "/status");
+            QVERIFY(status.find(QStringLiteral("online$")) >= 0);
+            QElapsedTimer sinceTerm;
+            sinceTerm.start();
+            bridge->terminate();
+            QVERIFY(bridge->waitForFinished(5000));
+            QVERIFY2(sinceTerm.elapsed() < 1500, qPrintable(QString::number(sinceTerm.elapsed())));
+            QCOMPARE(bridge->exitStatus(), QProcess::NormalExit);
+            QCOMPARE(bridge->exitCode(), 0);
+            QVERIFY(status.find(QStringLiteral("offline$")) >= 0);
+        }
+        QVERIFY(broker.publish(base + "/set", "set 4"));
+        bridge = startBridge(this, broker, module.portName(), {"--discovery", "ha"});
+        QTRY_COMPARE_WITH_TIMEOUT(commandsReceived(module), QStringList{"~S4"}, 5000);
+
+        broker.stop();
+        QVERIFY(broker.start());
+        Subscriber all(broker, QStringLiteral("#"));
+        QVERIFY(all.find(QStringLiteral("^bench/m1/status online$"), 0, 10000) >= 0);
+        QVERIFY(all.find(inputsPattern.arg(".*")) >= 0);
+        QVERIFY(all.find(QStringLiteral("^ha/switch/iopanel-mqtt-bench-m1/output5/config ")) >= 0);
+        QVERIFY(broker.publish(base + "/set", "set 1"));
+        QTRY_COMPARE_WITH_TIMEOUT(commandsReceived(module), (QStringList{"~S4", "~S1"}), 5000);
+        QString seen;
+        QTRY_COMPARE(errorLines(*bridge, QStringLiteral("connect"), seen).size(), 3);
+        QVERIFY(seen.contains(QStringLiteral("connection to 127.0.0.1:%1 lost").arg(broker.port)));
+    }
+};
 
 QTEST_MAIN(TestBridge)
 #include "tst_bridge.moc"

@@ -5,138 +5,125 @@
 #include <QtTest>
 
 #include "brokerprocess.h"
-#include "ptymodule.h"
-
-namespace {
-// Runs `program` with `arguments` in `dir`; true when it succeeded.
-bool run(const QString &dir, const QString &program, const QStringList &arguments)
-{
-    QProcess process;
-    process.setWorkingDirectory(dir);
-    process.start(program, arguments);
-    return process.waitForFinished(30000) && process.exitCode() == 0;
-}
-
-bool writeFile(const QString &path, const QByteArray &content, QFile::Permissions mode)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size()
-        && file.setPermissions(mode);
-}
-} // namespace
 
 class TestBridgeAccess : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void closedBroker_data();
-    void closedBroker();
+    // A CA and the broker's certificate for 127.0.0.1 (not for "localhost"),
+    // another CA, the broker's users, and password files of several modes.
+    void initTestCase()
+    {
+        if (!Broker::available() || QStandardPaths::findExecutable(QStringLiteral("openssl")).isEmpty()
+            || QStandardPaths::findExecutable(QStringLiteral("mosquitto_passwd")).isEmpty())
+            QSKIP("mosquitto, its clients, mosquitto_passwd or openssl is missing (tools/install-deps.sh "
+                  "mqtt)");
+        dir = broker.dir.path();
+        const auto run = [this](const char *program, const char *arguments) {
+            QProcess process;
+            process.setWorkingDirectory(dir);
+            process.start(QLatin1String(program), QString::fromLatin1(arguments).split(QLatin1Char(' ')));
+            return process.waitForFinished(30000) && process.exitCode() == 0;
+        };
+        // Owner only, or its group too.
+        const auto write = [this](const char *name, const QByteArray &content, bool groupReads = false) {
+            QFile file(dir + QLatin1Char('/') + QLatin1String(name));
+            return file.open(QIODevice::WriteOnly) && file.write(content) == content.size()
+                && file.setPermissions(QFile::ReadOwner | QFile::WriteOwner
+                                       | (groupReads ? QFile::ReadGroup : QFile::ReadOwner));
+        };
+        for (const char *line :
+             {"req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.crt -days 2 -subj /CN=site-CA",
+              "req -x509 -newkey rsa:2048 -nodes -keyout other.key -out other.crt -days 2 -subj /CN=other-CA",
+              "req -newkey rsa:2048 -nodes -keyout broker.key -out broker.csr -subj /CN=broker"})
+            QVERIFY2(run("openssl", line), line);
+        QVERIFY(write("san", "subjectAltName=IP:127.0.0.1\n"));
+        QVERIFY(run("openssl",
+                    "x509 -req -in broker.csr -CA ca.crt -CAkey ca.key -CAcreateserial -out broker.crt "
+                    "-days 2 -extfile san"));
+        QVERIFY(write("users", "module1:s3cret-pw\n") && run("mosquitto_passwd", "-U users"));
+        QVERIFY(write("pw600", "s3cret-pw\n") && write("wrong", "not-it\n")
+                && write("pw640", "s3cret-pw\n", true));
+        QVERIFY(write(
+            "bridge.conf",
+            QStringLiteral("# module 1\ntls-ca = %1/ca.crt\nusername = module1\npassword-file = %1/pw600\n")
+                .arg(dir)
+                .toUtf8()));
+        QVERIFY2(
+            broker.start(QStringLiteral("cafile %1/ca.crt\ncertfile %1/broker.crt\nkeyfile %1/broker.key\n"
+                                        "allow_anonymous false\npassword_file %1/users")
+                             .arg(dir)),
+            qPrintable(broker.log.lines.join(QLatin1Char('\n'))));
+    }
+
+    void closedBroker_data()
+    {
+        QTest::addColumn<QString>("arguments"); // DIR: the test's files, HOST:PORT: the broker
+        QTest::addColumn<int>("exitCode");      // -1: connects and runs on
+        QTest::addColumn<QString>("line");      // on standard error
+
+        QTest::newRow("TLS, user and password file")
+            << "--broker 127.0.0.1:PORT --tls-ca DIR/ca.crt --username module1 --password-file DIR/pw600"
+            << -1 << "connected to 127.0.0.1:PORT as iopanel-mqtt-bench-m1";
+        QTest::newRow("the same from a config file")
+            << "--broker 127.0.0.1:PORT --config DIR/bridge.conf" << -1 << "connected to 127.0.0.1:PORT";
+        QTest::newRow("another CA")
+            << "--broker 127.0.0.1:PORT --tls-ca DIR/other.crt --username module1 "
+               "--password-file DIR/pw600"
+            << 2 << "can't trust 127.0.0.1:PORT: its certificate does not verify against DIR/other.crt";
+        QTest::newRow("a host name the certificate is not for")
+            << "--broker localhost:PORT --config DIR/bridge.conf" << 2
+            << "can't trust localhost:PORT: its certificate is not for the host name localhost";
+        QTest::newRow("a wrong password")
+            << "--broker 127.0.0.1:PORT --config DIR/bridge.conf --password-file DIR/wrong" << 2
+            << "127.0.0.1:PORT refused user 'module1' and its password: Not authorized";
+        QTest::newRow("no user") << "--broker 127.0.0.1:PORT --tls-ca DIR/ca.crt" << 2
+                                 << "127.0.0.1:PORT refused a connection without a user name: Not authorized";
+        QTest::newRow("a password file its group may read")
+            << "--broker 127.0.0.1:PORT --config DIR/bridge.conf --password-file DIR/pw640" << 2
+            << "--password-file: can't use the password file DIR/pw640: its group or others may use it (mode "
+               "0640); "
+               "it must be 0600 or stricter (chmod 600 DIR/pw640)";
+    }
+
+    void closedBroker()
+    {
+        QFETCH(QString, arguments);
+        QFETCH(int, exitCode);
+        QFETCH(QString, line);
+        const auto filled = [this](QString text) {
+            return text.replace(QLatin1String("DIR"), dir)
+                .replace(QLatin1String("PORT"), QString::number(broker.port));
+        };
+        PtyModule module;
+        QProcess bridge;
+        bridge.start(QStringLiteral(IOPANEL_MQTT),
+                     QStringList{"--port", module.portName(), "--topic", "bench/m1"}
+                         + filled(arguments).split(QLatin1Char(' ')));
+        QString errors;
+        QTRY_VERIFY_WITH_TIMEOUT((errors += QString::fromLocal8Bit(bridge.readAllStandardError()))
+                                     .contains("iopanel-mqtt: " + filled(line)),
+                                 10000);
+        if (exitCode < 0) {
+            for (const char *file : {"cmdline", "environ"}) {
+                QFile proc(QStringLiteral("/proc/%1/%2").arg(bridge.processId()).arg(QLatin1String(file)));
+                QVERIFY(proc.open(QIODevice::ReadOnly));
+                QVERIFY(!proc.readAll().contains("s3cret"));
+            }
+            bridge.terminate();
+            exitCode = 0;
+        }
+        QVERIFY(bridge.state() == QProcess::NotRunning || bridge.waitForFinished(5000));
+        QCOMPARE(bridge.exitCode(), exitCode);
+        errors += QString::fromLocal8Bit(bridge.readAllStandardError());
+        QCOMPARE(errors.count(QLatin1Char('\n')) - errors.count(QStringLiteral(" answers\n")), 1);
+    }
 
 private:
     Broker broker;
     QString dir;
 };
-
-// A CA and the broker's certificate for 127.0.0.1 (not for "localhost"),
-// another CA, the broker's users, and password files of several modes.
-void TestBridgeAccess::initTestCase()
-{
-    if (!Broker::available() || QStandardPaths::findExecutable(QStringLiteral("openssl")).isEmpty()
-        || QStandardPaths::findExecutable(QStringLiteral("mosquitto_passwd")).isEmpty())
-        QSKIP("mosquitto, its clients, mosquitto_passwd or openssl is missing (tools/install-deps.sh mqtt)");
-    dir = broker.dir.path();
-    const auto make = [this](const char *line) {
-        return run(dir, QStringLiteral("openssl"), QString::fromLatin1(line).split(QLatin1Char(' ')));
-    };
-    QVERIFY(make("req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.crt -days 2 -subj /CN=site-CA"));
-    QVERIFY(make(
-        "req -x509 -newkey rsa:2048 -nodes -keyout other.key -out other.crt -days 2 -subj /CN=other-CA"));
-    QVERIFY(make("req -newkey rsa:2048 -nodes -keyout broker.key -out broker.csr -subj /CN=broker"));
-    QVERIFY(writeFile(dir + "/san", "subjectAltName=IP:127.0.0.1\n", QFile::ReadOwner | QFile::WriteOwner));
-    QVERIFY(make("x509 -req -in broker.csr -CA ca.crt -CAkey ca.key -CAcreateserial -out broker.crt -days 2 "
-                 "-extfile san"));
-    QVERIFY(writeFile(dir + "/users", "module1:s3cret-pw\n", QFile::ReadOwner | QFile::WriteOwner));
-    QVERIFY(run(dir, QStringLiteral("mosquitto_passwd"), {"-U", "users"}));
-    QVERIFY(writeFile(dir + "/pw600", "s3cret-pw\n", QFile::ReadOwner | QFile::WriteOwner));
-    QVERIFY(writeFile(dir + "/wrong", "not-it\n", QFile::ReadOwner | QFile::WriteOwner));
-    QVERIFY(
-        writeFile(dir + "/pw640", "s3cret-pw\n", QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup));
-    QVERIFY(writeFile(dir + "/bridge.conf",
-                      "# module 1\ntls-ca = " + dir.toUtf8()
-                          + "/ca.crt\nusername = module1\n"
-                            "password-file = "
-                          + dir.toUtf8() + "/pw600\n",
-                      QFile::ReadOwner | QFile::WriteOwner));
-    QVERIFY2(broker.start(QStringLiteral("cafile %1/ca.crt\ncertfile %1/broker.crt\nkeyfile %1/broker.key\n"
-                                         "allow_anonymous false\npassword_file %1/users")
-                              .arg(dir)),
-             broker.process.readAll().constData());
-}
-
-void TestBridgeAccess::closedBroker_data()
-{
-    QTest::addColumn<QString>("arguments"); // DIR: the test's files, HOST:PORT: the broker
-    QTest::addColumn<int>("exitCode");      // -1: connects and runs on
-    QTest::addColumn<QString>("line");      // on standard error
-
-    QTest::newRow("TLS, user and password file")
-        << "--broker 127.0.0.1:PORT --tls-ca DIR/ca.crt --username module1 --password-file DIR/pw600" << -1
-        << "connected to 127.0.0.1:PORT as iopanel-mqtt-bench-m1";
-    QTest::newRow("the same from a config file")
-        << "--broker 127.0.0.1:PORT --config DIR/bridge.conf" << -1 << "connected to 127.0.0.1:PORT";
-    QTest::newRow("another CA")
-        << "--broker 127.0.0.1:PORT --tls-ca DIR/other.crt --username module1 "
-           "--password-file DIR/pw600"
-        << 2 << "can't trust 127.0.0.1:PORT: its certificate does not verify against DIR/other.crt";
-    QTest::newRow("a host name the certificate is not for")
-        << "--broker localhost:PORT --config DIR/bridge.conf" << 2
-        << "can't trust localhost:PORT: its certificate is not for the host name localhost";
-    QTest::newRow("a wrong password")
-        << "--broker 127.0.0.1:PORT --config DIR/bridge.conf --password-file DIR/wrong" << 2
-        << "127.0.0.1:PORT refused user 'module1' and its password: Not authorized";
-    QTest::newRow("no user") << "--broker 127.0.0.1:PORT --tls-ca DIR/ca.crt" << 2
-                             << "127.0.0.1:PORT refused a connection without a user name: Not authorized";
-    QTest::newRow("a password file its group may read")
-        << "--broker 127.0.0.1:PORT --config DIR/bridge.conf --password-file DIR/pw640" << 2
-        << "--password-file: can't use the password file DIR/pw640: its group or others may use it (mode "
-           "0640); "
-           "it must be 0600 or stricter (chmod 600 DIR/pw640)";
-}
-
-void TestBridgeAccess::closedBroker()
-{
-    QFETCH(QString, arguments);
-    QFETCH(int, exitCode);
-    QFETCH(QString, line);
-    const auto filled = [this](QString text) {
-        return text.replace(QLatin1String("DIR"), dir)
-            .replace(QLatin1String("PORT"), QString::number(broker.port));
-    };
-    PtyModule module;
-    QProcess bridge;
-    bridge.start(QStringLiteral(IOPANEL_MQTT),
-                 QStringList{"--port", module.portName(), "--topic", "bench/m1"}
-                     + filled(arguments).split(QLatin1Char(' ')));
-    QString errors;
-    QTRY_VERIFY_WITH_TIMEOUT((errors += QString::fromLocal8Bit(bridge.readAllStandardError()))
-                                 .contains("iopanel-mqtt: " + filled(line)),
-                             10000);
-    if (exitCode < 0) {
-        for (const char *file : {"cmdline", "environ"}) {
-            QFile proc(QStringLiteral("/proc/%1/%2").arg(bridge.processId()).arg(QLatin1String(file)));
-            QVERIFY(proc.open(QIODevice::ReadOnly));
-            QVERIFY(!proc.readAll().contains("s3cret"));
-        }
-        bridge.terminate();
-        exitCode = 0;
-    }
-    QVERIFY(bridge.state() == QProcess::NotRunning || bridge.waitForFinished(5000));
-    QCOMPARE(bridge.exitCode(), exitCode);
-    errors += QString::fromLocal8Bit(bridge.readAllStandardError());
-    QCOMPARE(errors.count(QLatin1Char('\n')) - errors.count(QStringLiteral(" answers\n")), 1);
-}
 
 QTEST_MAIN(TestBridgeAccess)
 #include "tst_bridgeaccess.moc"

@@ -6,15 +6,36 @@
 #include <QtTest>
 
 #include <cstdio>
+#include <ctime>
 #include <utility>
 
-#include <sys/resource.h>
+#include <grp.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "asnobody.h"
 #include "ptymodule.h"
 #include "windowtesting.h"
+
+namespace {
+// Fails when the process, all its threads, burns more than half a core over
+// `ms` of waiting.
+bool staysIdle(int ms)
+{
+    const std::clock_t before = std::clock();
+    QTest::qWait(ms);
+    const double usedMs = double(std::clock() - before) * 1000 / CLOCKS_PER_SEC;
+    if (usedMs > ms / 2)
+        qWarning("used %.0f ms of CPU in %d ms", usedMs, ms);
+    return usedMs <= ms / 2;
+}
+
+// Root opens any file, so as root permissionDenied() runs again in a child:
+// this program, started with the function's name and this variable naming
+// the port, whose main() drops to the unprivileged user nobody (uid and gid
+// 65534) before Qt starts any thread.
+constexpr char deniedPortVariable[] = "IOPANEL_TEST_DENIED_PORT";
+constexpr uid_t nobody = 65534;
+} // namespace
 
 // The panel on a broken, noisy or vanishing line: it must keep working, never
 // spin and always close promptly.
@@ -23,213 +44,187 @@ class TestFaults : public QObject
     Q_OBJECT
 
 private slots:
-    void unplugAndReplug();
-    void floodThenRecover();
-    void garbageAndPartialFrames();
-    void unopenablePort();
-    void permissionDenied();
-    void rapidPortSwitching();
-    void closeWhileAboutBoxOpen();
+    void unplugAndReplug()
+    {
+        PtyModule module;
+        module.setInput(7, true);
+        auto window = windowOn(module.portName());
+        QTRY_COMPARE(lamps(*window), QStringLiteral("01000"));
+
+        const QString oldPort = module.portName();
+        module.unplug();
+        QTRY_VERIFY(
+            window->statusBar()->currentMessage().startsWith(QStringLiteral("Can't open ") + oldPort));
+        QVERIFY(staysIdle(1000));
+        // The lamps keep their last state while the line is down.
+        QCOMPARE(lamps(*window), QStringLiteral("01000"));
+
+        module.replug();
+        module.setInput(7, false);
+        module.setInput(9, true);
+        pointAt(*window, module.portName());
+        QTRY_COMPARE(lamps(*window), QStringLiteral("00010"));
+        window->findChild<QCheckBox *>(QStringLiteral("checkBox_3"))->setChecked(true);
+        QTRY_COMPARE(module.outputs(), QStringLiteral("00100"));
+    }
+
+    void floodThenRecover()
+    {
+        PtyModule module;
+        module.startFlood(QByteArray("~G61~G70garbage"), 0);
+        auto window = windowOn(module.portName());
+        QTRY_VERIFY(module.frames().size() >= 4);
+        QTRY_COMPARE(lamps(*window).left(2), QStringLiteral("10"));
+
+        module.stopFlood();
+        module.setInput(6, false);
+        module.setInput(8, true);
+        QTRY_COMPARE(lamps(*window), QStringLiteral("00100"));
+    }
+
+    void garbageAndPartialFrames()
+    {
+        PtyModule module;
+        module.setInput(10, true);
+        QRandomGenerator random(20261207);
+        const QList<QByteArray> pieces = {"~",    "~G", "~G6", "~A1",         "~I12",
+                                          "\r\n", "~Z", "~GZ", "~A10101\r\n", "\x00\xff"};
+        module.setResponder([&random, pieces](const QByteArray &) {
+            PtyModule::Reply reply;
+            const int count = random.bounded(1, 5);
+            for (int i = 0; i < count; ++i)
+                reply.append({random.bounded(0, 12), pieces.at(random.bounded(pieces.size()))});
+            return reply;
+        });
+        auto window = windowOn(module.portName());
+        QTRY_VERIFY_WITH_TIMEOUT(module.frames().size() >= 30, 10000);
+
+        // Once the line is clean again, the lamps follow the module.
+        module.setResponder({});
+        QTRY_COMPARE(lamps(*window), QStringLiteral("00001"));
+    }
+
+    // A plain file is no serial port: the open fails after the file opened. (A
+    // missing port is unplugAndReplug's.)
+    void unopenablePort()
+    {
+        QTemporaryFile file;
+        QVERIFY(file.open());
+        auto window = windowOn(file.fileName());
+        const QRegularExpression message(QStringLiteral("^Can't open %1, error code [1-9]\\d*$")
+                                             .arg(QRegularExpression::escape(file.fileName())));
+        QTRY_VERIFY(message.match(window->statusBar()->currentMessage()).hasMatch());
+        QVERIFY(staysIdle(1000));
+    }
+
+    void permissionDenied()
+    {
+        // In the child that runs as nobody, the parent names the port.
+        QString port = qEnvironmentVariable(deniedPortVariable);
+        std::unique_ptr<PtyModule> module;
+        if (port.isEmpty()) {
+            module = std::make_unique<PtyModule>();
+            port = module->portName();
+            const QByteArray path = QFile::encodeName(port);
+            QCOMPARE(::chmod(path.constData(), ::geteuid() == 0 ? 0600 : 0), 0);
+            if (::geteuid() == 0) {
+                // The child polls a port that only root may open.
+                QCOMPARE(::chown(path.constData(), 0, 0), 0);
+                QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+                environment.insert(deniedPortVariable, port);
+                environment.remove("XDG_RUNTIME_DIR"); // root's; Qt makes one of nobody's own
+                environment.insert("QT_QPA_PLATFORM", "offscreen");
+                QProcess child;
+                child.setProcessEnvironment(environment);
+                child.setProcessChannelMode(QProcess::MergedChannels);
+                child.start(QCoreApplication::applicationFilePath(), {"permissionDenied"});
+                const bool finished = child.waitForFinished(60000);
+                QVERIFY2(finished && child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0,
+                         child.readAll().constData());
+                return;
+            }
+        }
+
+        auto window = windowOn(port);
+        QStatusBar *statusBar = window->statusBar();
+        const QString message = QStringLiteral("Can't open %1, error code 2").arg(port);
+        QTRY_COMPARE(statusBar->currentMessage(), message);
+
+        // Each poll tries again, and each failure shows the message for another
+        // 500 ms: it stays up, never cleared, as long as the port stays closed.
+        QStringList changes;
+        connect(statusBar, &QStatusBar::messageChanged, this,
+                [&changes](const QString &text) { changes << text; });
+        QTest::qWait(1200);
+        for (const QString &text : std::as_const(changes))
+            QCOMPARE(text, message);
+        QCOMPARE(statusBar->currentMessage(), message);
+
+        QElapsedTimer clock;
+        clock.start();
+        window.reset();
+        QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+    }
+
+    void rapidPortSwitching()
+    {
+        PtyModule first, second;
+        first.setInput(6, true);
+        second.setInput(10, true);
+        auto window = windowOn(first.portName());
+        auto *box = window->findChild<QComboBox *>(QStringLiteral("port_box"));
+        box->addItem(second.portName());
+
+        // Random gaps: a fixed pattern of gaps can lock in phase with the 100 ms
+        // tick so that every tick finds the same port selected. Switching goes on
+        // past 60 switches until both modules were polled.
+        for (int i = 0; i < 60 || (i < 600 && (first.frames().isEmpty() || second.frames().isEmpty())); ++i) {
+            box->setCurrentIndex(i % 2);
+            QTest::qWait(QRandomGenerator::global()->bounded(13, 20));
+        }
+        QVERIFY(!first.frames().isEmpty());
+        QVERIFY(!second.frames().isEmpty());
+
+        box->setCurrentIndex(1);
+        QTRY_COMPARE(lamps(*window), QStringLiteral("00001"));
+        box->setCurrentIndex(0);
+        QTRY_COMPARE(lamps(*window), QStringLiteral("10000"));
+    }
+
+    void closeWhileAboutBoxOpen()
+    {
+        PtyModule module;
+        module.setResponder([](const QByteArray &frame) {
+            return frame == "~A" ? PtyModule::Reply{{0, firmwareReport("V1.2")}} : PtyModule::Reply{};
+        });
+        auto window = windowOn(module.portName());
+        window->show();
+
+        // Close the window while the box is open, then the box, as an operator
+        // whose desktop closes the panel would.
+        {
+            bool closedUnderBox = false;
+            MessageBoxCloser closer(window.get());
+            closer.onFirstBox = [&] { closedUnderBox = window->close(); };
+            QTRY_VERIFY(closedUnderBox);
+            QTRY_VERIFY(!closer.seen.isEmpty() && !QApplication::activeModalWidget());
+        }
+
+        QElapsedTimer clock;
+        clock.start();
+        window.reset();
+        QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+        QTest::qWait(100);
+    }
 };
 
-namespace {
-// CPU time of the whole process, all threads, in milliseconds.
-qint64 processCpuMs()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000
-        + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1000;
-}
-
-// Fails when the process burns more than half a core over `ms` of waiting.
-bool staysIdle(int ms)
-{
-    const qint64 before = processCpuMs();
-    QTest::qWait(ms);
-    const qint64 used = processCpuMs() - before;
-    if (used > ms / 2)
-        qWarning("used %lld ms of CPU in %d ms", used, ms);
-    return used <= ms / 2;
-}
-
-// Names the unopenable port to the child that permissionDenied() starts.
-constexpr char deniedPortVariable[] = "IOPANEL_TEST_DENIED_PORT";
-} // namespace
-
-void TestFaults::unplugAndReplug()
-{
-    PtyModule module;
-    module.setInput(7, true);
-    auto window = windowOn(module.portName());
-    QTRY_COMPARE(lamps(*window), QStringLiteral("01000"));
-
-    const QString oldPort = module.portName();
-    module.unplug();
-    QTRY_VERIFY(window->statusBar()->currentMessage().startsWith(QStringLiteral("Can't open ") + oldPort));
-    QVERIFY(staysIdle(1000));
-    // The lamps keep their last state while the line is down.
-    QCOMPARE(lamps(*window), QStringLiteral("01000"));
-
-    module.replug();
-    module.setInput(7, false);
-    module.setInput(9, true);
-    pointAt(*window, module.portName());
-    QTRY_COMPARE(lamps(*window), QStringLiteral("00010"));
-    window->findChild<QCheckBox *>(QStringLiteral("checkBox_3"))->setChecked(true);
-    QTRY_COMPARE(module.outputs(), QStringLiteral("00100"));
-}
-
-void TestFaults::floodThenRecover()
-{
-    PtyModule module;
-    module.startFlood(QByteArray("~G61~G70garbage"), 0);
-    auto window = windowOn(module.portName());
-    QTRY_VERIFY(module.frames().size() >= 4);
-    QTRY_COMPARE(lamps(*window).left(2), QStringLiteral("10"));
-
-    module.stopFlood();
-    module.setInput(6, false);
-    module.setInput(8, true);
-    QTRY_COMPARE(lamps(*window), QStringLiteral("00100"));
-}
-
-void TestFaults::garbageAndPartialFrames()
-{
-    PtyModule module;
-    module.setInput(10, true);
-    QRandomGenerator random(20261207);
-    const QList<QByteArray> pieces = {"~",    "~G", "~G6", "~A1",         "~I12",
-                                      "\r\n", "~Z", "~GZ", "~A10101\r\n", "\x00\xff"};
-    module.setResponder([&random, pieces](const QByteArray &) {
-        PtyModule::Reply reply;
-        const int count = random.bounded(1, 5);
-        for (int i = 0; i < count; ++i)
-            reply.append({random.bounded(0, 12), pieces.at(random.bounded(pieces.size()))});
-        return reply;
-    });
-    auto window = windowOn(module.portName());
-    QTRY_VERIFY_WITH_TIMEOUT(module.frames().size() >= 30, 10000);
-
-    // Once the line is clean again, the lamps follow the module.
-    module.setResponder({});
-    QTRY_COMPARE(lamps(*window), QStringLiteral("00001"));
-}
-
-// A plain file is no serial port: the open fails after the file opened. (A
-// missing port is unplugAndReplug's.)
-void TestFaults::unopenablePort()
-{
-    QTemporaryFile file;
-    QVERIFY(file.open());
-    auto window = windowOn(file.fileName());
-    const QRegularExpression message(QStringLiteral("^Can't open %1, error code [1-9]\\d*$")
-                                         .arg(QRegularExpression::escape(file.fileName())));
-    QTRY_VERIFY(message.match(window->statusBar()->currentMessage()).hasMatch());
-    QVERIFY(staysIdle(1000));
-}
-
-void TestFaults::permissionDenied()
-{
-    // In the child that runs as nobody, the parent names the port.
-    QString port = qEnvironmentVariable(deniedPortVariable);
-    std::unique_ptr<PtyModule> module;
-    if (!isNobodyChild()) {
-        module = std::make_unique<PtyModule>();
-        port = module->portName();
-        const QByteArray path = QFile::encodeName(port);
-        if (::geteuid() == 0) {
-            // Root opens any file: the panel runs in a child that has become
-            // nobody, on a port that only root may open.
-            QCOMPARE(::chown(path.constData(), 0, 0), 0);
-            QCOMPARE(::chmod(path.constData(), 0600), 0);
-            QProcessEnvironment extra;
-            extra.insert(QString::fromLatin1(deniedPortVariable), port);
-            QByteArray output;
-            const int exitCode = runAsNobody(QStringLiteral("permissionDenied"), extra, output, 60000);
-            QVERIFY2(exitCode == 0, output.constData());
-            return;
-        }
-        QCOMPARE(::chmod(path.constData(), 0), 0);
-    }
-
-    auto window = windowOn(port);
-    QStatusBar *statusBar = window->statusBar();
-    const QString message = QStringLiteral("Can't open %1, error code 2").arg(port);
-    QTRY_COMPARE(statusBar->currentMessage(), message);
-
-    // Each poll tries again, and each failure shows the message for another
-    // 500 ms: it stays up, never cleared, as long as the port stays closed.
-    QStringList changes;
-    connect(statusBar, &QStatusBar::messageChanged, this,
-            [&changes](const QString &text) { changes << text; });
-    QTest::qWait(1200);
-    for (const QString &text : std::as_const(changes))
-        QCOMPARE(text, message);
-    QCOMPARE(statusBar->currentMessage(), message);
-
-    QElapsedTimer clock;
-    clock.start();
-    window.reset();
-    QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
-}
-
-void TestFaults::rapidPortSwitching()
-{
-    PtyModule first, second;
-    first.setInput(6, true);
-    second.setInput(10, true);
-    auto window = windowOn(first.portName());
-    auto *box = window->findChild<QComboBox *>(QStringLiteral("port_box"));
-    box->addItem(second.portName());
-
-    // Random gaps: a fixed pattern of gaps can lock in phase with the 100 ms
-    // tick so that every tick finds the same port selected. Switching goes on
-    // past 60 switches until both modules were polled.
-    for (int i = 0; i < 60 || (i < 600 && (first.frames().isEmpty() || second.frames().isEmpty())); ++i) {
-        box->setCurrentIndex(i % 2);
-        QTest::qWait(QRandomGenerator::global()->bounded(13, 20));
-    }
-    QVERIFY(!first.frames().isEmpty());
-    QVERIFY(!second.frames().isEmpty());
-
-    box->setCurrentIndex(1);
-    QTRY_COMPARE(lamps(*window), QStringLiteral("00001"));
-    box->setCurrentIndex(0);
-    QTRY_COMPARE(lamps(*window), QStringLiteral("10000"));
-}
-
-void TestFaults::closeWhileAboutBoxOpen()
-{
-    PtyModule module;
-    module.setResponder([](const QByteArray &frame) {
-        return frame == "~A" ? PtyModule::Reply{{0, firmwareReport("V1.2")}} : PtyModule::Reply{};
-    });
-    auto window = windowOn(module.portName());
-    window->show();
-
-    // Close the window while the box is open, then the box, as an operator
-    // whose desktop closes the panel would.
-    {
-        bool closedUnderBox = false;
-        MessageBoxCloser closer(window.get());
-        closer.onFirstBox = [&] { closedUnderBox = window->close(); };
-        QTRY_VERIFY(closedUnderBox);
-        QTRY_VERIFY(!closer.seen.isEmpty() && !QApplication::activeModalWidget());
-    }
-
-    QElapsedTimer clock;
-    clock.start();
-    window.reset();
-    QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
-    QTest::qWait(100);
-}
-
-// What QTEST_MAIN does, after the drop to nobody in permissionDenied()'s
-// child, which has to come before Qt starts any thread.
+// What QTEST_MAIN does, after the drop to nobody, for good, in
+// permissionDenied()'s child.
 int main(int argc, char *argv[])
 {
-    if (!becomeNobodyIfAsked()) {
+    if (qEnvironmentVariableIsSet(deniedPortVariable)
+        && (::setgroups(0, nullptr) != 0 || ::setgid(nobody) != 0 || ::setuid(nobody) != 0
+            || ::getuid() != nobody || ::geteuid() != nobody)) {
         std::perror("tst_faults: becoming nobody");
         return 2;
     }

@@ -1,3 +1,4 @@
+#include <QAbstractItemView>
 #include <QAccessible>
 #include <QCheckBox>
 #include <QComboBox>
@@ -5,65 +6,15 @@
 #include <QMainWindow>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QStatusBar>
 #include <QStyle>
+#include <QStyleFactory>
 #include <QStyleOptionButton>
 #include <QToolBar>
 #include <QtTest>
 
 #include "mainwindowform.h"
-
-// The form on a plain window, so no port is scanned and no timer runs.
-class TestForm : public QObject
-{
-    Q_OBJECT
-
-private slots:
-    void init()
-    {
-        window = new QMainWindow;
-        form.setupUi(window);
-    }
-    void cleanup() { delete window; }
-
-    void windowItself();
-    void widgets_data();
-    void widgets();
-    void creationOrder();
-    void textsFit_data();
-    void textsFit();
-    void tabOrder();
-    void screenReaderNames();
-
-private:
-    QMainWindow *window = nullptr;
-    MainWindowForm form;
-};
-
-void TestForm::windowItself()
-{
-    QCOMPARE(window->objectName(), QStringLiteral("MainWindow"));
-    QCOMPARE(window->windowTitle(), QStringLiteral("MainWindow"));
-    QCOMPARE(window->size(), QSize(249, 209));
-    QCOMPARE(window->centralWidget(), form.centralWidget);
-    QCOMPARE(window->menuBar(), form.menuBar);
-    QCOMPARE(window->statusBar(), form.statusBar);
-    QCOMPARE(window->toolBarArea(form.mainToolBar), Qt::TopToolBarArea);
-    QCOMPARE(form.menuBar->geometry(), QRect(0, 0, 249, 22));
-    QVERIFY(form.menuBar->actions().isEmpty());
-    QVERIFY(form.mainToolBar->actions().isEmpty());
-    QCOMPARE(form.port_box->count(), 0);
-    for (QObject *o : {static_cast<QObject *>(form.centralWidget), static_cast<QObject *>(form.menuBar),
-                       static_cast<QObject *>(form.mainToolBar), static_cast<QObject *>(form.statusBar)})
-        QCOMPARE(o->parent(), window);
-
-    // A window that already has a name keeps it.
-    QMainWindow named;
-    named.setObjectName(QStringLiteral("panel"));
-    MainWindowForm other;
-    other.setupUi(&named);
-    QCOMPARE(named.objectName(), QStringLiteral("panel"));
-}
 
 namespace {
 
@@ -134,112 +85,211 @@ void checkPlaceAndFit(const QWidget *widget, const QRect &form, const QString &t
 
 } // namespace
 
-void TestForm::widgets_data()
+// The form on a plain window, so no port is scanned and no timer runs.
+class TestForm : public QObject
 {
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("className");
-    QTest::addColumn<QString>("text");
-    for (const auto &row : formWidgets)
-        QTest::newRow(row.name) << row.name << row.className << QString::fromUtf8(row.text);
-}
+    Q_OBJECT
 
-void TestForm::widgets()
-{
-    QFETCH(QString, name);
-    QFETCH(QString, className);
-    QFETCH(QString, text);
-
-    auto *widget = window->findChild<QWidget *>(name);
-    QVERIFY(widget);
-    QCOMPARE(QString::fromLatin1(widget->metaObject()->className()), className);
-    QCOMPARE(widget->parent(), form.centralWidget);
-    const QRect placed = widget->geometry();
-    if (auto *label = qobject_cast<QLabel *>(widget))
-        QCOMPARE(label->text(), text);
-    else if (auto *button = qobject_cast<QAbstractButton *>(widget))
-        QCOMPARE(button->text(), text);
-
-    // Widgets keep their places whatever the window's size.
-    window->resize(600, 400);
-    QCOMPARE(widget->geometry(), placed);
-}
-
-void TestForm::textsFit_data()
-{
-    // Qt's offscreen platform draws with a 12 pt font: "OUT" and "10" grow
-    // even at the normal size.
-    QTest::addColumn<qreal>("scale");
-    QTest::newRow("normal") << 1.0;
-    QTest::newRow("1.25") << 1.25;
-    QTest::newRow("1.5") << 1.5;
-}
-
-void TestForm::textsFit()
-{
-    QFETCH(qreal, scale);
-    const QFont normal = QApplication::font();
-    QFont enlarged = normal;
-    enlarged.setPointSizeF(normal.pointSizeF() * scale);
-    QApplication::setFont(enlarged);
-    const auto restore = qScopeGuard([&normal] { QApplication::setFont(normal); });
-    QMainWindow scaled;
-    MainWindowForm scaledForm;
-    scaledForm.setupUi(&scaled);
-
-    for (const auto &row : formWidgets)
-        checkPlaceAndFit(scaled.findChild<QWidget *>(row.name), row.geometry, QString::fromUtf8(row.text));
-    QVERIFY(scaled.width() >= 249);
-    QCOMPARE(scaled.height(), 209);
-}
-
-void TestForm::creationOrder()
-{
-    QStringList expected, names;
-    for (const auto &row : formWidgets)
-        expected << QString::fromLatin1(row.name);
-    for (QObject *child : form.centralWidget->children())
-        names << child->objectName();
-    QCOMPARE(names, expected);
-}
-
-void TestForm::tabOrder()
-{
-    QWidget *expected[] = {form.scan_btn,   form.port_box,   form.checkBox_1, form.checkBox_2,
-                           form.checkBox_3, form.checkBox_4, form.checkBox_5};
-    for (size_t i = 0; i + 1 < std::size(expected); ++i) {
-        QWidget *next = expected[i]->nextInFocusChain();
-        while (next->focusPolicy() == Qt::NoFocus)
-            next = next->nextInFocusChain();
-        QCOMPARE(next->objectName(), expected[i + 1]->objectName());
+private slots:
+    void init()
+    {
+        window = new QMainWindow;
+        form.setupUi(window);
     }
-}
+    void cleanup() { delete window; }
 
-void TestForm::screenReaderNames()
-{
-    const auto said = [](QWidget *widget, QAccessible::Text what) {
-        return QAccessible::queryAccessibleInterface(widget)->text(what);
-    };
-    QCheckBox *const boxes[] = {form.checkBox_1, form.checkBox_2, form.checkBox_3, form.checkBox_4,
-                                form.checkBox_5};
-    for (int i = 0; i < 5; ++i) {
-        QCOMPARE(said(boxes[i], QAccessible::Name), QStringLiteral("Output %1").arg(i + 1));
-        // Space toggles an output, from clear.
-        QTest::keyClick(boxes[i], Qt::Key_Space);
-        QVERIFY(boxes[i]->isChecked());
-    }
-    QLabel *const lamps[] = {form.l6, form.l7, form.l8, form.l9, form.l10};
-    for (int i = 0; i < 5; ++i) {
-        QCOMPARE(said(lamps[i], QAccessible::Name), QStringLiteral("Input %1").arg(i + 6));
-        QCOMPARE(said(lamps[i], QAccessible::Description), QStringLiteral("unknown"));
-        QCOMPARE(lamps[i]->toolTip(), QStringLiteral("Input %1: unknown").arg(i + 6));
+    void windowItself()
+    {
+        QCOMPARE(window->objectName(), QStringLiteral("MainWindow"));
+        QCOMPARE(window->windowTitle(), QStringLiteral("MainWindow"));
+        QCOMPARE(window->size(), QSize(249, 209));
+        QCOMPARE(window->centralWidget(), form.centralWidget);
+        QCOMPARE(window->menuBar(), form.menuBar);
+        QCOMPARE(window->statusBar(), form.statusBar);
+        QCOMPARE(window->toolBarArea(form.mainToolBar), Qt::TopToolBarArea);
+        QCOMPARE(form.menuBar->geometry(), QRect(0, 0, 249, 22));
+        QVERIFY(form.menuBar->actions().isEmpty());
+        QVERIFY(form.mainToolBar->actions().isEmpty());
+        QCOMPARE(form.port_box->count(), 0);
+        for (QWidget *widget :
+             QWidgetList{form.centralWidget, form.menuBar, form.mainToolBar, form.statusBar})
+            QCOMPARE(widget->parent(), window);
+        QCOMPARE(int(form.centralWidget->children().size()), int(std::size(formWidgets)));
+
+        // A window that already has a name keeps it.
+        QMainWindow named;
+        named.setObjectName(QStringLiteral("panel"));
+        MainWindowForm other;
+        other.setupUi(&named);
+        QCOMPARE(named.objectName(), QStringLiteral("panel"));
     }
 
-    // The status bar's message is its name, for as long as it shows.
-    form.statusBar->showMessage(QStringLiteral("Wait read response timeout 12:00:00"));
-    QCOMPARE(said(form.statusBar, QAccessible::Name), QStringLiteral("Wait read response timeout 12:00:00"));
-    form.statusBar->clearMessage();
-    QCOMPARE(said(form.statusBar, QAccessible::Name), QString());
-}
+    void widgets_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("className");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("created"); // the form creates its widgets in this order
+        int created = 0;
+        for (const auto &row : formWidgets)
+            QTest::newRow(row.name) << row.name << row.className << QString::fromUtf8(row.text) << created++;
+    }
+
+    void widgets()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, className);
+        QFETCH(QString, text);
+        QFETCH(int, created);
+
+        auto *widget = window->findChild<QWidget *>(name);
+        QVERIFY(widget);
+        QCOMPARE(int(form.centralWidget->children().indexOf(widget)), created);
+        QCOMPARE(QString::fromLatin1(widget->metaObject()->className()), className);
+        QCOMPARE(widget->parent(), form.centralWidget);
+        const QRect placed = widget->geometry();
+        if (auto *label = qobject_cast<QLabel *>(widget))
+            QCOMPARE(label->text(), text);
+        else if (auto *button = qobject_cast<QAbstractButton *>(widget))
+            QCOMPARE(button->text(), text);
+
+        // Widgets keep their places whatever the window's size.
+        window->resize(600, 400);
+        QCOMPARE(widget->geometry(), placed);
+    }
+
+    void textsFit_data()
+    {
+        // Qt's offscreen platform draws with a 12 pt font: "OUT" and "10" grow
+        // even at the normal size.
+        QTest::addColumn<qreal>("scale");
+        QTest::newRow("normal") << 1.0;
+        QTest::newRow("1.25") << 1.25;
+        QTest::newRow("1.5") << 1.5;
+    }
+
+    void textsFit()
+    {
+        QFETCH(qreal, scale);
+        const QFont normal = QApplication::font();
+        QFont enlarged = normal;
+        enlarged.setPointSizeF(normal.pointSizeF() * scale);
+        QApplication::setFont(enlarged);
+        const auto restore = qScopeGuard([&normal] { QApplication::setFont(normal); });
+        QMainWindow scaled;
+        MainWindowForm scaledForm;
+        scaledForm.setupUi(&scaled);
+
+        for (const auto &row : formWidgets)
+            checkPlaceAndFit(scaled.findChild<QWidget *>(row.name), row.geometry,
+                             QString::fromUtf8(row.text));
+        QVERIFY(scaled.width() >= 249);
+        QCOMPARE(scaled.height(), 209);
+    }
+
+    void tabOrder()
+    {
+        QWidget *expected[] = {form.scan_btn,   form.port_box,   form.checkBox_1, form.checkBox_2,
+                               form.checkBox_3, form.checkBox_4, form.checkBox_5};
+        for (size_t i = 0; i + 1 < std::size(expected); ++i) {
+            QWidget *next = expected[i]->nextInFocusChain();
+            while (next->focusPolicy() == Qt::NoFocus)
+                next = next->nextInFocusChain();
+            QCOMPARE(next->objectName(), expected[i + 1]->objectName());
+        }
+    }
+
+    void screenReaderNames()
+    {
+        const auto said = [](QWidget *widget, QAccessible::Text what) {
+            return QAccessible::queryAccessibleInterface(widget)->text(what);
+        };
+        QCheckBox *const boxes[] = {form.checkBox_1, form.checkBox_2, form.checkBox_3, form.checkBox_4,
+                                    form.checkBox_5};
+        for (int i = 0; i < 5; ++i) {
+            QCOMPARE(said(boxes[i], QAccessible::Name), QStringLiteral("Output %1").arg(i + 1));
+            // Space toggles an output, from clear.
+            QTest::keyClick(boxes[i], Qt::Key_Space);
+            QVERIFY(boxes[i]->isChecked());
+        }
+        QLabel *const lamps[] = {form.l6, form.l7, form.l8, form.l9, form.l10};
+        for (int i = 0; i < 5; ++i) {
+            QCOMPARE(said(lamps[i], QAccessible::Name), QStringLiteral("Input %1").arg(i + 6));
+            QCOMPARE(said(lamps[i], QAccessible::Description), QStringLiteral("unknown"));
+            QCOMPARE(lamps[i]->toolTip(), QStringLiteral("Input %1: unknown").arg(i + 6));
+        }
+
+        // The status bar's message is its name, for as long as it shows.
+        form.statusBar->showMessage(QStringLiteral("Wait read response timeout 12:00:00"));
+        QCOMPARE(said(form.statusBar, QAccessible::Name),
+                 QStringLiteral("Wait read response timeout 12:00:00"));
+        form.statusBar->clearMessage();
+        QCOMPARE(said(form.statusBar, QAccessible::Name), QString());
+    }
+
+    // The port list with long device names. Last: it sets the style.
+    void longNames_data()
+    {
+        // Fusion sizes the open list to its entries itself; Windows to the box.
+        QTest::addColumn<QString>("style");
+        QTest::addColumn<QString>("name");
+        const QString byId = QStringLiteral("/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10K1234-if00-port0");
+        QTest::newRow("Fusion, by-id") << QStringLiteral("Fusion") << byId;
+        QTest::newRow("Windows, by-id") << QStringLiteral("Windows") << byId;
+        QTest::newRow("Windows, wider than the screen")
+            << QStringLiteral("Windows") << QStringLiteral("/dev/") + QString(400, QLatin1Char('x'));
+    }
+
+    void longNames()
+    {
+        QFETCH(QString, style);
+        QFETCH(QString, name);
+        QApplication::setStyle(QStyleFactory::create(style));
+        cleanup(); // the window made anew, in that style
+        init();
+        window->show();
+        QComboBox *box = form.port_box;
+
+        // Short names look as on a plain box; names that differ only at the end
+        // look different.
+        const auto look = [](QComboBox *shown, const QString &port) {
+            shown->clear();
+            shown->addItem(port);
+            return shown->grab().toImage();
+        };
+        QComboBox plain(form.centralWidget);
+        plain.setGeometry(box->geometry());
+        QCOMPARE(look(box, QStringLiteral("ttyUSB0")), look(&plain, QStringLiteral("ttyUSB0")));
+        const QString twin = QString(name).replace(name.size() - 2, 1, QLatin1Char('1'));
+        QVERIFY(look(box, name) != look(box, twin));
+
+        // The tool tip and the description give the whole name of the current
+        // port; the box keeps the form's geometry.
+        box->addItems({QStringLiteral("ttyS0"), name});
+        for (const QString &port : {QStringLiteral("ttyS0"), name}) {
+            box->setCurrentText(port);
+            QCOMPARE(box->toolTip(), port);
+            QCOMPARE(QAccessible::queryAccessibleInterface(box)->text(QAccessible::Description), port);
+        }
+        QCOMPARE(box->geometry(), QRect(6, 9, 171, 26));
+
+        // The open list shows the longest entry whole, up to the screen's width.
+        box->showPopup();
+        const QAbstractItemView *view = box->view();
+        QTRY_VERIFY(view->isVisible());
+        const int screenWidth = box->screen()->availableGeometry().width();
+        const int textWidth = view->fontMetrics().horizontalAdvance(name);
+        if (textWidth < screenWidth - 100)
+            QVERIFY(view->viewport()->width() >= textWidth);
+        else
+            QCOMPARE(view->window()->width(), screenWidth);
+        box->hidePopup();
+    }
+
+private:
+    QMainWindow *window = nullptr;
+    MainWindowForm form;
+};
 
 QTEST_MAIN(TestForm)
 #include "tst_form.moc"

@@ -1,28 +1,9 @@
+#include <QAccessible>
 #include <QtTest>
 
+#include <algorithm>
+
 #include "windowtesting.h"
-
-// Replies fed straight into the window's decoder.
-class TestReplyParser : public QObject
-{
-    Q_OBJECT
-
-private slots:
-    void initTestCase();
-    void cleanupTestCase();
-    void init();
-
-    void decoding_data();
-    void decoding();
-    void debugRendering();
-    void firmwareBox_data();
-    void firmwareBox();
-    void firmwareBurst_data();
-    void firmwareBurst();
-
-private:
-    std::unique_ptr<MainWindow> window;
-};
 
 namespace {
 QStringList debugMessages;
@@ -41,179 +22,220 @@ void recordDebug(QtMsgType type, const QMessageLogContext &context, const QStrin
 const QString baseline = QStringLiteral("01011");
 } // namespace
 
-void TestReplyParser::initTestCase()
+// Replies fed straight into the window's decoder, and the lamps drawn from
+// them.
+class TestReplyParser : public QObject
 {
-    // No port: the worker's failures only reach the status bar.
-    window = windowOn(QString());
-    previousHandler = qInstallMessageHandler(recordDebug);
-}
+    Q_OBJECT
 
-void TestReplyParser::cleanupTestCase()
-{
-    qInstallMessageHandler(previousHandler);
-    window.reset();
-}
-
-void TestReplyParser::init()
-{
-    if (!window)
-        return;
-    resetDecoder(*window);
-    window->ser_read("~A" + baseline.toLatin1());
-    QCOMPARE(lamps(*window), baseline);
-    debugMessages.clear();
-}
-
-void TestReplyParser::decoding_data()
-{
-    QTest::addColumn<QList<QByteArray>>("replies");
-    QTest::addColumn<QString>("expected");
-
-    const auto row = [](const char *name, QList<QByteArray> replies, const char *expected) {
-        QTest::newRow(name) << replies << QString::fromLatin1(expected);
-    };
-    row("all inputs", {"~A10101"}, "10101");
-    row("all inputs with CR LF", {"~A10101\r\n"}, "01011");
-    row("all inputs too short", {"~A1010"}, "01011");
-    row("all inputs not at the start", {"x~A0100"}, "00100");
-    row("all inputs from absolute positions", {"~A", "xx11111"}, "11111");
-    row("all inputs split, next reply not 7 bytes", {"~A", "xx111"}, "01011");
-    row("single input on", {"~G61"}, "11011");
-    row("channel 10 upper case", {"~GA0"}, "01010");
-    row("channel 10 lower case", {"~Ga0"}, "01010");
-    row("any other state byte is off", {"~G7x"}, "00011");
-    row("channel without a lamp", {"~G31"}, "01011");
-    row("out of range channels", {"~G01~G51~GB1~GF0"}, "01011");
-    row("several reports in one reply", {"~G61~G80~GA0~G90~G70"}, "10000");
-    row("bad channel stops the reply", {"~GZ1~G61"}, "01011");
-    row("trigger consumes the next start byte", {"~A~G61"}, "01011");
-    row("unknown letters are skipped", {"~X~G61"}, "11011");
-    row("lower-case letter keeps waiting", {"~g61", "G81"}, "01111");
-    row("start byte alone, frame next reply", {"~", "G61"}, "11011");
-    row("split after the letter drops the next reply", {"~G", "~G61"}, "01011");
-    row("split after the channel digit", {"~G6", "1"}, "11011");
-    row("short firmware report rescans its bytes", {"~I~G61"}, "11011");
-    row("empty reply", {""}, "01011");
-}
-
-void TestReplyParser::decoding()
-{
-    QFETCH(QList<QByteArray>, replies);
-    QFETCH(QString, expected);
-
-    MessageBoxCloser closer(window.get());
-    for (const QByteArray &reply : replies)
-        window->ser_read(reply);
-    QCOMPARE(lamps(*window), expected);
-    QCOMPARE(debugMessages.size(), replies.size());
-    QVERIFY(closer.seen.isEmpty());
-}
-
-void TestReplyParser::debugRendering()
-{
-    window->ser_read(QByteArray("~A1\r\n\0\x7f", 7));
-    QCOMPARE(debugMessages, QStringList{"\"~A1\\r\\n\\x00\\x7F\""});
-}
-
-void TestReplyParser::firmwareBox_data()
-{
-    QTest::addColumn<QByteArray>("reply");
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QString>("lampsWhileOpen");
-    QTest::addColumn<QString>("lampsAfter");
-
-    const auto row = [](const char *name, const QByteArray &reply, const QString &version,
-                        const QString &after) {
-        QTest::newRow(name) << reply << (version.isNull() ? version : "Device fw version: " + version)
-                            << (version.isNull() ? QString() : baseline) << after;
-    };
-    row("NUL-padded", firmwareReport("V2.0"), "V2.0", baseline);
-    row("full field, then a report", "~IABCDEFGHIJKLMNOP~G61", "ABCDEFGHIJKLMNOP", "11011");
-    row("UTF-8", firmwareReport("\xD0\x92\xD0\xB5\xD1\x80-7"),
-        QString::fromUtf8("\xD0\x92\xD0\xB5\xD1\x80-7"), baseline);
-    row("15 bytes: no box", "~I123456789012345", QString(), baseline);
-    // Markup in the version is shown as it stands, never interpreted.
-    for (const char *markup : {"<img src=/x.png>", "<a href=x>y</a>", "<b>V2</b>", "&lt;V2&gt;"})
-        row(markup, firmwareReport(markup), QString::fromLatin1(markup), baseline);
-}
-
-void TestReplyParser::firmwareBox()
-{
-    QFETCH(QByteArray, reply);
-    QFETCH(QString, text);
-    QFETCH(QString, lampsWhileOpen);
-    QFETCH(QString, lampsAfter);
-
-    MessageBoxCloser closer(window.get());
-    window->ser_read(reply);
-    if (text.isEmpty()) {
-        QVERIFY(closer.seen.isEmpty());
-    } else {
-        QCOMPARE(closer.seen.size(), 1);
-        const MessageBoxCloser::Seen &box = closer.seen[0];
-        QCOMPARE(box.title, QStringLiteral("About"));
-        QCOMPARE(box.text, text);
-        QCOMPARE(box.format, Qt::PlainText);
-        QCOMPARE(box.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
-        QVERIFY(box.modality != Qt::NonModal);
-        QCOMPARE(box.lampsWhileOpen, lampsWhileOpen);
+private slots:
+    void initTestCase()
+    {
+        // No port: the worker's failures only reach the status bar.
+        window = windowOn(QString());
+        previousHandler = qInstallMessageHandler(recordDebug);
     }
-    QCOMPARE(lamps(*window), lampsAfter);
-    // Decoding goes on from a clean state after the version field.
-    window->ser_read("~G91");
-    QCOMPARE(lamps(*window).at(3), QLatin1Char('1'));
-}
 
-void TestReplyParser::firmwareBurst_data()
-{
-    QTest::addColumn<QList<QByteArray>>("burst"); // replies that arrive while the box is open
-    QTest::addColumn<QString>("version");         // the open box's version after them
-    QTest::addColumn<QString>("lampsWhileOpen");
+    void cleanupTestCase()
+    {
+        qInstallMessageHandler(previousHandler);
+        window.reset();
+    }
 
-    const QByteArray v2 = firmwareReport("V2.0"), v3 = firmwareReport("V3.0");
-    QTest::newRow("separate replies, lamp reports between")
-        << QList<QByteArray>{v2, "~G61", v3, "~G70"} << "V3.0"
-        << "10011";
-    QTest::newRow("two versions and a lamp report in one reply")
-        << QList<QByteArray>{v2 + v3 + "~G61"} << "V3.0"
-        << "11011";
-    QTest::newRow("all inputs report") << QList<QByteArray>{v2, "~A10100"} << "V2.0"
-                                       << "10100";
-    // The box's own reply goes on from a clean state once it is closed,
-    // whatever state the burst left behind.
-    QTest::newRow("burst ends inside a frame") << QList<QByteArray>{v3, "~G"} << "V3.0" << baseline;
-}
+    void init()
+    {
+        if (!window)
+            return;
+        resetDecoder(*window);
+        window->ser_read("~A" + baseline.toLatin1());
+        QCOMPARE(lamps(*window), baseline);
+        debugMessages.clear();
+    }
 
-void TestReplyParser::firmwareBurst()
-{
-    QFETCH(QList<QByteArray>, burst);
-    QFETCH(QString, version);
-    QFETCH(QString, lampsWhileOpen);
+    void decoding_data()
+    {
+        QTest::addColumn<QList<QByteArray>>("replies");
+        QTest::addColumn<QString>("expected");
 
-    // Once the box is open, the burst is queued as the worker's replies are,
-    // so it is decoded inside the box's event loop; a tick later what is on
-    // screen is recorded and the box closed. A box opened inside the box
-    // would be seen and closed too.
-    MessageBoxCloser closer(window.get());
-    closer.onFirstBox = [&] {
-        for (const QByteArray &reply : burst)
-            QMetaObject::invokeMethod(
-                window.get(), [this, reply] { window->ser_read(reply); }, Qt::QueuedConnection);
-    };
-    window->ser_read(firmwareReport("V1.0") + "~G90");
+        const auto row = [](const char *name, QList<QByteArray> replies, const char *expected) {
+            QTest::newRow(name) << replies << QString::fromLatin1(expected);
+        };
+        row("all inputs", {"~A10101"}, "10101");
+        row("all inputs with CR LF", {"~A10101\r\n"}, "01011");
+        row("all inputs too short", {"~A1010"}, "01011");
+        row("all inputs not at the start", {"x~A0100"}, "00100");
+        row("all inputs from absolute positions", {"~A", "xx11111"}, "11111");
+        row("all inputs split, next reply not 7 bytes", {"~A", "xx111"}, "01011");
+        row("single input on", {"~G61"}, "11011");
+        row("channel 10 upper case", {"~GA0"}, "01010");
+        row("channel 10 lower case", {"~Ga0"}, "01010");
+        row("any other state byte is off", {"~G7x"}, "00011");
+        row("channel without a lamp", {"~G31"}, "01011");
+        row("out of range channels", {"~G01~G51~GB1~GF0"}, "01011");
+        row("several reports in one reply", {"~G61~G80~GA0~G90~G70"}, "10000");
+        row("bad channel stops the reply", {"~GZ1~G61"}, "01011");
+        row("trigger consumes the next start byte", {"~A~G61"}, "01011");
+        row("unknown letters are skipped", {"~X~G61"}, "11011");
+        row("lower-case letter keeps waiting", {"~g61", "G81"}, "01111");
+        row("start byte alone, frame next reply", {"~", "G61"}, "11011");
+        row("split after the letter drops the next reply", {"~G", "~G61"}, "01011");
+        row("split after the channel digit", {"~G6", "1"}, "11011");
+        row("short firmware report rescans its bytes", {"~I~G61"}, "11011");
+        row("empty reply", {""}, "01011");
+    }
 
-    QCOMPARE(closer.seen.size(), 1);
-    QCOMPARE(closer.seen[0].text, "Device fw version: " + version);
-    QCOMPARE(closer.seen[0].lampsWhileOpen, lampsWhileOpen);
-    QCOMPARE(debugMessages.size(), 1 + burst.size());
-    // The rest of the box's reply, decoded after the box closed.
-    QCOMPARE(lamps(*window).at(3), QLatin1Char('0'));
+    void decoding()
+    {
+        QFETCH(QList<QByteArray>, replies);
+        QFETCH(QString, expected);
 
-    // Closed, the box opens again for the next report.
-    window->ser_read(firmwareReport("V4.0"));
-    QCOMPARE(closer.seen.size(), 2);
-    QCOMPARE(closer.seen[1].text, QStringLiteral("Device fw version: V4.0"));
-}
+        MessageBoxCloser closer(window.get());
+        for (const QByteArray &reply : replies)
+            window->ser_read(reply);
+        QCOMPARE(lamps(*window), expected);
+        QCOMPARE(debugMessages.size(), replies.size());
+        QVERIFY(closer.seen.isEmpty());
+
+        // Each lamp is 10 by 10 pixels (times the screen's scale: tst_lamps_2x
+        // runs this scaled 2x), a transparent edge and a black ring around a
+        // green or gray fill; a screen reader reads its state
+        // (tools/check-accessibility.sh checks that it hears of changes:
+        // headless, Qt sends no accessibility events).
+        const int ratio = std::max(1, qEnvironmentVariableIntValue("QT_SCALE_FACTOR"));
+        for (int channel = 6; channel <= 10; ++channel) {
+            const bool on = expected.at(channel - 6) == QLatin1Char('1');
+            const QPixmap pixmap = lampImage(*window, channel);
+            QCOMPARE(qRound(pixmap.devicePixelRatio()), ratio);
+            const QImage image = pixmap.toImage();
+            QCOMPARE(image.size(), QSize(10, 10) * ratio);
+            for (int y = 0; y < 10 * ratio; ++y) {
+                for (int x = 0; x < 10 * ratio; ++x) {
+                    const int ring = std::min(x, y) / ratio;
+                    const QColor want = ring == 0 ? QColor(Qt::transparent)
+                        : ring == 1               ? QColor(Qt::black)
+                                                  : QColor(on ? Qt::green : Qt::gray);
+                    const QColor got = image.pixelColor(x, y);
+                    QVERIFY2(got == want || (want.alpha() == 0 && got.alpha() == 0),
+                             qPrintable(QString::asprintf("lamp %d, pixel %d,%d: %s", channel, x, y,
+                                                          qPrintable(got.name(QColor::HexArgb)))));
+                }
+            }
+            auto *lamp = window->findChild<QLabel *>(QStringLiteral("l%1").arg(channel));
+            const QString state = on ? QStringLiteral("on") : QStringLiteral("off");
+            QCOMPARE(QAccessible::queryAccessibleInterface(lamp)->text(QAccessible::Description), state);
+            QCOMPARE(lamp->toolTip(), QStringLiteral("Input %1: %2").arg(channel).arg(state));
+        }
+    }
+
+    void debugRendering()
+    {
+        window->ser_read(QByteArray("~A1\r\n\0\x7f", 7));
+        QCOMPARE(debugMessages, QStringList{"\"~A1\\r\\n\\x00\\x7F\""});
+    }
+
+    void firmwareBox_data()
+    {
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("lampsWhileOpen");
+        QTest::addColumn<QString>("lampsAfter");
+
+        const auto row = [](const char *name, const QByteArray &reply, const QString &version,
+                            const QString &after) {
+            QTest::newRow(name) << reply << (version.isNull() ? version : "Device fw version: " + version)
+                                << (version.isNull() ? QString() : baseline) << after;
+        };
+        row("NUL-padded", firmwareReport("V2.0"), "V2.0", baseline);
+        row("full field, then a report", "~IABCDEFGHIJKLMNOP~G61", "ABCDEFGHIJKLMNOP", "11011");
+        row("UTF-8", firmwareReport("\xD0\x92\xD0\xB5\xD1\x80-7"),
+            QString::fromUtf8("\xD0\x92\xD0\xB5\xD1\x80-7"), baseline);
+        row("15 bytes: no box", "~I123456789012345", QString(), baseline);
+        // Markup in the version is shown as it stands, never interpreted.
+        for (const char *markup : {"<img src=/x.png>", "<a href=x>y</a>", "<b>V2</b>", "&lt;V2&gt;"})
+            row(markup, firmwareReport(markup), QString::fromLatin1(markup), baseline);
+    }
+
+    void firmwareBox()
+    {
+        QFETCH(QByteArray, reply);
+        QFETCH(QString, text);
+        QFETCH(QString, lampsWhileOpen);
+        QFETCH(QString, lampsAfter);
+
+        MessageBoxCloser closer(window.get());
+        window->ser_read(reply);
+        if (text.isEmpty()) {
+            QVERIFY(closer.seen.isEmpty());
+        } else {
+            QCOMPARE(closer.seen.size(), 1);
+            const MessageBoxCloser::Seen &box = closer.seen[0];
+            QCOMPARE(box.title, QStringLiteral("About"));
+            QCOMPARE(box.text, text);
+            QCOMPARE(box.format, Qt::PlainText);
+            QCOMPARE(box.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+            QVERIFY(box.modality != Qt::NonModal);
+            QCOMPARE(box.lampsWhileOpen, lampsWhileOpen);
+        }
+        QCOMPARE(lamps(*window), lampsAfter);
+        // Decoding goes on from a clean state after the version field.
+        window->ser_read("~G91");
+        QCOMPARE(lamps(*window).at(3), QLatin1Char('1'));
+    }
+
+    void firmwareBurst_data()
+    {
+        QTest::addColumn<QList<QByteArray>>("burst"); // replies that arrive while the box is open
+        QTest::addColumn<QString>("version");         // the open box's version after them
+        QTest::addColumn<QString>("lampsWhileOpen");
+
+        const QByteArray v2 = firmwareReport("V2.0"), v3 = firmwareReport("V3.0");
+        QTest::newRow("separate replies, lamp reports between")
+            << QList<QByteArray>{v2, "~G61", v3, "~G70"} << "V3.0"
+            << "10011";
+        QTest::newRow("two versions and a lamp report in one reply")
+            << QList<QByteArray>{v2 + v3 + "~G61"} << "V3.0"
+            << "11011";
+        QTest::newRow("all inputs report") << QList<QByteArray>{v2, "~A10100"} << "V2.0"
+                                           << "10100";
+        // The box's own reply goes on from a clean state once it is closed,
+        // whatever state the burst left behind.
+        QTest::newRow("burst ends inside a frame") << QList<QByteArray>{v3, "~G"} << "V3.0" << baseline;
+    }
+
+    void firmwareBurst()
+    {
+        QFETCH(QList<QByteArray>, burst);
+        QFETCH(QString, version);
+        QFETCH(QString, lampsWhileOpen);
+
+        // Once the box is open, the burst is queued as the worker's replies are,
+        // so it is decoded inside the box's event loop; a tick later what is on
+        // screen is recorded and the box closed. A box opened inside the box
+        // would be seen and closed too.
+        MessageBoxCloser closer(window.get());
+        closer.onFirstBox = [&] {
+            for (const QByteArray &reply : burst)
+                QMetaObject::invokeMethod(
+                    window.get(), [this, reply] { window->ser_read(reply); }, Qt::QueuedConnection);
+        };
+        window->ser_read(firmwareReport("V1.0") + "~G90");
+
+        QCOMPARE(closer.seen.size(), 1);
+        QCOMPARE(closer.seen[0].text, "Device fw version: " + version);
+        QCOMPARE(closer.seen[0].lampsWhileOpen, lampsWhileOpen);
+        QCOMPARE(debugMessages.size(), 1 + burst.size());
+        // The rest of the box's reply, decoded after the box closed.
+        QCOMPARE(lamps(*window).at(3), QLatin1Char('0'));
+
+        // Closed, the box opens again for the next report.
+        window->ser_read(firmwareReport("V4.0"));
+        QCOMPARE(closer.seen.size(), 2);
+        QCOMPARE(closer.seen[1].text, QStringLiteral("Device fw version: V4.0"));
+    }
+
+private:
+    std::unique_ptr<MainWindow> window;
+};
 
 QTEST_MAIN(TestReplyParser)
 #include "tst_replyparser.moc"

@@ -7,197 +7,200 @@
 #include "exchange.h"
 #include "ptymodule.h"
 #include "serialthread.h"
-#include "workerevents.h"
 
 // The worker against the module stand-in on a pseudo-terminal.
 Q_DECLARE_METATYPE(PtyModule::Reply)
+
+namespace {
+// The worker's signals as "response REPLY", "error MESSAGE" or "timeout
+// MESSAGE", recorded on the test's thread: the connections are queued, so
+// nothing is appended from the worker thread.
+class WorkerEvents : public QObject
+{
+public:
+    explicit WorkerEvents(SerialThread *worker)
+    {
+        connect(worker, &SerialThread::response, this,
+                [this](const QByteArray &reply) { seen << "response " + QString::fromLatin1(reply); });
+        connect(worker, &SerialThread::error, this, [this](const QString &s) { seen << "error " + s; });
+        connect(worker, &SerialThread::timeout, this, [this](const QString &s) { seen << "timeout " + s; });
+    }
+
+    QStringList seen;
+};
+
+const QRegularExpression
+    readTimeout(QStringLiteral("^timeout Wait read response timeout \\d\\d:\\d\\d:\\d\\d$"));
+const QRegularExpression
+    writeTimeout(QStringLiteral("^timeout Wait write request timeout \\d\\d:\\d\\d:\\d\\d$"));
+} // namespace
 
 class TestSerialThread : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void replyThenSilence_data();
-    void replyThenSilence();
-    void emptyPortNameAlternates();
-    void requestDuringExchangeIsPerformedNext();
-    void latestRequestIsPerformedAfterFailedOpens();
-    void floodIsBounded();
-    void destroyReturnsPromptly_data();
-    void destroyReturnsPromptly();
-};
+    void replyThenSilence_data()
+    {
+        QTest::addColumn<PtyModule::Reply>("pieces");
+        QTest::addColumn<QString>("expected");
 
-namespace {
-const QRegularExpression readTimeout(QStringLiteral("^Wait read response timeout \\d\\d:\\d\\d:\\d\\d$"));
-const QRegularExpression writeTimeout(QStringLiteral("^Wait write request timeout \\d\\d:\\d\\d:\\d\\d$"));
-} // namespace
-
-void TestSerialThread::replyThenSilence_data()
-{
-    QTest::addColumn<PtyModule::Reply>("pieces");
-    QTest::addColumn<QByteArray>("expected");
-
-    QTest::newRow("at once") << PtyModule::Reply{{0, "~A01000"}} << QByteArray("~A01000");
-    QTest::newRow("gaps under 20 ms join")
-        << PtyModule::Reply{{0, "~A1"}, {6, "0"}, {6, "1"}, {6, "01"}} << QByteArray("~A10101");
-    QTest::newRow("a gap of 20 ms or more ends the reply")
-        << PtyModule::Reply{{0, "~A1"}, {60, "LATE"}} << QByteArray("~A1");
-}
-
-// A reply to "~A", the next one, then an output frame left unanswered.
-void TestSerialThread::replyThenSilence()
-{
-    QFETCH(PtyModule::Reply, pieces);
-    QFETCH(QByteArray, expected);
-
-    PtyModule module;
-    module.setResponder([pieces](const QByteArray &) { return pieces; });
-    SerialThread worker;
-    WorkerEvents events(&worker);
-
-    worker.submitRequest(module.portName(), 50, QStringLiteral("~A"));
-    QTRY_COMPARE(events.kinds(), QStringList{"response"});
-    QCOMPARE(events.events[0].reply, expected);
-    QCOMPARE(module.frames().size(), 1);
-    QCOMPARE(module.frames()[0].bytes, QByteArray("~A"));
-
-    // Bytes that came after the reply ended never surface: the next exchange
-    // reopens the port, on the same name, and clears it before writing.
-    module.setResponder({});
-    QTest::qWait(150);
-    worker.submitRequest(module.portName(), 50, QStringLiteral("~A"));
-    QTRY_COMPARE(events.kinds(), (QStringList{"response", "response"}));
-    QCOMPARE(events.events[1].reply, QByteArray("~A00000"));
-
-    // The stand-in leaves output frames unanswered: one time-out, not one
-    // per retry.
-    worker.submitRequest(module.portName(), 50, QByteArray("~P10001"));
-    QTRY_COMPARE(module.outputs(), QStringLiteral("10001"));
-    QTRY_COMPARE(events.kinds().size(), 3);
-    QCOMPARE(events.events[2].kind, QStringLiteral("timeout"));
-    QVERIFY2(readTimeout.match(events.events[2].message).hasMatch(), qPrintable(events.events[2].message));
-    QTest::qWait(300);
-    QCOMPARE(events.kinds().size(), 3);
-}
-
-void TestSerialThread::emptyPortNameAlternates()
-{
-    SerialThread worker;
-    WorkerEvents events(&worker);
-
-    for (int round = 0; round < 2; ++round) {
-        worker.submitRequest(QString(), 50, QStringLiteral("~A"));
-        QTRY_COMPARE(events.events.size(), 2 * round + 1);
-        QCOMPARE(events.events.last().kind, QStringLiteral("timeout"));
-        QVERIFY(writeTimeout.match(events.events.last().message).hasMatch());
-
-        worker.submitRequest(QString(), 50, QStringLiteral("~A"));
-        QTRY_COMPARE(events.events.size(), 2 * round + 2);
-        QCOMPARE(events.events.last().kind, QStringLiteral("error"));
-        QVERIFY(events.events.last().message.startsWith(QStringLiteral("Can't open , error code ")));
-        QVERIFY(worker.wait(2000));
+        QTest::newRow("at once") << PtyModule::Reply{{0, "~A01000"}} << "~A01000";
+        QTest::newRow("gaps under 20 ms join")
+            << PtyModule::Reply{{0, "~A1"}, {6, "0"}, {6, "1"}, {6, "01"}} << "~A10101";
+        QTest::newRow("a gap of 20 ms or more ends the reply")
+            << PtyModule::Reply{{0, "~A1"}, {60, "LATE"}} << "~A1";
     }
-}
 
-void TestSerialThread::requestDuringExchangeIsPerformedNext()
-{
-    PtyModule module;
-    // A slow answer keeps the exchange busy while the next requests come.
-    module.setResponder([](const QByteArray &frame) { return PtyModule::Reply{{30, frame}}; });
-    SerialThread worker;
-    WorkerEvents events(&worker);
+    // A reply to "~A", the next one, then an output frame left unanswered.
+    void replyThenSilence()
+    {
+        QFETCH(PtyModule::Reply, pieces);
+        QFETCH(QString, expected);
 
-    // Time-outs long enough that a loaded machine still gets both replies.
-    worker.submitRequest(module.portName(), 500, QStringLiteral("~A"));
-    QVERIFY(module.waitForFrames(1, 2000));
-    // Of two requests made during the exchange the later one is performed
-    // right after it, with its own values; the earlier one is replaced.
-    worker.submitRequest(module.portName(), 500, QStringLiteral("~S1"));
-    worker.submitRequest(module.portName(), 500, QStringLiteral("~R2"));
-    QTRY_COMPARE(events.kinds(), (QStringList{"response", "response"}));
-    QCOMPARE(events.events[1].reply, QByteArray("~R2"));
-    QTest::qWait(150);
-    QCOMPARE(module.frames().size(), 2);
-    QCOMPARE(module.frames()[1].bytes, QByteArray("~R2"));
-}
+        PtyModule module;
+        module.setResponder([pieces](const QByteArray &) { return pieces; });
+        SerialThread worker;
+        WorkerEvents events(&worker);
 
-void TestSerialThread::latestRequestIsPerformedAfterFailedOpens()
-{
-    // Each failed open ends a run; requests keep coming meanwhile, some of
-    // them while a run is returning. The last one must still be performed.
-    SerialThread worker;
-    WorkerEvents events(&worker);
-    QString last;
-    for (int request = 0; request < 200; ++request) {
-        last = QStringLiteral("/nonexistent/iopanel-port-%1").arg(request);
-        worker.submitRequest(last, 50, QStringLiteral("~A"));
-        QThread::usleep(static_cast<unsigned long>(QRandomGenerator::global()->bounded(300)));
+        worker.submitRequest(module.portName(), 50, QStringLiteral("~A"));
+        QTRY_COMPARE(events.seen, QStringList{"response " + expected});
+        QCOMPARE(module.frames().size(), 1);
+        QCOMPARE(module.frames()[0].bytes, QByteArray("~A"));
+
+        // Bytes that came after the reply ended never surface: the next exchange
+        // reopens the port, on the same name, and clears it before writing.
+        module.setResponder({});
+        QTest::qWait(150);
+        worker.submitRequest(module.portName(), 50, QStringLiteral("~A"));
+        QTRY_COMPARE(events.seen.size(), 2);
+        QCOMPARE(events.seen[1], QStringLiteral("response ~A00000"));
+
+        // The stand-in leaves output frames unanswered: one time-out, not one
+        // per retry.
+        worker.submitRequest(module.portName(), 50, QByteArray("~P10001"));
+        QTRY_COMPARE(module.outputs(), QStringLiteral("10001"));
+        QTRY_COMPARE(events.seen.size(), 3);
+        QVERIFY2(readTimeout.match(events.seen[2]).hasMatch(), qPrintable(events.seen[2]));
+        QTest::qWait(300);
+        QCOMPARE(events.seen.size(), 3);
     }
-    QTRY_VERIFY(!events.events.isEmpty() && events.events.last().message.contains(last + QLatin1Char(',')));
-    QVERIFY(worker.wait(2000));
-    // Every run the requests started failed to open, and said so.
-    const QRegularExpression openError(
-        QStringLiteral("^Can't open /nonexistent/iopanel-port-\\d+, error code [1-9]\\d*$"));
-    for (const WorkerEvents::Event &event : std::as_const(events.events))
-        QVERIFY2(event.kind == QLatin1String("error") && openError.match(event.message).hasMatch(),
-                 qPrintable(event.message));
-}
 
-void TestSerialThread::floodIsBounded()
-{
-    PtyModule module;
-    module.startFlood(QByteArray(64, 'x'), 0);
-    SerialThread worker;
-    WorkerEvents events(&worker);
+    void emptyPortNameAlternates()
+    {
+        SerialThread worker;
+        WorkerEvents events(&worker);
 
-    QElapsedTimer clock;
-    clock.start();
-    worker.submitRequest(module.portName(), 50, QStringLiteral("~A"));
-    QTRY_COMPARE(events.kinds(), QStringList{"response"});
-    QVERIFY(events.events[0].reply.size() <= Exchange::maxReplyBytes);
-    QVERIFY(events.events[0].reply.size() > 0);
-    QVERIFY2(clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));
-}
+        for (int round = 0; round < 2; ++round) {
+            worker.submitRequest(QString(), 50, QStringLiteral("~A"));
+            QTRY_COMPARE(events.seen.size(), 2 * round + 1);
+            QVERIFY(writeTimeout.match(events.seen.last()).hasMatch());
 
-void TestSerialThread::destroyReturnsPromptly_data()
-{
-    QTest::addColumn<QString>("when");
-    QTest::addColumn<int>("boundMs");
-    QTest::newRow("before any request") << "idle" << 500;
-    QTest::newRow("while waiting for a request") << "waiting" << 500;
-    QTest::newRow("during an exchange") << "exchange" << 1000;
-    QTest::newRow("during an exchange, a request pending") << "pending" << 1000;
-    QTest::newRow("during a flood") << "flood" << 2000;
-}
+            worker.submitRequest(QString(), 50, QStringLiteral("~A"));
+            QTRY_COMPARE(events.seen.size(), 2 * round + 2);
+            QVERIFY(events.seen.last().startsWith(QStringLiteral("error Can't open , error code ")));
+            QVERIFY(worker.wait(2000));
+        }
+    }
 
-void TestSerialThread::destroyReturnsPromptly()
-{
-    QFETCH(QString, when);
-    QFETCH(int, boundMs);
+    void requestDuringExchangeIsPerformedNext()
+    {
+        PtyModule module;
+        // A slow answer keeps the exchange busy while the next requests come.
+        module.setResponder([](const QByteArray &frame) { return PtyModule::Reply{{30, frame}}; });
+        SerialThread worker;
+        WorkerEvents events(&worker);
 
-    PtyModule module;
-    auto worker = std::make_unique<SerialThread>();
-    WorkerEvents events(worker.get());
-    if (when == QLatin1String("exchange") || when == QLatin1String("pending"))
-        module.setResponder([](const QByteArray &) { return PtyModule::Reply(); });
-    if (when == QLatin1String("flood"))
-        module.startFlood(QByteArray(64, 'x'), 0);
-    if (when != QLatin1String("idle")) {
-        worker->submitRequest(module.portName(), 50, QStringLiteral("~A"));
+        // Time-outs long enough that a loaded machine still gets both replies.
+        worker.submitRequest(module.portName(), 500, QStringLiteral("~A"));
         QVERIFY(module.waitForFrames(1, 2000));
+        // Of two requests made during the exchange the later one is performed
+        // right after it, with its own values; the earlier one is replaced.
+        worker.submitRequest(module.portName(), 500, QStringLiteral("~S1"));
+        worker.submitRequest(module.portName(), 500, QStringLiteral("~R2"));
+        QTRY_COMPARE(events.seen, (QStringList{"response ~A", "response ~R2"}));
+        QTest::qWait(150);
+        QCOMPARE(module.frames().size(), 2);
+        QCOMPARE(module.frames()[1].bytes, QByteArray("~R2"));
     }
-    if (when == QLatin1String("waiting"))
-        QTRY_COMPARE(events.events.size(), 1);
-    if (when == QLatin1String("pending"))
-        worker->submitRequest(module.portName(), 50, QStringLiteral("~P10000"));
 
-    QElapsedTimer clock;
-    clock.start();
-    worker.reset();
-    QVERIFY2(clock.elapsed() < boundMs, qPrintable(QString::number(clock.elapsed())));
-    // The stop comes before a pending request: nothing more is sent.
-    QCOMPARE(module.frames().size(), when == QLatin1String("idle") ? 0 : 1);
-}
+    void latestRequestIsPerformedAfterFailedOpens()
+    {
+        // Each failed open ends a run; requests keep coming meanwhile, some of
+        // them while a run is returning. The last one must still be performed.
+        SerialThread worker;
+        WorkerEvents events(&worker);
+        QString last;
+        for (int request = 0; request < 200; ++request) {
+            last = QStringLiteral("/nonexistent/iopanel-port-%1").arg(request);
+            worker.submitRequest(last, 50, QStringLiteral("~A"));
+            QThread::usleep(static_cast<unsigned long>(QRandomGenerator::global()->bounded(300)));
+        }
+        QTRY_VERIFY(!events.seen.isEmpty() && events.seen.last().contains(last + QLatin1Char(',')));
+        QVERIFY(worker.wait(2000));
+        // Every run the requests started failed to open, and said so.
+        const QRegularExpression openError(
+            QStringLiteral("^error Can't open /nonexistent/iopanel-port-\\d+, error code [1-9]\\d*$"));
+        for (const QString &event : std::as_const(events.seen))
+            QVERIFY2(openError.match(event).hasMatch(), qPrintable(event));
+    }
+
+    void floodIsBounded()
+    {
+        PtyModule module;
+        module.startFlood(QByteArray(64, 'x'), 0);
+        SerialThread worker;
+        WorkerEvents events(&worker);
+
+        QElapsedTimer clock;
+        clock.start();
+        worker.submitRequest(module.portName(), 50, QStringLiteral("~A"));
+        QTRY_COMPARE(events.seen.size(), 1);
+        QVERIFY(events.seen[0].startsWith(QLatin1String("response x")));
+        QVERIFY(events.seen[0].size() <= int(qstrlen("response ")) + Exchange::maxReplyBytes);
+        QVERIFY2(clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));
+    }
+
+    void destroyReturnsPromptly_data()
+    {
+        QTest::addColumn<QString>("when");
+        QTest::addColumn<int>("boundMs");
+        QTest::newRow("before any request") << "idle" << 500;
+        QTest::newRow("while waiting for a request") << "waiting" << 500;
+        QTest::newRow("during an exchange") << "exchange" << 1000;
+        QTest::newRow("during an exchange, a request pending") << "pending" << 1000;
+        QTest::newRow("during a flood") << "flood" << 2000;
+    }
+
+    void destroyReturnsPromptly()
+    {
+        QFETCH(QString, when);
+        QFETCH(int, boundMs);
+
+        PtyModule module;
+        auto worker = std::make_unique<SerialThread>();
+        WorkerEvents events(worker.get());
+        if (when == QLatin1String("exchange") || when == QLatin1String("pending"))
+            module.setResponder([](const QByteArray &) { return PtyModule::Reply(); });
+        if (when == QLatin1String("flood"))
+            module.startFlood(QByteArray(64, 'x'), 0);
+        if (when != QLatin1String("idle")) {
+            worker->submitRequest(module.portName(), 50, QStringLiteral("~A"));
+            QVERIFY(module.waitForFrames(1, 2000));
+        }
+        if (when == QLatin1String("waiting"))
+            QTRY_COMPARE(events.seen.size(), 1);
+        if (when == QLatin1String("pending"))
+            worker->submitRequest(module.portName(), 50, QStringLiteral("~P10000"));
+
+        QElapsedTimer clock;
+        clock.start();
+        worker.reset();
+        QVERIFY2(clock.elapsed() < boundMs, qPrintable(QString::number(clock.elapsed())));
+        // The stop comes before a pending request: nothing more is sent.
+        QCOMPARE(module.frames().size(), when == QLatin1String("idle") ? 0 : 1);
+    }
+};
 
 QTEST_GUILESS_MAIN(TestSerialThread)
 #include "tst_serialthread.moc"

@@ -12,8 +12,7 @@
 #include <QtTest>
 
 #include "portmemory.h"
-#include "processoutput.h"
-#include "ptymodule.h"
+#include "processtesting.h"
 #include "windowtesting.h"
 
 namespace {
@@ -25,21 +24,20 @@ public:
     explicit TerminalUser(const QString &pty)
     {
         shell.setStandardInputFile(pty);
-        shell.start(QStringLiteral("setsid"),
-                    {QStringLiteral("--ctty"), QStringLiteral("sleep"), QStringLiteral("60")});
+        shell.start("setsid", {"--ctty", "sleep", "60"});
     }
     ~TerminalUser() { leave(); }
 
     // Whether setsid has made the pty its terminal (tty_nr in its stat line).
     bool holds()
     {
-        QFile stat(QStringLiteral("/proc/%1/stat").arg(shell.processId()));
-        const auto tty = [&stat] {
-            const QByteArray line = stat.open(QIODevice::ReadOnly) ? stat.readAll() : QByteArray();
-            stat.close();
-            return line.mid(line.lastIndexOf(')') + 2).split(' ').value(4).toInt();
-        };
-        return QTest::qWaitFor([&] { return tty() != 0; }, 5000);
+        return QTest::qWaitFor(
+            [this] {
+                QFile stat(QStringLiteral("/proc/%1/stat").arg(shell.processId()));
+                const QByteArray line = stat.open(QIODevice::ReadOnly) ? stat.readAll() : QByteArray();
+                return line.mid(line.lastIndexOf(')') + 2).split(' ').value(4).toInt() != 0;
+            },
+            5000);
     }
     void leave()
     {
@@ -72,101 +70,96 @@ class TestTerminalInUse : public QObject
     Q_OBJECT
 
 private slots:
-    void panelRefusesIt();
-    void iopanelctlRefusesIt_data();
-    void iopanelctlRefusesIt();
-};
-
-// A pseudo-terminal polled a moment after it was made becomes someone's
-// terminal: from the next open on, the status bar says so at every poll,
-// standard error once, and not a byte reaches the terminal; once it is free
-// the panel polls it again. Saved, the link is not polled at the next start.
-void TestTerminalInUse::panelRefusesIt()
-{
-    PtyModule module;
-    QTemporaryDir dir;
-    const QString link = dir.filePath(QStringLiteral("module"));
-    QVERIFY(QFile::link(module.portName(), link));
-    previousHandler = qInstallMessageHandler(catchRefusals);
-    const auto restore = qScopeGuard([] { qInstallMessageHandler(previousHandler); });
-    auto window = windowOn(link);
-    QTRY_VERIFY(!module.frames().isEmpty());
-    TerminalUser shell(module.portName());
-    QVERIFY(shell.holds());
-
-    QTRY_COMPARE(
-        window->statusBar()->currentMessage(),
-        QStringLiteral("Not opening %1: it leads to %2, a terminal in use").arg(link, module.portName()));
-    module.clearFrames();
-    QTest::qWait(1000);
-    QCOMPARE(module.frames().size(), 0);
+    // A pseudo-terminal polled a moment after it was made becomes someone's
+    // terminal: from the next open on, the status bar says so at every poll,
+    // standard error once, and not a byte reaches the terminal; once it is free
+    // the panel polls it again. Saved, the link is not polled at the next start.
+    void panelRefusesIt()
     {
-        QMutexLocker locker(&caughtLock);
-        QCOMPARE(caught,
-                 QStringList{QStringLiteral("iopanel: not opening %1: it leads to %2, a terminal in use")
-                                 .arg(link, module.portName())});
+        PtyModule module;
+        QTemporaryDir dir;
+        const QString link = dir.filePath(QStringLiteral("module"));
+        QVERIFY(QFile::link(module.portName(), link));
+        previousHandler = qInstallMessageHandler(catchRefusals);
+        const auto restore = qScopeGuard([] { qInstallMessageHandler(previousHandler); });
+        auto window = windowOn(link);
+        QTRY_VERIFY(!module.frames().isEmpty());
+        TerminalUser shell(module.portName());
+        QVERIFY(shell.holds());
+
+        QTRY_COMPARE(
+            window->statusBar()->currentMessage(),
+            QStringLiteral("Not opening %1: it leads to %2, a terminal in use").arg(link, module.portName()));
+        module.clearFrames();
+        QTest::qWait(1000);
+        QCOMPARE(module.frames().size(), 0);
+        {
+            QMutexLocker locker(&caughtLock);
+            QCOMPARE(caught,
+                     QStringList{QStringLiteral("iopanel: not opening %1: it leads to %2, a terminal in use")
+                                     .arg(link, module.portName())});
+        }
+        QSettings settings(dir.filePath(QStringLiteral("iopanel.conf")), QSettings::IniFormat);
+        QVERIFY(rememberPort(settings, link));
+        QString notPolled;
+        QCOMPARE(rememberedPort(settings, &notPolled), QString());
+        QCOMPARE(notPolled,
+                 QStringLiteral("not polling the saved port %1: it leads to %2, a terminal in use")
+                     .arg(link, module.portName()));
+        shell.leave();
+        QTRY_VERIFY_WITH_TIMEOUT(!module.frames().isEmpty(), 5000);
     }
-    QSettings settings(dir.filePath(QStringLiteral("iopanel.conf")), QSettings::IniFormat);
-    QVERIFY(rememberPort(settings, link));
-    QString notPolled;
-    QCOMPARE(rememberedPort(settings, &notPolled), QString());
-    QCOMPARE(notPolled,
-             QStringLiteral("not polling the saved port %1: it leads to %2, a terminal in use")
-                 .arg(link, module.portName()));
-    shell.leave();
-    QTRY_VERIFY_WITH_TIMEOUT(!module.frames().isEmpty(), 5000);
-}
 
-void TestTerminalInUse::iopanelctlRefusesIt_data()
-{
-    QTest::addColumn<QString>("arguments"); // LINK: a link to the pty; PTY: the pty itself
-    QTest::addColumn<int>("exitCode");      // -1: goes on trying
-    QTest::addColumn<QString>("error");
+    void iopanelctlRefusesIt_data()
+    {
+        QTest::addColumn<QString>("arguments"); // LINK: a link to the pty; PTY: the pty itself
+        QTest::addColumn<int>("exitCode");      // -1: goes on trying
+        QTest::addColumn<QString>("error");
 
-    QTest::newRow("set, through a link")
-        << QStringLiteral("--port LINK set 3") << 3
-        << QStringLiteral("iopanelctl: can't open LINK: it leads to PTY, a terminal in use\n");
-    QTest::newRow("inputs, on the terminal")
-        << QStringLiteral("--port PTY inputs") << 3
-        << QStringLiteral("iopanelctl: can't open PTY: a terminal in use\n");
-    QTest::newRow("watch, through a link")
-        << QStringLiteral("--port LINK watch") << -1
-        << QStringLiteral("iopanelctl: can't open LINK: it leads to PTY, a terminal in use; watching on\n");
-}
-
-// One-shot commands end with status 3, watch goes on trying as for a held
-// port, and prints the inputs once the terminal is free.
-void TestTerminalInUse::iopanelctlRefusesIt()
-{
-    QFETCH(QString, arguments);
-    QFETCH(int, exitCode);
-    QFETCH(QString, error);
-
-    PtyModule module;
-    QTemporaryDir dir;
-    const QString link = dir.filePath(QStringLiteral("module"));
-    QVERIFY(QFile::link(module.portName(), link));
-    TerminalUser shell(module.portName());
-    QVERIFY(shell.holds());
-    const auto named = [&](QString text) {
-        return text.replace(QLatin1String("LINK"), link).replace(QLatin1String("PTY"), module.portName());
-    };
-
-    QProcess ctl;
-    ProcessOutput lines(ctl);
-    ctl.start(QStringLiteral(IOPANELCTL), named(arguments).split(QLatin1Char(' ')));
-    QCOMPARE(ctl.waitForFinished(exitCode >= 0 ? 10000 : 1500), exitCode >= 0);
-    QCOMPARE(QString::fromLocal8Bit(ctl.readAllStandardError()), named(error));
-    QCOMPARE(module.frames().size(), 0);
-    if (exitCode >= 0) {
-        QCOMPARE(ctl.exitCode(), exitCode);
-        return;
+        QTest::newRow("set, through a link")
+            << "--port LINK set 3" << 3
+            << "iopanelctl: can't open LINK: it leads to PTY, a terminal in use\n";
+        QTest::newRow("inputs, on the terminal")
+            << "--port PTY inputs" << 3 << "iopanelctl: can't open PTY: a terminal in use\n";
+        QTest::newRow("watch, through a link")
+            << "--port LINK watch" << -1
+            << "iopanelctl: can't open LINK: it leads to PTY, a terminal in use; watching on\n";
     }
-    shell.leave();
-    QVERIFY(!lines.waitForLine(QRegularExpression(QStringLiteral("  6=0 7=0 8=0 9=0 10=0$"))).isEmpty());
-    stop(ctl);
-    QCOMPARE(ctl.exitCode(), 0);
-}
+
+    // One-shot commands end with status 3, watch goes on trying as for a held
+    // port, and prints the inputs once the terminal is free.
+    void iopanelctlRefusesIt()
+    {
+        QFETCH(QString, arguments);
+        QFETCH(int, exitCode);
+        QFETCH(QString, error);
+
+        PtyModule module;
+        QTemporaryDir dir;
+        const QString link = dir.filePath(QStringLiteral("module"));
+        QVERIFY(QFile::link(module.portName(), link));
+        TerminalUser shell(module.portName());
+        QVERIFY(shell.holds());
+        const auto named = [&](QString text) {
+            return text.replace(QLatin1String("LINK"), link).replace(QLatin1String("PTY"), module.portName());
+        };
+
+        QProcess ctl;
+        ProcessOutput lines(ctl);
+        ctl.start(QStringLiteral(IOPANELCTL), named(arguments).split(QLatin1Char(' ')));
+        QCOMPARE(ctl.waitForFinished(exitCode >= 0 ? 10000 : 1500), exitCode >= 0);
+        QCOMPARE(QString::fromLocal8Bit(ctl.readAllStandardError()), named(error));
+        QCOMPARE(module.frames().size(), 0);
+        if (exitCode >= 0) {
+            QCOMPARE(ctl.exitCode(), exitCode);
+            return;
+        }
+        shell.leave();
+        QVERIFY(!lines.waitForLine(QStringLiteral("  6=0 7=0 8=0 9=0 10=0$")).isEmpty());
+        stop(ctl);
+        QCOMPARE(ctl.exitCode(), 0);
+    }
+};
 
 QTEST_MAIN(TestTerminalInUse)
 #include "tst_terminalinuse.moc"

@@ -1,23 +1,12 @@
 // iopanelctl watch and serve as they run for hours: what they print and
 // when, and how they end: a signal, a reader gone, a reader that stops
 // reading.
-#include <QProcess>
-#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <csignal>
 
-#include "processoutput.h"
-#include "ptymodule.h"
-
-namespace {
-const QString isoTime = QStringLiteral("\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}[+-]\\d\\d:\\d\\d");
-} // namespace
+#include "processtesting.h"
 
 class TestWatch : public QObject
 {
@@ -27,124 +16,106 @@ private slots:
     // A shell runs background jobs with SIGINT ignored, and children inherit
     // that: iopanelctl would keep it ignored, as it should.
     void initTestCase() { std::signal(SIGINT, SIG_DFL); }
-    void changesSilenceAndEnd();
-    void signalsEndItWhateverTheReader_data();
-    void signalsEndItWhateverTheReader();
-};
 
-// The first state, a change within two intervals, one line each when the
-// module falls silent and when it is back, and status 0 on SIGTERM and on a
-// closed pipe, noticed at once whatever the interval (JSON lines there).
-void TestWatch::changesSilenceAndEnd()
-{
-    PtyModule module;
-    module.setInput(10, true);
-    const int intervalMs = 250;
-    QProcess ctl;
-    ProcessOutput lines(ctl);
-    ctl.start(QStringLiteral(IOPANELCTL),
-              {QStringLiteral("--port"), module.portName(), QStringLiteral("watch"),
-               QStringLiteral("--interval"), QString::number(intervalMs)});
-    const QRegularExpression line(QStringLiteral("^%1  6=0 7=0 8=0 9=0 10=1$").arg(isoTime));
-    QVERIFY(!lines.waitForLine(line).isEmpty());
+    // The first state, a change within two intervals, one line each when the
+    // module falls silent and when it is back, and status 0 on SIGTERM and on a
+    // closed pipe, noticed at once whatever the interval (JSON lines there).
+    void changesSilenceAndEnd()
+    {
+        PtyModule module;
+        module.setInput(10, true);
+        const int intervalMs = 250;
+        QProcess ctl;
+        ProcessOutput lines(ctl);
+        ctl.start(QStringLiteral(IOPANELCTL),
+                  {"--port", module.portName(), "watch", "--interval", QString::number(intervalMs)});
+        QVERIFY(!lines.waitForLine(QStringLiteral("^%1  6=0 7=0 8=0 9=0 10=1$").arg(isoTime)).isEmpty());
 
-    QElapsedTimer sinceChange;
-    sinceChange.start();
-    module.setInput(7, true);
-    QVERIFY(!lines.waitForLine(QRegularExpression(QStringLiteral("  6=0 7=1 8=0 9=0 10=1$"))).isEmpty());
-    QVERIFY2(sinceChange.elapsed() < 2 * intervalMs, qPrintable(QString::number(sinceChange.elapsed())));
+        QElapsedTimer sinceChange;
+        sinceChange.start();
+        module.setInput(7, true);
+        QVERIFY(!lines.waitForLine(QStringLiteral("  6=0 7=1 8=0 9=0 10=1$")).isEmpty());
+        QVERIFY2(sinceChange.elapsed() < 2 * intervalMs, qPrintable(QString::number(sinceChange.elapsed())));
 
-    module.setResponder([](const QByteArray &) { return PtyModule::Reply{}; });
-    QTest::qWait(4 * intervalMs);
-    module.setResponder({});
-    QTest::qWait(2 * intervalMs);
-    QCOMPARE(QString::fromLocal8Bit(ctl.readAllStandardError()),
-             QStringLiteral("iopanelctl: no reply from %1 within 50 ms; watching on\n"
-                            "iopanelctl: %1 answers again\n")
-                 .arg(module.portName()));
-    ctl.terminate();
-    QVERIFY(ctl.waitForFinished(5000));
-    QCOMPARE(ctl.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(ctl.exitCode(), 0);
-    QCOMPARE(ctl.readAllStandardOutput(), QByteArray()); // no line for an unchanged state
+        module.setResponder([](const QByteArray &) { return PtyModule::Reply{}; });
+        QTest::qWait(4 * intervalMs);
+        module.setResponder({});
+        QTest::qWait(2 * intervalMs);
+        QCOMPARE(QString::fromLocal8Bit(ctl.readAllStandardError()),
+                 QStringLiteral("iopanelctl: no reply from %1 within 50 ms; watching on\n"
+                                "iopanelctl: %1 answers again\n")
+                     .arg(module.portName()));
+        ctl.terminate();
+        QVERIFY(ctl.waitForFinished(5000));
+        QCOMPARE(ctl.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(ctl.exitCode(), 0);
+        QCOMPARE(ctl.readAllStandardOutput(), QByteArray()); // no line for an unchanged state
 
-    // serve's input (this test's pipe) stays open: only the reader's going ends it.
-    for (const char *command : {"watch", "serve"}) {
-        QProcess pipeline;
-        pipeline.start(QStringLiteral("bash"),
-                       {QStringLiteral("-c"),
-                        QStringLiteral("'%1' --port '%2' %3 --json --interval 3600000 | head -n 1; "
-                                       "echo $PIPESTATUS >&2")
-                            .arg(QStringLiteral(IOPANELCTL), module.portName(), QLatin1String(command))});
-        QVERIFY2(pipeline.waitForFinished(5000), command);
-        QVERIFY(QRegularExpression(QStringLiteral("^\\{\"time\":\"%1\",\"6\":false,\"7\":true,\"8\":false,"
-                                                  "\"9\":false,\"10\":true\\}\\n$")
-                                       .arg(isoTime))
-                    .match(QString::fromLatin1(pipeline.readAllStandardOutput()))
-                    .hasMatch());
-        QCOMPARE(pipeline.readAllStandardError(), QByteArray("0\n"));
+        // serve's input (this test's pipe) stays open: only the reader's going ends it.
+        for (const char *command : {"watch", "serve"}) {
+            QProcess pipeline;
+            pipeline.start("bash",
+                           {"-c",
+                            QStringLiteral("'%1' --port '%2' %3 --json --interval 3600000 | "
+                                           "head -n 1; echo $PIPESTATUS >&2")
+                                .arg(IOPANELCTL, module.portName(), command)});
+            QVERIFY2(pipeline.waitForFinished(5000), command);
+            QVERIFY(
+                QString::fromLatin1(pipeline.readAllStandardOutput())
+                    .contains(QRegularExpression(QStringLiteral("^\\{\"time\":\"%1\",\"6\":false,\"7\":true,"
+                                                                "\"8\":false,\"9\":false,\"10\":true\\}\\n$")
+                                                     .arg(isoTime))));
+            QCOMPARE(pipeline.readAllStandardError(), QByteArray("0\n"));
+        }
     }
-}
 
-void TestWatch::signalsEndItWhateverTheReader_data()
-{
-    QTest::addColumn<QString>("command");
-    QTest::addColumn<int>("signal");
-    QTest::addColumn<bool>("errorStalled"); // standard error's reader stalls; else standard output's
-    QTest::newRow("watch, SIGTERM, output stalled") << QStringLiteral("watch") << int(SIGTERM) << false;
-    QTest::newRow("serve, SIGINT, output stalled") << QStringLiteral("serve") << int(SIGINT) << false;
-    QTest::newRow("watch, SIGHUP, error stalled") << QStringLiteral("watch") << int(SIGHUP) << true;
-    QTest::newRow("serve, SIGTERM, error stalled") << QStringLiteral("serve") << int(SIGTERM) << true;
-}
+    void signalsEndItWhateverTheReader_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<int>("signal");
+        QTest::addColumn<bool>("errorStalled"); // standard error's reader stalls; else standard output's
+        QTest::newRow("watch, SIGTERM, output stalled") << QStringLiteral("watch") << int(SIGTERM) << false;
+        QTest::newRow("serve, SIGINT, output stalled") << QStringLiteral("serve") << int(SIGINT) << false;
+        QTest::newRow("watch, SIGHUP, error stalled") << QStringLiteral("watch") << int(SIGHUP) << true;
+        QTest::newRow("serve, SIGTERM, error stalled") << QStringLiteral("serve") << int(SIGTERM) << true;
+    }
 
-// Lines keep coming (an input that changes at every poll, or a module that
-// falls silent), the reader never reads: a signal ends the program within a
-// second all the same, with status 0.
-void TestWatch::signalsEndItWhateverTheReader()
-{
-    QFETCH(QString, command);
-    QFETCH(int, signal);
-    QFETCH(bool, errorStalled);
+    // Lines keep coming (an input that changes at every poll, or a module that
+    // falls silent), the reader never reads: a signal ends the program within a
+    // second all the same, with status 0.
+    void signalsEndItWhateverTheReader()
+    {
+        QFETCH(QString, command);
+        QFETCH(int, signal);
+        QFETCH(bool, errorStalled);
 
-    // A FIFO whose pipe, shrunk to one page, is full: its reader never reads.
-    QTemporaryDir dir;
-    const QByteArray fifo = QFile::encodeName(dir.filePath(QStringLiteral("fifo")));
-    QCOMPARE(::mkfifo(fifo.constData(), 0600), 0);
-    const int reader = ::open(fifo.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    const auto closeReader = qScopeGuard([reader] { ::close(reader); });
-    QCOMPARE(::fcntl(reader, F_SETPIPE_SZ, 4096), 4096);
-    const int filler = ::open(fifo.constData(), O_WRONLY | O_CLOEXEC);
-    const QByteArray page(4096, '#');
-    QCOMPARE(::write(filler, page.constData(), page.size()), page.size());
-    ::close(filler);
+        QTemporaryDir dir;
+        const QString fifo = dir.filePath(QStringLiteral("fifo"));
+        const int reader = fullFifo(fifo); // never reads
+        QVERIFY(reader >= 0);
+        const auto closeReader = qScopeGuard([reader] { ::close(reader); });
 
-    PtyModule module;
-    module.setResponder([&module, errorStalled](const QByteArray &frame) {
-        if (errorStalled)
-            return PtyModule::Reply{};
-        module.setInput(6, !module.input(6));
-        return PtyModule::Reply{{0, module.defaultReply(frame)}};
-    });
-    QProcess ctl;
-    if (errorStalled)
-        ctl.setStandardErrorFile(QFile::decodeName(fifo));
-    else
-        ctl.setStandardOutputFile(QFile::decodeName(fifo));
-    ctl.start(QStringLiteral(IOPANELCTL),
-              {QStringLiteral("--port"), module.portName(), command, QStringLiteral("--interval"),
-               QStringLiteral("20")});
-    QTest::qWait(1000);
+        PtyModule module;
+        module.setResponder([&module, errorStalled](const QByteArray &frame) {
+            if (errorStalled)
+                return PtyModule::Reply{};
+            module.setInput(6, !module.input(6));
+            return PtyModule::Reply{{0, module.defaultReply(frame)}};
+        });
+        QProcess ctl;
+        errorStalled ? ctl.setStandardErrorFile(fifo) : ctl.setStandardOutputFile(fifo);
+        ctl.start(QStringLiteral(IOPANELCTL), {"--port", module.portName(), command, "--interval", "20"});
+        QTest::qWait(1000);
 
-    QElapsedTimer clock;
-    clock.start();
-    QCOMPARE(::kill(static_cast<pid_t>(ctl.processId()), signal), 0);
-    const bool ended = ctl.waitForFinished(5000);
-    if (!ended)
-        stop(ctl);
-    QVERIFY2(ended && clock.elapsed() < 2000, qPrintable(QString::number(clock.elapsed())));
-    QCOMPARE(ctl.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(ctl.exitCode(), 0);
-}
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(::kill(static_cast<pid_t>(ctl.processId()), signal), 0);
+        QVERIFY2(ctl.waitForFinished(5000) && clock.elapsed() < 2000,
+                 qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(ctl.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(ctl.exitCode(), 0);
+    }
+};
 
 QTEST_MAIN(TestWatch)
 #include "tst_watch.moc"
