@@ -44,8 +44,8 @@ QString rememberedPort(const QSettings &settings, QString *notPolled)
     const QString leadsTo = portDevice(path);
     if (isTerminalInUse(leadsTo)) {
         if (notPolled)
-            *notPolled = QStringLiteral("not polling the saved port %1: it leads to %2, a terminal in use")
-                             .arg(path, leadsTo);
+            *notPolled = QStringLiteral("not polling the saved port %1: %2")
+                             .arg(path, terminalInUseReason(path, leadsTo));
         return {};
     }
     return path;

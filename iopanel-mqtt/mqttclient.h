@@ -53,7 +53,6 @@ public:
     QString start(const Settings &settings);
     // Publishes retained at QoS 1; nothing while not connected.
     void publish(const QString &topic, const QByteArray &payload);
-    bool isConnected() const { return connectedNow; }
     // The next message taken from the broker, if any.
     bool takeMessage(SetMessage &message);
     int messagesWaiting() const;

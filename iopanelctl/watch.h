@@ -25,7 +25,6 @@ protected:
     // Prints `inputs` as a time-stamped line.
     void show(const InputStates &inputs);
     void finish(int exitStatus);
-    bool finished() const { return loop.stopped(); }
 
     const CtlRequest request;
     ModuleLoop loop;

@@ -137,3 +137,9 @@ bool isTerminalInUse(const QString &device)
         return false;
     return isPseudoTerminalInUse(status);
 }
+
+QString terminalInUseReason(const QString &port, const QString &device)
+{
+    return port == device ? QStringLiteral("a terminal in use")
+                          : QStringLiteral("it leads to %1, a terminal in use").arg(device);
+}

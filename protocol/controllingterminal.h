@@ -20,4 +20,9 @@
 // once a second, to see the terminal come free.
 bool isTerminalInUse(const QString &device);
 
+// Why the port `port`, which leads to `device`, is not opened, for a
+// message: "it leads to /dev/pts/4, a terminal in use", or "a terminal in
+// use" where the port is the terminal itself.
+QString terminalInUseReason(const QString &port, const QString &device);
+
 #endif // CONTROLLINGTERMINAL_H

@@ -61,6 +61,21 @@ bool heldByAnother(const QSerialPort &serial, const QString &port)
         && ::access(QFile::encodeName(port).constData(), R_OK | W_OK) == 0;
 }
 
+// {"time":"...","6":true,...}: `time` first, when given, then the channels
+// in the order given. Written by hand: the members keep that order (a JSON
+// library would sort "10" first), and the time holds no character to escape.
+QString statesJson(const QList<QPair<int, bool>> &states, const QString &time)
+{
+    QStringList members;
+    if (!time.isEmpty())
+        members << QStringLiteral("\"time\":\"%1\"").arg(time);
+    for (const auto &state : states)
+        members << QStringLiteral("\"%1\":%2")
+                       .arg(state.first)
+                       .arg(state.second ? QStringLiteral("true") : QStringLiteral("false"));
+    return QLatin1Char('{') + members.join(QLatin1Char(',')) + QLatin1Char('}');
+}
+
 } // namespace
 
 ExchangeOutcome exchangeWith(const QString &port, const QString &frame, bool wantInputs)
@@ -72,9 +87,7 @@ ExchangeOutcome exchangeWith(const QString &port, const QString &frame, bool wan
     // terminal in use may come free, as a held port may.
     if (isTerminalInUse(device)) {
         outcome.status = ExchangeOutcome::CannotOpen;
-        outcome.problem = port == device
-            ? QStringLiteral("can't open %1: a terminal in use").arg(port)
-            : QStringLiteral("can't open %1: it leads to %2, a terminal in use").arg(port, device);
+        outcome.problem = QStringLiteral("can't open %1: %2").arg(port, terminalInUseReason(port, device));
         outcome.portHeld = true;
         return outcome;
     }
@@ -121,25 +134,16 @@ QString inputsText(const InputStates &inputs)
 
 QString inputsJson(const InputStates &inputs, const QString &time)
 {
-    // Written by hand: the members keep the order 6 to 10 (a JSON library
-    // would sort "10" first), and the time holds no character to escape.
-    QStringList members;
-    if (!time.isEmpty())
-        members << QStringLiteral("\"time\":\"%1\"").arg(time);
+    QList<QPair<int, bool>> states;
     for (size_t k = 0; k < inputs.size(); ++k)
-        members << QStringLiteral("\"%1\":%2")
-                       .arg(k + 6)
-                       .arg(inputs[k] ? QStringLiteral("true") : QStringLiteral("false"));
-    return QLatin1Char('{') + members.join(QLatin1Char(',')) + QLatin1Char('}');
+        states.append({static_cast<int>(k) + 6, inputs[k]});
+    return statesJson(states, time);
 }
 
 QString outputsJson(const QMap<int, bool> &outputs, const QString &time)
 {
-    // By hand for the same reasons as inputsJson().
-    QStringList members{QStringLiteral("\"time\":\"%1\"").arg(time)};
+    QList<QPair<int, bool>> states;
     for (auto it = outputs.begin(); it != outputs.end(); ++it)
-        members << QStringLiteral("\"%1\":%2")
-                       .arg(it.key())
-                       .arg(it.value() ? QStringLiteral("true") : QStringLiteral("false"));
-    return QLatin1Char('{') + members.join(QLatin1Char(',')) + QLatin1Char('}');
+        states.append({it.key(), it.value()});
+    return statesJson(states, time);
 }

@@ -47,10 +47,7 @@ public:
     bool isFull() const { return queue.size() >= maxQueued; }
     int queued() const { return queue.size(); }
 
-    const QString &port() const { return portName; }
-    // The inputs last read, and whether the last poll was answered (unknown
-    // before the first).
-    const std::optional<InputStates> &inputs() const { return last; }
+    // Whether the last poll was answered (unknown before the first).
     const std::optional<bool> &answering() const { return answered; }
 
 signals:

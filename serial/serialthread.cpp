@@ -138,15 +138,14 @@ bool SerialThread::serveRun()
 // standard error once, until the port opens again.
 void SerialThread::refuseTerminal(const QString &portName, const QString &device)
 {
-    const bool leads = portName != device;
-    const QString reason = leads ? QStringLiteral("it leads to %1, a terminal in use").arg(device)
-                                 : QStringLiteral("a terminal in use");
     if (refusedTerminal != portName + QLatin1Char('\n') + device) {
         refusedTerminal = portName + QLatin1Char('\n') + device;
-        qWarning("iopanel: not opening %s: %s", qUtf8Printable(portName), qUtf8Printable(reason));
+        qWarning("iopanel: not opening %s: %s", qUtf8Printable(portName),
+                 qUtf8Printable(terminalInUseReason(portName, device)));
     }
-    emit error(leads ? tr("Not opening %1: it leads to %2, a terminal in use").arg(portName, device)
-                     : tr("Not opening %1: a terminal in use").arg(portName));
+    emit error(portName != device
+                   ? tr("Not opening %1: it leads to %2, a terminal in use").arg(portName, device)
+                   : tr("Not opening %1: a terminal in use").arg(portName));
 }
 
 void SerialThread::exchange(QSerialPort &port, int waitTimeoutMs, const QByteArray &request)
