@@ -1,32 +1,27 @@
+// The event loop's side of the MQTT client: setting it up, publishing, taking
+// the messages that came in, stopping.
 #include "mqttclient.h"
 
 #include <QFile>
+#include <QSocketNotifier>
 
+#include <fcntl.h>
 #include <mqtt_protocol.h>
 #include <pthread.h>
+#include <unistd.h>
 
 #include <chrono>
-#include <cstdint>
 
 namespace {
-// The delay before a new try grows from this to maxRetrySeconds.
-constexpr unsigned firstRetrySeconds = 1;
-constexpr unsigned maxRetrySeconds = 5;
-
-// Refusals that no retry mends: the bridge ends with status 2 instead.
-bool lastingRefusal(int reason)
+// A pipe that wakes whoever polls its reading end; false if there is none.
+bool makeWakePipe(int &readEnd, int &writeEnd)
 {
-    switch (reason) {
-    case MQTT_RC_UNSUPPORTED_PROTOCOL_VERSION:
-    case MQTT_RC_CLIENTID_NOT_VALID:
-    case MQTT_RC_BAD_USERNAME_OR_PASSWORD:
-    case MQTT_RC_NOT_AUTHORIZED:
-    case MQTT_RC_BANNED:
-    case MQTT_RC_BAD_AUTHENTICATION_METHOD:
-        return true;
-    default:
+    int ends[2];
+    if (::pipe2(ends, O_NONBLOCK | O_CLOEXEC) != 0)
         return false;
-    }
+    readEnd = ends[0];
+    writeEnd = ends[1];
+    return true;
 }
 } // namespace
 
@@ -53,7 +48,6 @@ QString MqttClient::start(const Settings &given)
         return QStringLiteral("can't set up the MQTT client: out of memory");
     mosquitto_int_option(client, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
     mosquitto_threaded_set(client, true);
-    mosquitto_reconnect_delay_set(client, firstRetrySeconds, maxRetrySeconds, true);
     mosquitto_connect_v5_callback_set(client, &MqttClient::onConnect);
     mosquitto_disconnect_v5_callback_set(client, &MqttClient::onDisconnect);
     mosquitto_message_v5_callback_set(client, &MqttClient::onMessage);
@@ -71,164 +65,12 @@ QString MqttClient::start(const Settings &given)
     if (rc != MOSQ_ERR_SUCCESS)
         return QStringLiteral("can't set up the MQTT client: %1")
             .arg(QString::fromUtf8(mosquitto_strerror(rc)));
+    if (!makeWakePipe(wakeRead, wakeWrite) || !makeWakePipe(noticeRead, noticeWrite))
+        return QStringLiteral("can't set up the MQTT client: no pipe");
+    notice = new QSocketNotifier(noticeRead, QSocketNotifier::Read, this);
+    connect(notice, &QSocketNotifier::activated, this, &MqttClient::deliver);
     thread = std::thread(&MqttClient::run, this);
     return QString();
-}
-
-void MqttClient::run()
-{
-    mosquitto_property *properties = nullptr;
-    mosquitto_property_add_int32(&properties, MQTT_PROP_SESSION_EXPIRY_INTERVAL, UINT32_MAX);
-    mosquitto_property_add_int32(&properties, MQTT_PROP_MAXIMUM_PACKET_SIZE, maxPacketBytes);
-    const QByteArray host = settings.host.toUtf8();
-    // Blocking: a host that does not answer holds up this thread only.
-    int rc = mosquitto_connect_bind_v5(client, host.constData(), settings.port, keepaliveSeconds, nullptr,
-                                       properties);
-    mosquitto_property_free_all(&properties);
-    if (rc != MOSQ_ERR_SUCCESS)
-        post(false, rc == MOSQ_ERR_TLS ? tlsFailure(rc) : QString::fromLocal8Bit(mosquitto_strerror(rc)),
-             rc == MOSQ_ERR_TLS);
-    unsigned delay = firstRetrySeconds;
-    while (!stopping()) {
-        // Reconnects by itself; it returns on a stop, and on errors it takes
-        // for lasting (TLS, name lookup, protocol), which are tried again here.
-        rc = mosquitto_loop_forever(client, 1000, 1);
-        if (stopping())
-            break;
-        if (rc == MOSQ_ERR_TLS) {
-            post(false, tlsFailure(rc), true);
-            break;
-        }
-        sleepUnlessStopped(static_cast<int>(delay));
-        delay = qMin(delay * 2, maxRetrySeconds);
-        if (!stopping() && mosquitto_reconnect(client) == MOSQ_ERR_SUCCESS)
-            delay = firstRetrySeconds;
-    }
-    std::lock_guard<std::mutex> lock(mutex);
-    threadDone = true;
-    changed.notify_all();
-}
-
-// Used when libmosquitto's log named no reason of its own.
-QString MqttClient::tlsFailure(int rc) const
-{
-    return QStringLiteral("can't trust %1:%2: %3")
-        .arg(settings.host)
-        .arg(settings.port)
-        .arg(QString::fromLocal8Bit(mosquitto_strerror(rc)));
-}
-
-bool MqttClient::stopping() const
-{
-    std::lock_guard<std::mutex> lock(mutex);
-    return stopRequested;
-}
-
-void MqttClient::sleepUnlessStopped(int seconds)
-{
-    std::unique_lock<std::mutex> lock(mutex);
-    changed.wait_for(lock, std::chrono::seconds(seconds), [this] { return stopRequested; });
-}
-
-// Hands what happened on the connection's thread to the event loop's.
-void MqttClient::post(bool nowConnected, const QString &reason, bool fatal)
-{
-    {
-        // After a lasting refusal the bridge ends: nothing more to tell.
-        std::lock_guard<std::mutex> lock(mutex);
-        if (refusalSent)
-            return;
-        refusalSent = fatal;
-    }
-    QMetaObject::invokeMethod(
-        this,
-        [this, nowConnected, reason, fatal] {
-            const bool was = connectedNow;
-            connectedNow = nowConnected;
-            if (fatal)
-                emit refused(reason);
-            else if (nowConnected)
-                emit connected();
-            else if (was || !reason.isEmpty())
-                emit connectionLost(reason);
-        },
-        Qt::QueuedConnection);
-}
-
-void MqttClient::onConnect(mosquitto *client, void *self, int reason, int, const mosquitto_property *)
-{
-    auto *that = static_cast<MqttClient *>(self);
-    if (reason != 0) {
-        const QString why = QString::fromUtf8(mosquitto_reason_string(reason));
-        const QString &user = that->settings.username;
-        QString refusal = QStringLiteral("%1:%2 refused ").arg(that->settings.host).arg(that->settings.port);
-        if (reason != MQTT_RC_BAD_USERNAME_OR_PASSWORD && reason != MQTT_RC_NOT_AUTHORIZED)
-            refusal += QStringLiteral("the connection: ") + why;
-        else if (user.isEmpty())
-            refusal += QStringLiteral("a connection without a user name: ") + why;
-        else
-            refusal += QStringLiteral("user '%1' and its password: %2").arg(user, why);
-        that->post(false, lastingRefusal(reason) ? refusal : why, lastingRefusal(reason));
-        return;
-    }
-    // On every connection: a broker that lost the session (no persistence)
-    // has forgotten the subscription too. Retained messages come flagged,
-    // also those published while subscribed, so none is taken for a command.
-    const QByteArray topic = that->settings.subscription.toUtf8();
-    mosquitto_subscribe_v5(client, nullptr, topic.constData(), 1,
-                           MQTT_SUB_OPT_NO_LOCAL | MQTT_SUB_OPT_RETAIN_AS_PUBLISHED, nullptr);
-    that->post(true, QString(), false);
-}
-
-void MqttClient::onDisconnect(mosquitto *, void *self, int reason, const mosquitto_property *)
-{
-    auto *that = static_cast<MqttClient *>(self);
-    if (!that->stopping())
-        that->post(false,
-                   QString::fromLocal8Bit(reason == MOSQ_ERR_CONN_LOST || reason == MOSQ_ERR_ERRNO
-                                              ? mosquitto_strerror(MOSQ_ERR_CONN_LOST)
-                                              : reason > MOSQ_ERR_UNKNOWN ? mosquitto_reason_string(reason)
-                                                                          : mosquitto_strerror(reason)),
-                   false);
-}
-
-void MqttClient::onMessage(mosquitto *, void *self, const mosquitto_message *message,
-                           const mosquitto_property *)
-{
-    auto *that = static_cast<MqttClient *>(self);
-    SetMessage taken;
-    // Enough to tell a command from a message that is too long, no more.
-    taken.size = message->payloadlen;
-    taken.payload = QByteArray(static_cast<const char *>(message->payload),
-                               qMin(message->payloadlen, SetMessage::maxBytes + 2));
-    taken.retained = message->retain;
-    std::unique_lock<std::mutex> lock(that->mutex);
-    // A full inbox holds up this thread, and with it the broker's messages.
-    that->changed.wait(lock, [that] { return that->stopRequested || that->inbox.size() < inboxSize; });
-    if (that->stopRequested)
-        return;
-    that->inbox.push_back(taken);
-    if (that->inbox.size() == 1)
-        QMetaObject::invokeMethod(that, &MqttClient::messagesArrived, Qt::QueuedConnection);
-}
-
-void MqttClient::onLog(mosquitto *, void *self, int level, const char *text)
-{
-    // libmosquitto says only here why a TLS handshake failed.
-    if (!(level & (MOSQ_LOG_ERR | MOSQ_LOG_WARNING)))
-        return;
-    auto *that = static_cast<MqttClient *>(self);
-    const QByteArray line(text);
-    const QString trust =
-        QStringLiteral("can't trust %1:%2: ").arg(that->settings.host).arg(that->settings.port);
-    if (line.contains("host name verification failed"))
-        that->post(false,
-                   trust + QStringLiteral("its certificate is not for the host name ") + that->settings.host,
-                   true);
-    else if (line.contains("certificate verify failed"))
-        that->post(false,
-                   trust + QStringLiteral("its certificate does not verify against ") + that->settings.caFile,
-                   true);
 }
 
 bool MqttClient::takeMessage(SetMessage &message)
@@ -238,8 +80,51 @@ bool MqttClient::takeMessage(SetMessage &message)
         return false;
     message = inbox.front();
     inbox.pop_front();
-    changed.notify_all();
+    if (inbox.size() + 1 == inboxSize)
+        wake();
     return true;
+}
+
+bool MqttClient::hasRoom() const
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    return inbox.size() < inboxSize;
+}
+
+void MqttClient::wake()
+{
+    poke(wakeWrite);
+}
+
+void MqttClient::poke(int pipe)
+{
+    // Full only when a wake-up is pending already.
+    if (pipe >= 0 && ::write(pipe, "", 1) < 0) { }
+}
+
+void MqttClient::deliver()
+{
+    char drained[64];
+    while (::read(noticeRead, drained, sizeof drained) > 0) { }
+    std::deque<Happening> taken;
+    bool messages = false;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        taken.swap(happenings);
+        messages = !inbox.empty();
+    }
+    for (const Happening &happening : taken) {
+        const bool was = connectedNow;
+        connectedNow = happening.kind == Happening::Connected;
+        if (happening.kind == Happening::Refused)
+            emit refused(happening.reason);
+        else if (connectedNow)
+            emit connected();
+        else if (was || !happening.reason.isEmpty())
+            emit connectionLost(happening.reason);
+    }
+    if (messages)
+        emit messagesArrived();
 }
 
 int MqttClient::messagesWaiting() const
@@ -252,8 +137,9 @@ void MqttClient::publish(const QString &topic, const QByteArray &payload)
 {
     if (!connectedNow)
         return;
-    mosquitto_publish_v5(client, nullptr, topic.toUtf8().constData(), payload.size(), payload.constData(), 1,
+    mosquitto_publish_v5(client, nullptr, topic.toUtf8().constData(), payload.size(), payload.constData(), 0,
                          true, nullptr);
+    wake();
 }
 
 void MqttClient::stop(int waitMs)
@@ -267,6 +153,7 @@ void MqttClient::stop(int waitMs)
     }
     // After what was published; a clean disconnection sends no will.
     mosquitto_disconnect_v5(client, MQTT_RC_NORMAL_DISCONNECTION, nullptr);
+    wake();
     if (thread.joinable()) {
         std::unique_lock<std::mutex> lock(mutex);
         const bool done =
@@ -280,4 +167,10 @@ void MqttClient::stop(int waitMs)
     }
     mosquitto_destroy(client);
     client = nullptr;
+    delete notice;
+    notice = nullptr;
+    for (int *end : {&wakeRead, &wakeWrite, &noticeRead, &noticeWrite}) {
+        ::close(*end);
+        *end = -1;
+    }
 }

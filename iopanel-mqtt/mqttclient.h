@@ -4,6 +4,8 @@
 #include <QObject>
 #include <QString>
 
+class QSocketNotifier;
+
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -16,13 +18,14 @@
 // The bridge's connection to the broker, through libmosquitto (MQTT 5). A
 // thread of its own connects, reconnects with a growing delay and keeps the
 // connection alive, so blocking serial exchanges on the event loop's thread
-// never hold it up. What happens there reaches this object's signals on the
-// event loop's thread.
+// never hold it up. What happens there is queued under the mutex and
+// reaches this object's signals on the event loop's thread, woken through a
+// pipe: nothing made on the connection's thread is handed over otherwise.
 //
 // Commands come in at QoS 1 in a session the broker keeps, so messages
-// published while the bridge is away wait for it. At most inboxSize
-// messages wait here: while that many wait, the connection's thread stops
-// reading from the broker, which then holds back the rest.
+// published while the bridge is away wait for it. About inboxSize messages
+// wait here: while that many wait, the connection's thread stops reading
+// from the broker, which then holds back the rest, and goes on writing.
 class MqttClient : public QObject
 {
     Q_OBJECT
@@ -51,7 +54,10 @@ public:
     // Sets the connection up and starts connecting; an empty string, or why
     // the library could not be set up.
     QString start(const Settings &settings);
-    // Publishes retained at QoS 1; nothing while not connected.
+    // Publishes retained at QoS 0; nothing while not connected. Everything
+    // is published again on every connection, so nothing is lost with a
+    // connection, and no window of unacknowledged messages holds up an
+    // input change behind the outputs of a burst of commands.
     void publish(const QString &topic, const QByteArray &payload);
     // The next message taken from the broker, if any.
     bool takeMessage(SetMessage &message);
@@ -76,7 +82,18 @@ private:
     bool stopping() const;
     QString tlsFailure(int rc) const;
     void sleepUnlessStopped(int seconds);
+    bool hasRoom() const;
+    void wake(); // the connection's thread, to write, read again or stop
+    static void poke(int pipe);
     void post(bool connectedNow, const QString &reason, bool fatal);
+    void deliver(); // on the event loop's thread: what post() and onMessage() queued
+
+    // What happened on the connection's thread, for the event loop's.
+    struct Happening
+    {
+        enum Kind { Connected, Lost, Refused } kind;
+        QString reason;
+    };
 
     Settings settings;
     mosquitto *client = nullptr;
@@ -84,7 +101,13 @@ private:
     mutable std::mutex mutex; // guards what follows
     std::condition_variable changed;
     std::deque<SetMessage> inbox;
+    std::deque<Happening> happenings;
     bool stopRequested = false;
+    int wakeRead = -1; // a pipe that wakes the connection's thread
+    int wakeWrite = -1;
+    int noticeRead = -1; // a pipe that wakes the event loop's thread
+    int noticeWrite = -1;
+    QSocketNotifier *notice = nullptr;
     bool threadDone = false;
     bool refusalSent = false;
     bool connectedNow = false; // event loop's thread only

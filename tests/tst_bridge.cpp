@@ -1,7 +1,8 @@
 // iopanel-mqtt as a plant runs it, between the module stand-in and a
 // mosquitto broker of the test's own: status, last will and discovery,
-// commands in order and bad messages, the module away and back, a command
-// published while the bridge was stopped, and a broker restart.
+// commands in order and bad messages, the module away and back, a burst of
+// commands, a command published while the bridge was stopped, and a broker
+// restart.
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -166,6 +167,41 @@ private slots:
                                   "the module does not answer: no reply from LINK within 50 ms",
                                   "the module on LINK answers"})
                          .replaceInStrings("LINK", link));
+    }
+
+    // A burst of commands to a module that leaves them unanswered (50 ms
+    // each) holds up nothing else: an input change is published within a
+    // second, and SIGTERM ends the bridge within a second, in mid-burst.
+    void burstHoldsUpNothing()
+    {
+        PtyModule module;
+        module.setAnswersOutputs(false);
+        Broker broker;
+        QVERIFY(broker.start());
+        Subscriber inputs(broker, base + "/inputs");
+        QProcess *bridge = startBridge(this, broker, module.portName());
+        QVERIFY(inputs.find(inputsPattern.arg(".*")) >= 0);
+        QProcess dashboard;
+        dashboard.start(QStringLiteral("mosquitto_pub"),
+                        {"-p", QString::number(broker.port), "-q", "1", "-t", base + "/set", "-l"});
+        dashboard.write(QByteArray("set 3\n").repeated(2000));
+        dashboard.closeWriteChannel();
+        QTRY_VERIFY(commandsReceived(module).size() >= 40);
+
+        const int before = inputs.lines.size();
+        QElapsedTimer sinceChange;
+        sinceChange.start();
+        module.setInput(8, true);
+        QVERIFY(inputs.find(inputsPattern.arg(".*\"8\":true.*"), before) >= 0);
+        QVERIFY2(sinceChange.elapsed() < 1000, qPrintable(QString::number(sinceChange.elapsed())));
+        QElapsedTimer sinceTerm;
+        sinceTerm.start();
+        bridge->terminate();
+        QVERIFY(bridge->waitForFinished(5000));
+        QVERIFY2(sinceTerm.elapsed() < 1500, qPrintable(QString::number(sinceTerm.elapsed())));
+        QCOMPARE(bridge->exitCode(), 0);
+        QVERIFY(commandsReceived(module).size() < 2000);
+        stop(dashboard);
     }
 
     // SIGTERM publishes offline and ends the bridge with status 0 within a

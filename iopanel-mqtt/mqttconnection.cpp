@@ -1,0 +1,204 @@
+// What runs on the MQTT client's own thread: the connection kept up, and
+// libmosquitto's callbacks, handed to the event loop's thread.
+#include "mqttclient.h"
+
+#include <mqtt_protocol.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <chrono>
+
+namespace {
+// The delay before a new try grows from this to maxRetrySeconds.
+constexpr unsigned firstRetrySeconds = 1;
+constexpr unsigned maxRetrySeconds = 5;
+
+// Refusals that no retry mends: the bridge ends with status 2 instead.
+bool lastingRefusal(int reason)
+{
+    switch (reason) {
+    case MQTT_RC_UNSUPPORTED_PROTOCOL_VERSION:
+    case MQTT_RC_CLIENTID_NOT_VALID:
+    case MQTT_RC_BAD_USERNAME_OR_PASSWORD:
+    case MQTT_RC_NOT_AUTHORIZED:
+    case MQTT_RC_BANNED:
+    case MQTT_RC_BAD_AUTHENTICATION_METHOD:
+        return true;
+    default:
+        return false;
+    }
+}
+} // namespace
+
+void MqttClient::run()
+{
+    mosquitto_property *properties = nullptr;
+    mosquitto_property_add_int32(&properties, MQTT_PROP_SESSION_EXPIRY_INTERVAL, UINT32_MAX);
+    mosquitto_property_add_int32(&properties, MQTT_PROP_MAXIMUM_PACKET_SIZE, maxPacketBytes);
+    const QByteArray host = settings.host.toUtf8();
+    // Blocking: a host that does not answer holds up this thread only.
+    int rc = mosquitto_connect_bind_v5(client, host.constData(), settings.port, keepaliveSeconds, nullptr,
+                                       properties);
+    mosquitto_property_free_all(&properties);
+    if (rc != MOSQ_ERR_SUCCESS)
+        post(false, rc == MOSQ_ERR_TLS ? tlsFailure(rc) : QString::fromLocal8Bit(mosquitto_strerror(rc)),
+             rc == MOSQ_ERR_TLS);
+    bool connected = rc == MOSQ_ERR_SUCCESS;
+    unsigned delay = firstRetrySeconds;
+    // Its own loop rather than libmosquitto's, so that reading from the
+    // broker can stop while the inbox is full while writing (the inputs, the
+    // acknowledgements, the keep-alive) goes on. A stop ends it once what
+    // was published, and the disconnection, have gone out.
+    while (!stopping() || (connected && mosquitto_want_write(client))) {
+        if (!connected) {
+            sleepUnlessStopped(static_cast<int>(delay));
+            if (stopping())
+                break;
+            delay = qMin(delay * 2, maxRetrySeconds);
+            rc = mosquitto_reconnect(client);
+            connected = rc == MOSQ_ERR_SUCCESS;
+        } else {
+            rc = MOSQ_ERR_SUCCESS;
+            pollfd ready[] = {{mosquitto_socket(client), 0, 0}, {wakeRead, POLLIN, 0}};
+            if (hasRoom())
+                ready[0].events |= POLLIN;
+            if (mosquitto_want_write(client))
+                ready[0].events |= POLLOUT;
+            ::poll(ready, 2, 1000);
+            char drained[64];
+            while (::read(wakeRead, drained, sizeof drained) > 0) { }
+            if (ready[0].revents & (POLLIN | POLLHUP | POLLERR))
+                rc = mosquitto_loop_read(client, 1);
+            if (rc == MOSQ_ERR_SUCCESS && mosquitto_want_write(client))
+                rc = mosquitto_loop_write(client, 1);
+            if (rc == MOSQ_ERR_SUCCESS)
+                rc = mosquitto_loop_misc(client);
+            // libmosquitto has closed the connection and told onDisconnect.
+            connected = rc == MOSQ_ERR_SUCCESS;
+            if (connected)
+                delay = firstRetrySeconds;
+        }
+        if (rc == MOSQ_ERR_TLS) {
+            post(false, tlsFailure(rc), true);
+            break;
+        }
+    }
+    std::lock_guard<std::mutex> lock(mutex);
+    threadDone = true;
+    changed.notify_all();
+}
+
+// Used when libmosquitto's log named no reason of its own.
+QString MqttClient::tlsFailure(int rc) const
+{
+    return QStringLiteral("can't trust %1:%2: %3")
+        .arg(settings.host)
+        .arg(settings.port)
+        .arg(QString::fromLocal8Bit(mosquitto_strerror(rc)));
+}
+
+bool MqttClient::stopping() const
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    return stopRequested;
+}
+
+void MqttClient::sleepUnlessStopped(int seconds)
+{
+    std::unique_lock<std::mutex> lock(mutex);
+    changed.wait_for(lock, std::chrono::seconds(seconds), [this] { return stopRequested; });
+}
+
+// Hands what happened on the connection's thread to the event loop's.
+void MqttClient::post(bool nowConnected, const QString &reason, bool fatal)
+{
+    {
+        // After a lasting refusal the bridge ends: nothing more to tell.
+        std::lock_guard<std::mutex> lock(mutex);
+        if (refusalSent)
+            return;
+        refusalSent = fatal;
+        happenings.push_back({fatal              ? Happening::Refused
+                                  : nowConnected ? Happening::Connected
+                                                 : Happening::Lost,
+                              reason});
+    }
+    poke(noticeWrite);
+}
+
+void MqttClient::onConnect(mosquitto *client, void *self, int reason, int, const mosquitto_property *)
+{
+    auto *that = static_cast<MqttClient *>(self);
+    if (reason != 0) {
+        const QString why = QString::fromUtf8(mosquitto_reason_string(reason));
+        const QString &user = that->settings.username;
+        QString refusal = QStringLiteral("%1:%2 refused ").arg(that->settings.host).arg(that->settings.port);
+        if (reason != MQTT_RC_BAD_USERNAME_OR_PASSWORD && reason != MQTT_RC_NOT_AUTHORIZED)
+            refusal += QStringLiteral("the connection: ") + why;
+        else if (user.isEmpty())
+            refusal += QStringLiteral("a connection without a user name: ") + why;
+        else
+            refusal += QStringLiteral("user '%1' and its password: %2").arg(user, why);
+        that->post(false, lastingRefusal(reason) ? refusal : why, lastingRefusal(reason));
+        return;
+    }
+    // On every connection: a broker that lost the session (no persistence)
+    // has forgotten the subscription too. Retained messages come flagged,
+    // also those published while subscribed, so none is taken for a command.
+    const QByteArray topic = that->settings.subscription.toUtf8();
+    mosquitto_subscribe_v5(client, nullptr, topic.constData(), 1,
+                           MQTT_SUB_OPT_NO_LOCAL | MQTT_SUB_OPT_RETAIN_AS_PUBLISHED, nullptr);
+    that->post(true, QString(), false);
+}
+
+void MqttClient::onDisconnect(mosquitto *, void *self, int reason, const mosquitto_property *)
+{
+    auto *that = static_cast<MqttClient *>(self);
+    if (!that->stopping())
+        that->post(false,
+                   QString::fromLocal8Bit(reason == MOSQ_ERR_CONN_LOST || reason == MOSQ_ERR_ERRNO
+                                              ? mosquitto_strerror(MOSQ_ERR_CONN_LOST)
+                                              : reason > MOSQ_ERR_UNKNOWN ? mosquitto_reason_string(reason)
+                                                                          : mosquitto_strerror(reason)),
+                   false);
+}
+
+void MqttClient::onMessage(mosquitto *, void *self, const mosquitto_message *message,
+                           const mosquitto_property *)
+{
+    auto *that = static_cast<MqttClient *>(self);
+    SetMessage taken;
+    // Enough to tell a command from a message that is too long, no more.
+    taken.size = message->payloadlen;
+    taken.payload = QByteArray(static_cast<const char *>(message->payload),
+                               qMin(message->payloadlen, SetMessage::maxBytes + 2));
+    taken.retained = message->retain;
+    // Kept even past inboxSize: what one read brings is bounded, and the
+    // connection's thread reads no more until there is room.
+    {
+        std::lock_guard<std::mutex> lock(that->mutex);
+        that->inbox.push_back(taken);
+        if (that->inbox.size() > 1)
+            return; // the event loop's thread was told of the first already
+    }
+    poke(that->noticeWrite);
+}
+
+void MqttClient::onLog(mosquitto *, void *self, int level, const char *text)
+{
+    // libmosquitto says only here why a TLS handshake failed.
+    if (!(level & (MOSQ_LOG_ERR | MOSQ_LOG_WARNING)))
+        return;
+    auto *that = static_cast<MqttClient *>(self);
+    const QByteArray line(text);
+    const QString trust =
+        QStringLiteral("can't trust %1:%2: ").arg(that->settings.host).arg(that->settings.port);
+    if (line.contains("host name verification failed"))
+        that->post(false,
+                   trust + QStringLiteral("its certificate is not for the host name ") + that->settings.host,
+                   true);
+    else if (line.contains("certificate verify failed"))
+        that->post(false,
+                   trust + QStringLiteral("its certificate does not verify against ") + that->settings.caFile,
+                   true);
+}
