@@ -22,6 +22,9 @@ constexpr int sliceMs = 50;
 
 QString printedWhat = QStringLiteral("the output");
 bool failureNamed = false;
+// Standard output's writer thread starts with the first line; a program that
+// printed none does not start one only to end at once.
+bool outputStarted = false;
 
 StreamWriter &standardOutput()
 {
@@ -51,6 +54,7 @@ int endingStatus(int error)
 bool printLine(const QString &line, const char *what, int &exitStatus)
 {
     StreamWriter &out = standardOutput();
+    outputStarted = true;
     printedWhat = QString::fromLatin1(what);
     const bool wasIdle = out.drain(0);
     const bool queued = out.failure() == 0 && out.write(line.toLocal8Bit().toStdString() + '\n');
@@ -93,10 +97,12 @@ int finishPrinting(int exitStatus, bool (*signalled)())
                 deadline.setRemainingTime(signalledWaitMs);
         }
     };
-    waitFor(standardOutput());
-    const int error = standardOutput().failure();
-    if (error != 0 && exitStatus == ExitDone)
-        exitStatus = endingStatus(error);
+    if (outputStarted) {
+        waitFor(standardOutput());
+        const int error = standardOutput().failure();
+        if (error != 0 && exitStatus == ExitDone)
+            exitStatus = endingStatus(error);
+    }
     waitFor(StreamWriter::of(STDERR_FILENO));
     return exitStatus;
 }
