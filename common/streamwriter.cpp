@@ -37,10 +37,8 @@ StreamWriter &StreamWriter::of(int fd)
     static auto *writers = new std::map<int, StreamWriter *>;
     std::lock_guard<std::mutex> guard(*lock);
     StreamWriter *&writer = (*writers)[fd];
-    if (!writer) {
+    if (!writer)
         writer = new StreamWriter(fd);
-        std::thread(&StreamWriter::run, writer).detach();
-    }
     return *writer;
 }
 
@@ -55,9 +53,18 @@ void StreamWriter::setBound(std::size_t bytes, DroppedNote note)
     this->note = std::move(note);
 }
 
+void StreamWriter::startThread()
+{
+    if (!started) {
+        started = true;
+        std::thread(&StreamWriter::run, this).detach();
+    }
+}
+
 bool StreamWriter::write(std::string text)
 {
     std::lock_guard<std::mutex> lock(mutex);
+    startThread();
     if (dropped > 0 || waitingBytes + text.size() > bound) {
         ++dropped;
         changed.notify_all();
@@ -83,6 +90,7 @@ bool StreamWriter::writeLast(std::string text, int waitMs)
 {
     {
         std::lock_guard<std::mutex> lock(mutex);
+        startThread();
         // What was dropped came before this.
         if (dropped > 0 && note)
             text.insert(0, note(dropped));

@@ -22,8 +22,10 @@ public:
     static constexpr std::size_t defaultBound = 1024 * 1024;
     using DroppedNote = std::function<std::string(unsigned long dropped)>;
 
-    // The writer of `fd`, made and started on first use. Never destroyed:
-    // its thread may be blocked on a stalled reader when the program ends.
+    // The writer of `fd`, made on first use; its thread starts with the
+    // first text queued, so a program that writes nothing starts none.
+    // Never destroyed: its thread may be blocked on a stalled reader when
+    // the program ends.
     static StreamWriter &of(int fd);
 
     // How many bytes may wait, and the text written in place of what was
@@ -47,6 +49,7 @@ public:
 private:
     explicit StreamWriter(int fd);
     void run();
+    void startThread(); // the caller holds the mutex
     bool idle() const { return waiting.empty() && dropped == 0 && !writing; }
 
     const int fd;
@@ -58,6 +61,7 @@ private:
     DroppedNote note;
     unsigned long dropped = 0;
     bool writing = false;
+    bool started = false;
     int firstError = 0;
 };
 

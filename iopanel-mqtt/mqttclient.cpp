@@ -102,10 +102,15 @@ void MqttClient::poke(int pipe)
     if (pipe >= 0 && ::write(pipe, "", 1) < 0) { }
 }
 
+void MqttClient::drain(int pipe)
+{
+    char taken[64];
+    while (::read(pipe, taken, sizeof taken) > 0) { }
+}
+
 void MqttClient::deliver()
 {
-    char drained[64];
-    while (::read(noticeRead, drained, sizeof drained) > 0) { }
+    drain(noticeRead);
     std::deque<Happening> taken;
     bool messages = false;
     {

@@ -85,6 +85,7 @@ private:
     bool hasRoom() const;
     void wake(); // the connection's thread, to write, read again or stop
     static void poke(int pipe);
+    static void drain(int pipe); // takes the wake-ups poke() left
     void post(bool connectedNow, const QString &reason, bool fatal);
     void deliver(); // on the event loop's thread: what post() and onMessage() queued
 

@@ -4,7 +4,6 @@
 
 #include <mqtt_protocol.h>
 #include <poll.h>
-#include <unistd.h>
 
 #include <chrono>
 
@@ -65,8 +64,7 @@ void MqttClient::run()
             if (mosquitto_want_write(client))
                 ready[0].events |= POLLOUT;
             ::poll(ready, 2, 1000);
-            char drained[64];
-            while (::read(wakeRead, drained, sizeof drained) > 0) { }
+            drain(wakeRead);
             if (ready[0].revents & (POLLIN | POLLHUP | POLLERR))
                 rc = mosquitto_loop_read(client, 1);
             if (rc == MOSQ_ERR_SUCCESS && mosquitto_want_write(client))

@@ -22,9 +22,6 @@ constexpr int sliceMs = 50;
 
 QString printedWhat = QStringLiteral("the output");
 bool failureNamed = false;
-// Standard output's writer thread starts with the first line; a program that
-// printed none does not start one only to end at once.
-bool outputStarted = false;
 
 StreamWriter &standardOutput()
 {
@@ -54,7 +51,6 @@ int endingStatus(int error)
 bool printLine(const QString &line, const char *what, int &exitStatus)
 {
     StreamWriter &out = standardOutput();
-    outputStarted = true;
     printedWhat = QString::fromLatin1(what);
     const bool wasIdle = out.drain(0);
     const bool queued = out.failure() == 0 && out.write(line.toLocal8Bit().toStdString() + '\n');
@@ -97,12 +93,10 @@ int finishPrinting(int exitStatus, bool (*signalled)())
                 deadline.setRemainingTime(signalledWaitMs);
         }
     };
-    if (outputStarted) {
-        waitFor(standardOutput());
-        const int error = standardOutput().failure();
-        if (error != 0 && exitStatus == ExitDone)
-            exitStatus = endingStatus(error);
-    }
+    waitFor(standardOutput());
+    const int error = standardOutput().failure();
+    if (error != 0 && exitStatus == ExitDone)
+        exitStatus = endingStatus(error);
     waitFor(StreamWriter::of(STDERR_FILENO));
     return exitStatus;
 }
