@@ -6,6 +6,7 @@
 #include "discovery.h"
 #include "frames.h"
 #include "isotime.h"
+#include "setmessage.h"
 
 Bridge::Bridge(const BridgeOptions &options, QObject *parent)
     : QObject(parent)
@@ -30,16 +31,15 @@ QString Bridge::topic(const char *leaf) const
 
 QString Bridge::broker() const
 {
-    return QStringLiteral("%1:%2").arg(options.host).arg(options.brokerPort);
+    return BrokerOptions::address(options.broker);
 }
 
 QString Bridge::start()
 {
-    MqttClient::Settings settings{options.host,     options.brokerPort, options.clientId, options.username,
-                                  options.password, options.caFile,     topic("status"),  topic("set")};
-    options.password.fill('\0');
+    MqttClient::Settings settings{options.broker, topic("status"), topic("set")};
+    options.broker.password.fill('\0');
     const QString problem = client.start(settings);
-    settings.password.fill('\0');
+    settings.broker.password.fill('\0');
     if (problem.isEmpty())
         loop.start();
     return problem;
@@ -59,7 +59,7 @@ void Bridge::stop()
 
 void Bridge::connected()
 {
-    BridgeLog::line(QStringLiteral("connected to %1 as %2").arg(broker(), options.clientId));
+    BridgeLog::line(QStringLiteral("connected to %1 as %2").arg(broker(), options.broker.clientId));
     connection = Connected;
     // All of it again: a broker without persistence has lost the retained
     // messages, and dashboards must not be left with a stale state.
@@ -69,8 +69,8 @@ void Bridge::connected()
     if (!outputsMessage.isEmpty())
         client.publish(topic("outputs"), outputsMessage);
     if (!options.discoveryPrefix.isEmpty()) {
-        const auto discovery = discoveryMessages(options.discoveryPrefix, options.clientId, options.base,
-                                                 QCoreApplication::applicationVersion());
+        const auto discovery = discoveryMessages(options.discoveryPrefix, options.broker.clientId,
+                                                 options.base, QCoreApplication::applicationVersion());
         for (const auto &message : discovery)
             client.publish(message.first, message.second);
     }
@@ -94,7 +94,7 @@ void Bridge::refused(const QString &reason)
 
 void Bridge::takeMessages()
 {
-    SetMessage message;
+    MqttMessage message;
     while (!loop.isFull() && !loop.stopped() && client.takeMessage(message)) {
         ModuleLoop::Command command;
         command.number = ++messages;

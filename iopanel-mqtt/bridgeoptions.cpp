@@ -2,7 +2,6 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QFileInfo>
 #include <QMap>
 #include <QRegularExpression>
 
@@ -10,7 +9,6 @@
 
 #include "bridgelog.h"
 #include "configfile.h"
-#include "passwordfile.h"
 
 namespace {
 
@@ -43,6 +41,7 @@ const char description[] =
 
 constexpr int minIntervalMs = 20;
 constexpr int maxIntervalMs = 1000;
+// In the order of the help text, and of the checks.
 const QStringList settingNames{
     QStringLiteral("port"),     QStringLiteral("broker"),    QStringLiteral("topic"),
     QStringLiteral("interval"), QStringLiteral("username"),  QStringLiteral("password-file"),
@@ -62,41 +61,15 @@ bool refused(const QString &message, int &exitStatus)
     return false;
 }
 
-// Topic levels the bridge publishes under: no wildcards, no empty level,
-// nothing the broker reserves ("$SYS"), printable characters only.
-bool isTopicBase(const QString &topic)
-{
-    static const QRegularExpression allowed(
-        QStringLiteral("^[^$/+#\\s\\x00-\\x1f\\x7f][^+#\\x00-\\x1f\\x7f]*$"));
-    return topic.size() <= 256 && allowed.match(topic).hasMatch() && !topic.endsWith(QLatin1Char('/'))
-        && !topic.contains(QLatin1String("//"));
-}
-
-QString checkBroker(const QString &value, BridgeOptions &options)
-{
-    static const QRegularExpression form(
-        QStringLiteral("^(?:\\[([0-9A-Fa-f:.]+)\\]|([^\\s:\\[\\]/]+))(?::(\\d{1,5}))?$"));
-    const QRegularExpressionMatch match = form.match(value);
-    if (!match.hasMatch())
-        return QStringLiteral("takes HOST or HOST:PORT, not '%1'").arg(value);
-    options.host = match.captured(1).isEmpty() ? match.captured(2) : match.captured(1);
-    if (!match.captured(3).isEmpty()) {
-        options.brokerPort = match.captured(3).toInt();
-        if (options.brokerPort < 1 || options.brokerPort > 65535)
-            return QStringLiteral("takes a port 1 to 65535, not '%1'").arg(match.captured(3));
-    }
-    return QString();
-}
-
 // Checks one setting and stores it; returns why it is wrong.
 QString apply(const QString &name, const QString &value, BridgeOptions &options)
 {
+    if (BrokerOptions::names().contains(name))
+        return BrokerOptions::apply(name, value, options.broker);
     if (value.isEmpty())
         return QStringLiteral("needs a value");
     if (name == QLatin1String("port")) {
         options.port = value;
-    } else if (name == QLatin1String("broker")) {
-        return checkBroker(value, options);
     } else if (name == QLatin1String("topic")) {
         if (!isTopicBase(value))
             return QStringLiteral("takes a topic such as bench/module1 (no '+', '#', empty level or leading "
@@ -111,20 +84,6 @@ QString apply(const QString &name, const QString &value, BridgeOptions &options)
                 .arg(minIntervalMs)
                 .arg(maxIntervalMs)
                 .arg(value);
-    } else if (name == QLatin1String("username")) {
-        options.username = value;
-    } else if (name == QLatin1String("password-file")) {
-        return readPasswordFile(value, options.password);
-    } else if (name == QLatin1String("tls-ca")) {
-        const QFileInfo ca(value);
-        if (!ca.isFile() || !ca.isReadable())
-            return QStringLiteral("can't read the CA file %1").arg(value);
-        options.caFile = value;
-    } else if (name == QLatin1String("client-id")) {
-        static const QRegularExpression id(QStringLiteral("^[A-Za-z0-9_-]{1,128}$"));
-        if (!id.match(value).hasMatch())
-            return QStringLiteral("takes 1 to 128 letters, digits, '-' or '_', not '%1'").arg(value);
-        options.clientId = value;
     } else if (name == QLatin1String("discovery")) {
         if (!isTopicBase(value))
             return QStringLiteral("takes a topic prefix such as homeassistant, not '%1'").arg(value);
@@ -148,25 +107,24 @@ bool parseBridgeOptions(const QStringList &arguments, BridgeOptions &options, in
     parser.setApplicationDescription(QString::fromLatin1(description));
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
-    const QString texts[][3] = {
-        {"port", "path", "The module's serial port, e.g. /dev/ttyUSB0 (required)."},
-        {"broker", "host[:port]", "The MQTT broker (required); port 8883 with --tls-ca, else 1883."},
-        {"topic", "base", "The module's topics' base, e.g. bench/module1 (required)."},
-        {"interval", "ms",
-         QStringLiteral("How often the inputs are read, %1 to %2 ms (default 100).")
-             .arg(minIntervalMs)
-             .arg(maxIntervalMs)},
-        {"username", "name", "The user name given to the broker."},
-        {"password-file", "file",
-         "The file whose first line is the password (mode 0600 or stricter; with --username)."},
-        {"tls-ca", "file",
-         "Connect with TLS, the broker's certificate and host name checked against this CA."},
-        {"client-id", "id", "The MQTT client id (default iopanel-mqtt- and the base, '/' made '-')."},
-        {"discovery", "prefix",
-         "Publish Home Assistant discovery messages under this prefix, e.g. homeassistant."},
+    // The bridge's own options; the broker's are described where they are checked.
+    const QMap<QString, QPair<QString, QString>> texts{
+        {"port", {"path", "The module's serial port, e.g. /dev/ttyUSB0 (required)."}},
+        {"topic", {"base", "The module's topics' base, e.g. bench/module1 (required)."}},
+        {"interval",
+         {"ms",
+          QStringLiteral("How often the inputs are read, %1 to %2 ms (default 100).")
+              .arg(minIntervalMs)
+              .arg(maxIntervalMs)}},
+        {"client-id", {"id", "The MQTT client id (default iopanel-mqtt- and the base, '/' made '-')."}},
+        {"discovery",
+         {"prefix", "Publish Home Assistant discovery messages under this prefix, e.g. homeassistant."}},
     };
-    for (const auto &text : texts)
-        parser.addOption(QCommandLineOption(text[0], text[2], text[1]));
+    for (const QString &name : settingNames)
+        parser.addOption(
+            texts.contains(name)
+                ? QCommandLineOption(name, texts[name].second, texts[name].first)
+                : QCommandLineOption(name, BrokerOptions::helpText(name), BrokerOptions::valueName(name)));
     const QCommandLineOption config(QStringLiteral("config"),
                                     QStringLiteral("Read options from <file>, one 'name = value' a line."),
                                     QStringLiteral("file"));
@@ -219,11 +177,9 @@ bool parseBridgeOptions(const QStringList &arguments, BridgeOptions &options, in
             return refused(QStringLiteral("no %1 given: use --%1 or a '%1 = ...' line in the --config file")
                                .arg(QLatin1String(required)),
                            exitStatus);
-    if (settings.contains(QStringLiteral("password-file")) != settings.contains(QStringLiteral("username")))
-        return refused(QStringLiteral("--username and --password-file go together"), exitStatus);
-    if (options.brokerPort == 0)
-        options.brokerPort = options.caFile.isEmpty() ? 1883 : 8883;
-    if (options.clientId.isEmpty())
-        options.clientId = defaultClientId(options.base);
+    if (const QString problem =
+            BrokerOptions::finish(settings.keys(), defaultClientId(options.base), options.broker);
+        !problem.isEmpty())
+        return refused(problem, exitStatus);
     return true;
 }

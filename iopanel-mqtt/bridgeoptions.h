@@ -1,22 +1,18 @@
 #ifndef BRIDGEOPTIONS_H
 #define BRIDGEOPTIONS_H
 
-#include <QByteArray>
 #include <QString>
 #include <QStringList>
+
+#include "brokersettings.h"
 
 // The bridge's settings, from the command line and a --config file.
 struct BridgeOptions
 {
     QString port;
-    QString host;
-    int brokerPort = 0; // 8883 with a CA (TLS), else 1883, unless given
-    QString base;       // the topics' base, e.g. bench/module1
+    BrokerSettings broker;
+    QString base; // the topics' base, e.g. bench/module1
     int intervalMs = 100;
-    QString username;
-    QByteArray password; // from the password file, never from the command line
-    QString caFile;      // TLS on, the broker checked against this CA
-    QString clientId;
     QString discoveryPrefix; // empty: no Home Assistant discovery
 };
 

@@ -37,7 +37,7 @@ int main(int argc, char *argv[])
     // SIGTERM, SIGINT and SIGHUP end the event loop; the bridge then says offline.
     QuitOnSignals quitOnSignals;
     Bridge bridge(options);
-    options.password.fill('\0');
+    options.broker.password.fill('\0');
     if (const QString problem = bridge.start(); !problem.isEmpty()) {
         BridgeLog::line(problem);
         StderrLog::finish(stderrWaitMs);

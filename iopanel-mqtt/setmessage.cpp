@@ -17,7 +17,7 @@ QString escaped(const QByteArray &bytes)
     return text + (bytes.size() > quotedBytes ? QStringLiteral("'...") : QStringLiteral("'"));
 }
 
-QString readSetMessage(const SetMessage &message, ModuleCommand &command)
+QString readSetMessage(const MqttMessage &message, ModuleCommand &command)
 {
     QByteArray text = message.payload;
     // A command belongs to the moment it was sent: one kept by the broker
@@ -29,9 +29,9 @@ QString readSetMessage(const SetMessage &message, ModuleCommand &command)
         size -= 2;
     else if (text.endsWith('\n'))
         size -= 1;
-    if (size > SetMessage::maxBytes)
+    if (size > maxSetMessageBytes)
         return QStringLiteral("longer than %1 bytes (%2): %3")
-            .arg(SetMessage::maxBytes)
+            .arg(maxSetMessageBytes)
             .arg(message.size)
             .arg(escaped(text));
     text.truncate(size);

@@ -90,11 +90,11 @@ private slots:
                 QStringList{"iopanel-mqtt"} + arguments.replace("CONF", file).split(' '), options, status);
         });
         const QString got = parsed ? QStringLiteral("%1 %2 %3 %4 %5")
-                                         .arg(options.host)
-                                         .arg(options.brokerPort)
+                                         .arg(options.broker.host)
+                                         .arg(options.broker.port)
                                          .arg(options.base)
                                          .arg(options.intervalMs)
-                                         .arg(options.clientId)
+                                         .arg(options.broker.clientId)
                                    : errors;
         QCOMPARE(got,
                  parsed ? result : QStringLiteral("iopanel-mqtt: %1\n").arg(result.replace("CONF", file)));

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# A module on an MQTT broker, as the README's "Many modules, one broker"
+# A module on an MQTT broker, as docs/broker.md's "Many modules, one broker"
 # shows, with Debian's own broker and clients, against iomodule-sim on a
 # link and mosquitto on a free port of 127.0.0.1 with a configuration of
 # its own.
@@ -18,7 +18,7 @@
 # -r: the first state arrives, a command reaches the module, a retained
 # command is not run, and the end of the commands ends serve with status 0.
 #
-# The README's broker on the network, run with the files in docs/broker/
+# The broker on the network of docs/broker.md, run with the files in docs/broker/
 # (tools/lib/closedbroker.sh): a CA and the broker's certificate made for the
 # run, users module1, module2 and dashboard, and two modules whose bridges
 # are started from docs/broker/module1.conf. Both bridges come up over TLS;
@@ -174,11 +174,11 @@ closed_broker
 echo "MQTT CHECK PASSED"
 }
 
-# The README's broker on the network, with its own files: TLS, users and the
-# ACL; two modules, their bridges started from the README's configuration.
+# The broker on the network of docs/broker.md, with its own files: TLS, users and the
+# ACL; two modules, their bridges started from its configuration.
 closed_broker() {
     echo "== the broker on the network: docs/broker/iopanel.conf, iopanel.acl and module1.conf"
-    readme_shows docs/broker/iopanel.conf docs/broker/iopanel.acl docs/broker/module1.conf
+    docs_show docs/broker/iopanel.conf docs/broker/iopanel.acl docs/broker/module1.conf
     make_certificates
     make_users module1:secret-one module2:secret-two dashboard:secret-dash
     start_closed_broker

@@ -1,13 +1,13 @@
 # shellcheck shell=bash
 # For tools/check-mqtt.sh, which sources this file after local.sh and
-# mqtt.sh: the README's broker on the network, closed to strangers, built from
+# mqtt.sh: the broker on the network of docs/broker.md, closed to strangers, built from
 # the files in docs/broker/ as they stand. Only what belongs to a site is put
 # in for the run: the broker's host name (localhost), its port (a free one, on
 # 127.0.0.1 alone), the folders (/etc/mosquitto/ and /etc/iopanel-mqtt/ under
 # $tmp/etc/) and the module's device. Sets closed_port and closed_pid.
 
 # make_certificates: a CA and the broker's certificate for localhost, made as
-# the README makes them for broker.example.
+# docs/broker.md makes them for broker.example.
 make_certificates() {
     local certs="$tmp/etc/mosquitto/certs"
     mkdir -p "$certs"
@@ -35,7 +35,7 @@ make_users() {
 
 # start_closed_broker: mosquitto with docs/broker/iopanel.conf and its ACL.
 # Run as root, the broker reads its files as the user mosquitto, so they
-# are given to that group as the README says.
+# are given to that group as docs/broker.md says.
 start_closed_broker() {
     local etc="$tmp/etc/mosquitto"
     closed_port="$(free_port)" || fail "no free TCP port on 127.0.0.1"
@@ -76,16 +76,16 @@ bridge_config() {
     (umask 077; printf '%s\n' "$2" >"$etc/$1.password")
 }
 
-# readme_shows FILE...: README.md shows each FILE whole, as it stands, as an
-# indented block, so the README can't drift from what the check runs.
-readme_shows() {
+# docs_show FILE...: docs/broker.md shows each FILE whole, as it stands, as an
+# indented block, so the page can't drift from what the check runs.
+docs_show() {
     local file
     for file in "$@"; do
-        python3 - "$file" <<'PY' || fail "README.md does not show $file as it stands"
+        python3 - "$file" <<'PY' || fail "docs/broker.md does not show $file as it stands"
 import sys
 lines = open(sys.argv[1]).read().rstrip("\n").split("\n")
 block = "".join(("    " + line if line.strip() else "") + "\n" for line in lines)
-sys.exit(0 if block in open("README.md").read() else 1)
+sys.exit(0 if block in open("docs/broker.md").read() else 1)
 PY
     done
 }

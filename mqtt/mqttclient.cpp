@@ -43,7 +43,7 @@ QString MqttClient::start(const Settings &given)
     // Clean start off, and a session that never expires (below): the broker
     // keeps the subscription, and the commands published meanwhile, for
     // when the bridge is back.
-    client = mosquitto_new(settings.clientId.toUtf8().constData(), false, this);
+    client = mosquitto_new(settings.broker.clientId.toUtf8().constData(), false, this);
     if (!client)
         return QStringLiteral("can't set up the MQTT client: out of memory");
     mosquitto_int_option(client, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
@@ -54,14 +54,15 @@ QString MqttClient::start(const Settings &given)
     mosquitto_log_callback_set(client, &MqttClient::onLog);
     const QByteArray willTopic = settings.willTopic.toUtf8();
     int rc = mosquitto_will_set_v5(client, willTopic.constData(), 7, "offline", 1, true, nullptr);
-    if (rc == MOSQ_ERR_SUCCESS && !settings.username.isEmpty())
-        rc = mosquitto_username_pw_set(client, settings.username.toUtf8().constData(),
-                                       settings.password.isEmpty() ? nullptr : settings.password.constData());
+    if (rc == MOSQ_ERR_SUCCESS && !settings.broker.username.isEmpty())
+        rc = mosquitto_username_pw_set(
+            client, settings.broker.username.toUtf8().constData(),
+            settings.broker.password.isEmpty() ? nullptr : settings.broker.password.constData());
     // libmosquitto keeps its own copy; this one is not left in memory.
-    settings.password.fill('\0');
-    if (rc == MOSQ_ERR_SUCCESS && !settings.caFile.isEmpty())
-        rc = mosquitto_tls_set(client, QFile::encodeName(settings.caFile).constData(), nullptr, nullptr,
-                               nullptr, nullptr);
+    settings.broker.password.fill('\0');
+    if (rc == MOSQ_ERR_SUCCESS && !settings.broker.caFile.isEmpty())
+        rc = mosquitto_tls_set(client, QFile::encodeName(settings.broker.caFile).constData(), nullptr,
+                               nullptr, nullptr, nullptr);
     if (rc != MOSQ_ERR_SUCCESS)
         return QStringLiteral("can't set up the MQTT client: %1")
             .arg(QString::fromUtf8(mosquitto_strerror(rc)));
@@ -73,7 +74,7 @@ QString MqttClient::start(const Settings &given)
     return QString();
 }
 
-bool MqttClient::takeMessage(SetMessage &message)
+bool MqttClient::takeMessage(MqttMessage &message)
 {
     std::lock_guard<std::mutex> lock(mutex);
     if (inbox.empty())

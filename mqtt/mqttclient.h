@@ -13,17 +13,18 @@ class QSocketNotifier;
 
 #include <mosquitto.h>
 
-#include "setmessage.h"
+#include "brokersettings.h"
+#include "mqttmessage.h"
 
-// The bridge's connection to the broker, through libmosquitto (MQTT 5). A
+// A connection to the broker, through libmosquitto (MQTT 5). A
 // thread of its own connects, reconnects with a growing delay and keeps the
 // connection alive, so blocking serial exchanges on the event loop's thread
 // never hold it up. What happens there is queued under the mutex and
 // reaches this object's signals on the event loop's thread, woken through a
 // pipe: nothing made on the connection's thread is handed over otherwise.
 //
-// Commands come in at QoS 1 in a session the broker keeps, so messages
-// published while the bridge is away wait for it. About inboxSize messages
+// Messages come in at QoS 1 in a session the broker keeps, so messages
+// published while the program is away wait for it. About inboxSize messages
 // wait here: while that many wait, the connection's thread stops reading
 // from the broker, which then holds back the rest, and goes on writing.
 class MqttClient : public QObject
@@ -33,12 +34,7 @@ class MqttClient : public QObject
 public:
     struct Settings
     {
-        QString host;
-        int port = 1883;
-        QString clientId;
-        QString username;
-        QByteArray password;
-        QString caFile;
+        BrokerSettings broker;
         QString willTopic;    // "offline" goes there, retained, if the connection dies
         QString subscription; // the commands' topic
     };
@@ -60,7 +56,7 @@ public:
     // input change behind the outputs of a burst of commands.
     void publish(const QString &topic, const QByteArray &payload);
     // The next message taken from the broker, if any.
-    bool takeMessage(SetMessage &message);
+    bool takeMessage(MqttMessage &message);
     int messagesWaiting() const;
     // Disconnects (the will is not sent) after what was published, and ends
     // the connection's thread, within waitMs.
@@ -101,7 +97,7 @@ private:
     std::thread thread;
     mutable std::mutex mutex; // guards what follows
     std::condition_variable changed;
-    std::deque<SetMessage> inbox;
+    std::deque<MqttMessage> inbox;
     std::deque<Happening> happenings;
     bool stopRequested = false;
     int wakeRead = -1; // a pipe that wakes the connection's thread

@@ -34,10 +34,10 @@ void MqttClient::run()
     mosquitto_property *properties = nullptr;
     mosquitto_property_add_int32(&properties, MQTT_PROP_SESSION_EXPIRY_INTERVAL, UINT32_MAX);
     mosquitto_property_add_int32(&properties, MQTT_PROP_MAXIMUM_PACKET_SIZE, maxPacketBytes);
-    const QByteArray host = settings.host.toUtf8();
+    const QByteArray host = settings.broker.host.toUtf8();
     // Blocking: a host that does not answer holds up this thread only.
-    int rc = mosquitto_connect_bind_v5(client, host.constData(), settings.port, keepaliveSeconds, nullptr,
-                                       properties);
+    int rc = mosquitto_connect_bind_v5(client, host.constData(), settings.broker.port, keepaliveSeconds,
+                                       nullptr, properties);
     mosquitto_property_free_all(&properties);
     if (rc != MOSQ_ERR_SUCCESS)
         post(false, rc == MOSQ_ERR_TLS ? tlsFailure(rc) : QString::fromLocal8Bit(mosquitto_strerror(rc)),
@@ -90,8 +90,8 @@ void MqttClient::run()
 QString MqttClient::tlsFailure(int rc) const
 {
     return QStringLiteral("can't trust %1:%2: %3")
-        .arg(settings.host)
-        .arg(settings.port)
+        .arg(settings.broker.host)
+        .arg(settings.broker.port)
         .arg(QString::fromLocal8Bit(mosquitto_strerror(rc)));
 }
 
@@ -129,8 +129,9 @@ void MqttClient::onConnect(mosquitto *client, void *self, int reason, int, const
     auto *that = static_cast<MqttClient *>(self);
     if (reason != 0) {
         const QString why = QString::fromUtf8(mosquitto_reason_string(reason));
-        const QString &user = that->settings.username;
-        QString refusal = QStringLiteral("%1:%2 refused ").arg(that->settings.host).arg(that->settings.port);
+        const QString &user = that->settings.broker.username;
+        QString refusal =
+            QStringLiteral("%1:%2 refused ").arg(that->settings.broker.host).arg(that->settings.broker.port);
         if (reason != MQTT_RC_BAD_USERNAME_OR_PASSWORD && reason != MQTT_RC_NOT_AUTHORIZED)
             refusal += QStringLiteral("the connection: ") + why;
         else if (user.isEmpty())
@@ -165,11 +166,11 @@ void MqttClient::onMessage(mosquitto *, void *self, const mosquitto_message *mes
                            const mosquitto_property *)
 {
     auto *that = static_cast<MqttClient *>(self);
-    SetMessage taken;
-    // Enough to tell a command from a message that is too long, no more.
+    MqttMessage taken;
+    taken.topic = QString::fromUtf8(message->topic);
     taken.size = message->payloadlen;
     taken.payload = QByteArray(static_cast<const char *>(message->payload),
-                               qMin(message->payloadlen, SetMessage::maxBytes + 2));
+                               qMin(message->payloadlen, MqttMessage::keptBytes));
     taken.retained = message->retain;
     // Kept even past inboxSize: what one read brings is bounded, and the
     // connection's thread reads no more until there is room.
@@ -190,13 +191,15 @@ void MqttClient::onLog(mosquitto *, void *self, int level, const char *text)
     auto *that = static_cast<MqttClient *>(self);
     const QByteArray line(text);
     const QString trust =
-        QStringLiteral("can't trust %1:%2: ").arg(that->settings.host).arg(that->settings.port);
+        QStringLiteral("can't trust %1:%2: ").arg(that->settings.broker.host).arg(that->settings.broker.port);
     if (line.contains("host name verification failed"))
         that->post(false,
-                   trust + QStringLiteral("its certificate is not for the host name ") + that->settings.host,
+                   trust + QStringLiteral("its certificate is not for the host name ")
+                       + that->settings.broker.host,
                    true);
     else if (line.contains("certificate verify failed"))
         that->post(false,
-                   trust + QStringLiteral("its certificate does not verify against ") + that->settings.caFile,
+                   trust + QStringLiteral("its certificate does not verify against ")
+                       + that->settings.broker.caFile,
                    true);
 }

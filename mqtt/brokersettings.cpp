@@ -1,0 +1,112 @@
+#include "brokersettings.h"
+
+#include <QFileInfo>
+#include <QRegularExpression>
+
+#include "passwordfile.h"
+
+namespace {
+
+QString checkBroker(const QString &value, BrokerSettings &settings)
+{
+    static const QRegularExpression form(
+        QStringLiteral("^(?:\\[([0-9A-Fa-f:.]+)\\]|([^\\s:\\[\\]/]+))(?::(\\d{1,5}))?$"));
+    const QRegularExpressionMatch match = form.match(value);
+    if (!match.hasMatch())
+        return QStringLiteral("takes HOST or HOST:PORT, not '%1'").arg(value);
+    settings.host = match.captured(1).isEmpty() ? match.captured(2) : match.captured(1);
+    if (!match.captured(3).isEmpty()) {
+        settings.port = match.captured(3).toInt();
+        if (settings.port < 1 || settings.port > 65535)
+            return QStringLiteral("takes a port 1 to 65535, not '%1'").arg(match.captured(3));
+    }
+    return QString();
+}
+
+} // namespace
+
+namespace BrokerOptions {
+
+const QStringList &names()
+{
+    static const QStringList all{QStringLiteral("broker"), QStringLiteral("username"),
+                                 QStringLiteral("password-file"), QStringLiteral("tls-ca"),
+                                 QStringLiteral("client-id")};
+    return all;
+}
+
+QString valueName(const QString &name)
+{
+    if (name == QLatin1String("broker"))
+        return QStringLiteral("host[:port]");
+    if (name == QLatin1String("username"))
+        return QStringLiteral("name");
+    if (name == QLatin1String("client-id"))
+        return QStringLiteral("id");
+    return QStringLiteral("file");
+}
+
+QString helpText(const QString &name)
+{
+    if (name == QLatin1String("broker"))
+        return QStringLiteral("The MQTT broker (required); port 8883 with --tls-ca, else 1883.");
+    if (name == QLatin1String("username"))
+        return QStringLiteral("The user name given to the broker.");
+    if (name == QLatin1String("password-file"))
+        return QStringLiteral(
+            "The file whose first line is the password (mode 0600 or stricter; with --username).");
+    if (name == QLatin1String("tls-ca"))
+        return QStringLiteral(
+            "Connect with TLS, the broker's certificate and host name checked against this CA.");
+    return QStringLiteral("The MQTT client id.");
+}
+
+QString apply(const QString &name, const QString &value, BrokerSettings &settings)
+{
+    if (value.isEmpty())
+        return QStringLiteral("needs a value");
+    if (name == QLatin1String("broker"))
+        return checkBroker(value, settings);
+    if (name == QLatin1String("username")) {
+        settings.username = value;
+    } else if (name == QLatin1String("password-file")) {
+        return readPasswordFile(value, settings.password);
+    } else if (name == QLatin1String("tls-ca")) {
+        const QFileInfo ca(value);
+        if (!ca.isFile() || !ca.isReadable())
+            return QStringLiteral("can't read the CA file %1").arg(value);
+        settings.caFile = value;
+    } else if (name == QLatin1String("client-id")) {
+        static const QRegularExpression id(QStringLiteral("^[A-Za-z0-9_-]{1,128}$"));
+        if (!id.match(value).hasMatch())
+            return QStringLiteral("takes 1 to 128 letters, digits, '-' or '_', not '%1'").arg(value);
+        settings.clientId = value;
+    }
+    return QString();
+}
+
+QString finish(const QStringList &given, const QString &defaultClientId, BrokerSettings &settings)
+{
+    if (given.contains(QStringLiteral("password-file")) != given.contains(QStringLiteral("username")))
+        return QStringLiteral("--username and --password-file go together");
+    if (settings.port == 0)
+        settings.port = settings.caFile.isEmpty() ? 1883 : 8883;
+    if (settings.clientId.isEmpty())
+        settings.clientId = defaultClientId;
+    return QString();
+}
+
+QString address(const BrokerSettings &settings)
+{
+    return QStringLiteral("%1:%2").arg(settings.host).arg(settings.port);
+}
+
+} // namespace BrokerOptions
+
+bool isTopicBase(const QString &topic)
+{
+    static const QRegularExpression allowed(
+        QStringLiteral("^[^$/+#\\s\\x00-\\x1f\\x7f][^+#\\x00-\\x1f\\x7f]*$"));
+    return topic.size() <= 256 && allowed.match(topic).hasMatch() && !topic.endsWith(QLatin1Char('/'))
+        && !topic.contains(QLatin1String("//"));
+}
