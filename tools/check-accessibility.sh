@@ -106,7 +106,9 @@ if [ "${1:-}" = "--on-session-bus" ]; then
 fi
 
 tools/install-deps.sh a11y
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF >/dev/null
+# shellcheck source=tools/lib/configure.sh
+source tools/lib/configure.sh
+configure_once "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF >/dev/null
 cmake --build "$build" -j2 --target iopanel iomodule-sim
 
 tmp="$(mktemp -d /tmp/iopanel-a11y.XXXXXX)"

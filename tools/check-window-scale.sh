@@ -18,6 +18,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 # shellcheck source=tools/lib/xvfb.sh
 source tools/lib/xvfb.sh
+# shellcheck source=tools/lib/configure.sh
+source tools/lib/configure.sh
 
 qt_major="${IOPANEL_QT_MAJOR:-5}"
 build=build-a11y
@@ -25,9 +27,8 @@ build=build-a11y
 build="${IOPANEL_BUILD_DIR:-$build}"
 
 IOPANEL_QT_MAJOR="$qt_major" tools/install-deps.sh soak a11y
-[ -f "$build/CMakeCache.txt" ] \
-    || cmake -S . -B "$build" -DIOPANEL_QT_MAJOR="$qt_major" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-        -DBUILD_TESTING=OFF >/dev/null
+configure_once "$build" -DIOPANEL_QT_MAJOR="$qt_major" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DBUILD_TESTING=OFF >/dev/null
 cmake --build "$build" -j2 --target iopanel
 
 tmp="$(mktemp -d /tmp/iopanel-scale.XXXXXX)"

@@ -12,13 +12,17 @@
 # options (e.g. --inputs 10100, --silent-outputs) go to iomodule-sim. The
 # simulator's temporary link is never saved either.
 #
-# IOPANEL_QT_MAJOR=6 builds against Qt 6 (into build-qt6/ instead of build/).
+# IOPANEL_QT_MAJOR=6 builds against Qt 6 (into build-qt6/ instead of build/);
+# IOPANEL_BUILD_DIR=DIR builds in DIR, as the other scripts take it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 qt_major="${IOPANEL_QT_MAJOR:-5}"
 build_dir=build
 [ "$qt_major" = 5 ] || build_dir="build-qt$qt_major"
+build_dir="${IOPANEL_BUILD_DIR:-$build_dir}"
+# shellcheck source=tools/lib/configure.sh
+source tools/lib/configure.sh
 
 simulator=0
 if [ "${1:-}" = --simulator ]; then
@@ -27,16 +31,16 @@ if [ "${1:-}" = --simulator ]; then
 fi
 
 IOPANEL_QT_MAJOR="$qt_major" tools/install-deps.sh
-cmake -S . -B "$build_dir" -DBUILD_TESTING=OFF -DIOPANEL_QT_MAJOR="$qt_major"
+configure_once "$build_dir" -DBUILD_TESTING=OFF -DIOPANEL_QT_MAJOR="$qt_major"
 if [ "$simulator" = 0 ]; then
     # Only the panel itself, so it starts as soon as possible.
     cmake --build "$build_dir" --target iopanel -j"$(nproc)"
-    exec "./$build_dir/iopanel" --no-remember "$@"
+    exec "$build_dir/iopanel" --no-remember "$@"
 fi
 
 cmake --build "$build_dir" --target iopanel iomodule-sim -j"$(nproc)"
-panel="$(pwd)/$build_dir/iopanel"
-sim="$(pwd)/$build_dir/simulator/iomodule-sim/iomodule-sim"
+panel="$(realpath "$build_dir")/iopanel"
+sim="$(realpath "$build_dir")/simulator/iomodule-sim/iomodule-sim"
 
 # Without a display the panel says how to get one; say it before the
 # simulator takes the terminal.

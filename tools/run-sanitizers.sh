@@ -14,7 +14,8 @@
 # IOPANEL_QT_MAJOR=5 (default) or 6 picks the Qt, as for tools/run-tests.sh;
 # the tsan run needs Qt 5 (see docs/robustness.md), so with Qt 6 the default
 # is the asan run alone. IOPANEL_BUILD_DIR=DIR builds in DIR-asan/ and
-# DIR-tsan/ instead.
+# DIR-tsan/ instead; IOPANEL_CMAKE_ARGS adds arguments to cmake's
+# configuration. Only the test programs and what they run are built.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root="$PWD"
@@ -59,7 +60,8 @@ export ASAN_SYMBOLIZER_PATH="${ASAN_SYMBOLIZER_PATH:-$(command -v llvm-symbolize
 # Configures, builds and runs the suite in one build directory.
 #   $1 build directory   $2 compile and link flags   $3 library preloaded into the tests
 build_and_test() {
-    local dir="$1" flags="$2 -fno-omit-frame-pointer -g -O1" preload="${3:-}"
+    local dir="$1" flags="$2 -fno-omit-frame-pointer -g -O1" preload="${3:-}" extra
+    read -r -a extra <<<"${IOPANEL_CMAKE_ARGS:-}"
     cmake -S . -B "$dir" \
         -DBUILD_TESTING=ON \
         -DIOPANEL_QT_MAJOR="$qt_major" \
@@ -67,8 +69,9 @@ build_and_test() {
         -DCMAKE_CXX_COMPILER=clang++ \
         -DCMAKE_CXX_FLAGS="$flags" \
         -DCMAKE_EXE_LINKER_FLAGS="$flags" \
-        -DCMAKE_SHARED_LINKER_FLAGS="$flags"
-    cmake --build "$dir" -j"$(nproc)"
+        -DCMAKE_SHARED_LINKER_FLAGS="$flags" \
+        "${extra[@]}"
+    cmake --build "$dir" -j"$(nproc)" --target iopanel_tests
     LD_PRELOAD="$preload" ctest --test-dir "$dir" --output-on-failure
 }
 

@@ -33,6 +33,8 @@ cd "$(dirname "$0")/.."
 main() {
 # shellcheck source=tools/lib/xvfb.sh
 source tools/lib/xvfb.sh
+# shellcheck source=tools/lib/configure.sh
+source tools/lib/configure.sh
 
 minutes="${1:-2}"
 if ! [[ "$minutes" =~ ^[0-9]+$ ]] || [ "$minutes" -lt 2 ]; then
@@ -67,7 +69,7 @@ close_every_s=5          # how often open About boxes are closed
 echo "==== soak run: $duration s, chaos seed $seed (repeat with SOAK_SEED=$seed)"
 
 tools/install-deps.sh soak
-if ! configure_output="$(cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF 2>&1)"; then
+if ! configure_output="$(configure_once "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF 2>&1)"; then
     printf '%s\n' "$configure_output" >&2
     echo "soak.sh: configuring $build failed (output above)" >&2
     exit 1
