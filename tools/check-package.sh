@@ -109,8 +109,10 @@ check_tree() {
 }
 
 step "Configure and build (Qt $qt_major) in $work/build"
+# IOPANEL_CMAKE_ARGS adds arguments to the configuration, as for the tests.
+read -r -a extra <<<"${IOPANEL_CMAKE_ARGS:-}"
 cmake -S "$src" -B "$work/build" -DIOPANEL_QT_MAJOR="$qt_major" -DBUILD_TESTING=OFF \
-    -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr >"$work/configure.log" 2>&1 \
+    -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr "${extra[@]}" >"$work/configure.log" 2>&1 \
     || { cat "$work/configure.log"; fail "cmake configure"; }
 cmake --build "$work/build" -j"$(nproc)" || fail "build"
 
