@@ -23,15 +23,11 @@ inline QList<UntrustedText> untrustedTexts()
         // Retitles the window and clears the screen.
         {"\x1b]0;pwned\x07\x1b[2J3", "\\x1b]0;pwned\\x07\\x1b[2J3", true},
         // The one-byte CSI as UTF-8, DEL and a backspace.
-        {"\xc2\x9b"
-         "2J\x7f\x08",
-         "\\u009b2J\\x7f\\x08", true},
+        {"\302\2332J\177\b", "\\u009b2J\\x7f\\x08", true},
         // A quote that would end the quoting, a backslash that would pass for an escape.
         {"\x1b'\\", "\\x1b\\'\\\\", true},
         // Right-to-left override: the rest of the line would read backwards.
-        {"\xe2\x80\xae"
-         "3",
-         "\\u202e3", true},
+        {"\342\200\2563", "\\u202e3", true},
         {"\xff\xc3(", "\\xff\\xc3(", false},
     };
 }
