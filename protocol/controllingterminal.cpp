@@ -34,30 +34,21 @@ bool isPseudoTerminal(dev_t device)
     return major(device) >= firstPtyMajor && major(device) <= lastPtyMajor;
 }
 
-// Up to `size` - 1 bytes of the file at `path`, NUL-terminated; false for
-// none (a process gone meanwhile, a file hidden from this user).
-bool readStart(const char *path, char *text, std::size_t size)
-{
-    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    const ssize_t length = ::read(fd, text, size - 1);
-    ::close(fd);
-    if (length <= 0)
-        return false;
-    text[length] = '\0';
-    return true;
-}
-
 // The controlling terminal's device number in the stat file `path` (0 for
 // none, or a process gone meanwhile). The command name in parentheses may
 // hold spaces and parentheses itself, so fields are counted from the last
 // ')': state, ppid, pgrp, session, tty_nr.
 dev_t controllingTerminalIn(const char *path)
 {
-    char line[1024];
-    if (!readStart(path, line, sizeof line))
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
         return 0;
+    char line[1024];
+    const ssize_t size = ::read(fd, line, sizeof line - 1);
+    ::close(fd);
+    if (size <= 0)
+        return 0;
+    line[size] = '\0';
     // Each field follows a space: the fifth space after the ')' is tty_nr's.
     const char *field = std::strrchr(line, ')');
     for (int space = 0; field && space < 5; ++space)
