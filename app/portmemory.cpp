@@ -6,6 +6,7 @@
 #include <QVariant>
 
 #include "controllingterminal.h"
+#include "escaping.h"
 #include "portdevice.h"
 
 namespace {
@@ -45,7 +46,7 @@ QString rememberedPort(const QSettings &settings, QString *notPolled)
     if (isTerminalInUse(leadsTo)) {
         if (notPolled)
             *notPolled = QStringLiteral("not polling the saved port %1: %2")
-                             .arg(path, terminalInUseReason(path, leadsTo));
+                             .arg(escaped(path), terminalInUseReason(path, leadsTo));
         return {};
     }
     return path;

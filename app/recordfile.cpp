@@ -23,6 +23,9 @@
 namespace {
 const QByteArray header = "time,event,channel,state,text\n";
 
+// What ends a status text cut to fit a row into one write.
+const QString cutMark = QStringLiteral(" [cut]");
+
 // A field in double quotes, its own double quotes doubled, as CSV has it.
 QString quotedField(const QString &text)
 {
@@ -31,10 +34,30 @@ QString quotedField(const QString &text)
     return QLatin1Char('"') + doubled + QLatin1Char('"');
 }
 
+// `text` as a quoted field of at most `room` bytes in UTF-8: where it is
+// longer, its start and " [cut]" after it (a character is never split).
+QString fittedField(const QString &text, int room)
+{
+    const QString whole = quotedField(text);
+    if (whole.toUtf8().size() <= room)
+        return whole;
+    int bytes = 2 + cutMark.size(); // the quotes and the mark
+    int end = 0;
+    while (end < text.size()) {
+        const int length = text.at(end).isHighSurrogate() && end + 1 < text.size() ? 2 : 1;
+        const int size = text.mid(end, length).toUtf8().size() * (text.at(end) == QLatin1Char('"') ? 2 : 1);
+        if (bytes + size > room)
+            break;
+        bytes += size;
+        end += length;
+    }
+    return quotedField(text.left(end) + cutMark);
+}
+
 // The length of the whole rows at the start of `rows` that make at most
-// PIPE_BUF bytes, or of the first row when that alone is longer. A pipe or
-// FIFO takes a write of up to PIPE_BUF bytes whole or not at all, so its
-// reader never gets part of a row, also when the panel closes then.
+// PIPE_BUF bytes (no row is longer). A pipe or FIFO takes a write of up to
+// PIPE_BUF bytes whole or not at all, so its reader never gets part of a
+// row, also when the panel closes then.
 int leadingRows(const QByteArray &rows)
 {
     if (rows.size() <= PIPE_BUF)
@@ -115,8 +138,6 @@ bool RecordFile::finish(QString *error)
         if (::poll(&out, 1, static_cast<int>(deadline.remainingTime())) == 0)
             break;
     }
-    // Part of a row longer than PIPE_BUF may have gone: that row counts as
-    // not written.
     const int rows = waiting.count('\n');
     recording = false;
     closeFile();
@@ -142,7 +163,7 @@ void RecordFile::frameSent(const QString &frame)
 
 void RecordFile::statusMessageShown(const QString &message)
 {
-    writeRow(QStringLiteral("status"), QString(), QString(), quotedField(message));
+    writeRow(QStringLiteral("status"), QString(), QString(), message);
 }
 
 void RecordFile::recordChange(States &states, int index, const char *event, int channel, bool on)
@@ -152,16 +173,20 @@ void RecordFile::recordChange(States &states, int index, const char *event, int 
         return;
     last = on;
     writeRow(QString::fromLatin1(event), QString::number(channel),
-             on ? QStringLiteral("on") : QStringLiteral("off"), QString());
+             on ? QStringLiteral("on") : QStringLiteral("off"), std::nullopt);
 }
 
 void RecordFile::writeRow(const QString &event, const QString &channel, const QString &state,
-                          const QString &text)
+                          const std::optional<QString> &message)
 {
     if (!recording)
         return;
-    const QByteArray row =
-        QStringList{isoLocalTime(), event, channel, state, text}.join(QLatin1Char(',')).toUtf8() + '\n';
+    QByteArray row =
+        QStringList{isoLocalTime(), event, channel, state, QString()}.join(QLatin1Char(',')).toUtf8();
+    // Written whole or not at all, in one write of at most PIPE_BUF bytes.
+    if (message)
+        row += fittedField(*message, PIPE_BUF - row.size() - 1).toUtf8();
+    row += '\n';
     if (waiting.size() + row.size() > waitingBound) {
         // The rows waiting now are still written if the reader comes back;
         // the record then ends with the last of them.

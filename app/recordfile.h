@@ -21,6 +21,8 @@
 // waiting, in order, until it does. Past `waitingBound` bytes of waiting rows
 // recording stops; the rows waiting then are still written if the reader
 // comes back, so the record ends early but never misses a row in between.
+// No row is longer than PIPE_BUF bytes, which a pipe takes whole or not at
+// all: a longer status text is cut and ends with " [cut]".
 class QSocketNotifier;
 class QStatusBar;
 
@@ -57,7 +59,10 @@ public:
 private:
     using States = std::array<std::optional<bool>, 5>;
     void recordChange(States &states, int index, const char *event, int channel, bool on);
-    void writeRow(const QString &event, const QString &channel, const QString &state, const QString &text);
+    // A row of the record; a status row has a `message`, cut where the row
+    // would be longer than PIPE_BUF bytes.
+    void writeRow(const QString &event, const QString &channel, const QString &state,
+                  const std::optional<QString> &message);
     bool writeWaiting(QString *reason);
     void readerReady();
     void stopRecording(const QString &reason);

@@ -110,7 +110,7 @@ void Bridge::takeMessages()
 void Bridge::answeringChanged(bool answering, const QString &problem)
 {
     if (answering)
-        BridgeLog::line(QStringLiteral("the module on %1 answers").arg(options.port));
+        BridgeLog::line(QStringLiteral("the module on %1 answers").arg(escaped(options.port)));
     else
         BridgeLog::line(QStringLiteral("the module does not answer: %1").arg(problem));
     publishStatus();

@@ -2,20 +2,14 @@
 
 namespace {
 constexpr int quotedBytes = 64;
-} // namespace
 
-QString escaped(const QByteArray &bytes)
+// The start of a message, escaped, for the reason it is dropped.
+QString quotedStart(const QByteArray &bytes)
 {
-    QString text = QStringLiteral("'");
-    for (int i = 0; i < bytes.size() && i < quotedBytes; ++i) {
-        const auto c = static_cast<unsigned char>(bytes[i]);
-        if (c < 0x20 || c > 0x7e || c == '\\' || c == '\'')
-            text += QStringLiteral("\\x%1").arg(c, 2, 16, QLatin1Char('0'));
-        else
-            text += QLatin1Char(static_cast<char>(c));
-    }
-    return text + (bytes.size() > quotedBytes ? QStringLiteral("'...") : QStringLiteral("'"));
+    return quoted(bytes, '\'', quotedBytes);
 }
+
+} // namespace
 
 QString readSetMessage(const MqttMessage &message, ModuleCommand &command)
 {
@@ -23,7 +17,7 @@ QString readSetMessage(const MqttMessage &message, ModuleCommand &command)
     // A command belongs to the moment it was sent: one kept by the broker
     // would switch the outputs again at every connection.
     if (message.retained)
-        return QStringLiteral("retained, not run: %1").arg(escaped(text));
+        return QStringLiteral("retained, not run: %1").arg(quotedStart(text));
     int size = message.size;
     if (text.endsWith("\r\n"))
         size -= 2;
@@ -33,15 +27,15 @@ QString readSetMessage(const MqttMessage &message, ModuleCommand &command)
         return QStringLiteral("longer than %1 bytes (%2): %3")
             .arg(maxSetMessageBytes)
             .arg(message.size)
-            .arg(escaped(text));
+            .arg(quotedStart(text));
     text.truncate(size);
     if (text.contains('\0'))
-        return QStringLiteral("a NUL byte inside: %1").arg(escaped(text));
+        return QStringLiteral("a NUL byte inside: %1").arg(quotedStart(text));
     if (text.contains('\n') || text.contains('\r'))
-        return QStringLiteral("a line break inside: %1").arg(escaped(text));
+        return QStringLiteral("a line break inside: %1").arg(quotedStart(text));
     for (const char c : qAsConst(text))
         if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) > 0x7e)
-            return QStringLiteral("not plain ASCII text: %1").arg(escaped(text));
+            return QStringLiteral("not plain ASCII text: %1").arg(quotedStart(text));
     // Printable ASCII from here on, so the reason may quote it as it is.
     return parseModuleCommand(QString::fromLatin1(text).simplified().split(QLatin1Char(' ')), command);
 }

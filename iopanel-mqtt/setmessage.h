@@ -4,6 +4,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include "escaping.h"
 #include "modulecommand.h"
 #include "mqttmessage.h"
 
@@ -14,12 +15,7 @@ static_assert(MqttMessage::keptBytes >= maxSetMessageBytes + 2, "a command and i
 // Reads one command from a message published to the set topic: the whole payload, a final CR LF or LF
 // allowed. Returns an empty string with `command` filled in, or why the
 // message is no command (retained, over 1 KiB, binary, a NUL or a line
-// break inside, unknown), with its start quoted by escaped().
+// break inside, unknown), with its first 64 bytes quoted by quoted().
 QString readSetMessage(const MqttMessage &message, ModuleCommand &command);
-
-// The bytes as printable ASCII for a log line, in single quotes: control
-// characters, backslashes, quotes and any byte above 0x7e as \xNN, cut
-// after 64 bytes with "...".
-QString escaped(const QByteArray &bytes);
 
 #endif // SETMESSAGE_H

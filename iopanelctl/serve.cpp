@@ -1,5 +1,6 @@
 #include "serve.h"
 
+#include "escaping.h"
 #include "printing.h"
 
 Serve::Serve(const CtlRequest &request, QObject *parent)
@@ -39,7 +40,8 @@ void Serve::take(int lineNumber, const QByteArray &line)
 
 void Serve::failed(const ModuleLoop::Command &command, const QString &problem)
 {
-    printError(QStringLiteral("input line %1: %2: %3").arg(command.number).arg(command.text, problem));
+    printError(
+        QStringLiteral("input line %1: %2: %3").arg(command.number).arg(escaped(command.text), problem));
     endWhenDone();
 }
 

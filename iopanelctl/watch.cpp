@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 
+#include "escaping.h"
 #include "isotime.h"
 #include "printing.h"
 
@@ -57,7 +58,7 @@ void Watch::answeringChanged(bool answering, const QString &problem)
     if (!answering)
         printError(problem + QStringLiteral("; watching on"));
     else if (answeringKnown)
-        printError(request.port + QStringLiteral(" answers again"));
+        printError(escaped(request.port) + QStringLiteral(" answers again"));
     answeringKnown = true;
 }
 

@@ -2,6 +2,8 @@
 
 #include <QFile>
 
+#include "escaping.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -9,12 +11,10 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
-#include <map>
-#include <mutex>
 
 namespace {
 
@@ -25,14 +25,19 @@ const dev_t devTty = makedev(5, 0);
 // A terminal emulator or sshd opens a pseudo-terminal, and its shell makes it
 // its controlling terminal a moment later.
 constexpr std::chrono::seconds settleTime(2);
-constexpr std::chrono::seconds rescanInterval(1);
-// More pseudo-terminals than any panel is pointed at: past it, start over.
+constexpr long long rescanIntervalMs = 1000;
+// More terminals than any panel is pointed at: past it, start over.
 constexpr std::size_t maxVerdicts = 64;
 
-// The controlling terminal's device number in the /proc/PID/stat file
-// `path` (0 for none, or a process gone meanwhile). The command name in
-// parentheses may hold spaces and parentheses itself, so fields are counted
-// from the last ')': state, ppid, pgrp, session, tty_nr.
+bool isPseudoTerminal(dev_t device)
+{
+    return major(device) >= firstPtyMajor && major(device) <= lastPtyMajor;
+}
+
+// The controlling terminal's device number in the stat file `path` (0 for
+// none, or a process gone meanwhile). The command name in parentheses may
+// hold spaces and parentheses itself, so fields are counted from the last
+// ')': state, ppid, pgrp, session, tty_nr.
 dev_t controllingTerminalIn(const char *path)
 {
     const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
@@ -56,40 +61,36 @@ dev_t controllingTerminalIn(const char *path)
     return tty == 0 ? 0 : makedev((tty >> 8) & 0xfffu, (tty & 0xffu) | ((tty >> 12) & 0xfff00u));
 }
 
-bool isAnyonesControllingTerminal(dev_t terminal)
+// The device number of the devpts mounted on /dev/pts in the mount table
+// `path` (a /proc/PID/mountinfo), or 0. A line reads "ID PARENT MAJ:MIN ROOT
+// MOUNTPOINT OPTIONS... - TYPE SOURCE OPTIONS".
+dev_t devptsIn(const char *path)
 {
-    DIR *proc = ::opendir("/proc");
-    if (!proc)
-        return false;
-    bool found = false;
-    char path[sizeof "/proc//stat" + sizeof(dirent::d_name)];
-    while (const dirent *entry = ::readdir(proc)) {
-        if (entry->d_name[0] < '0' || entry->d_name[0] > '9')
-            continue;
-        std::snprintf(path, sizeof path, "/proc/%s/stat", entry->d_name);
-        if (controllingTerminalIn(path) == terminal) {
-            found = true;
-            break;
+    FILE *table = std::fopen(path, "re");
+    if (!table)
+        return 0;
+    dev_t found = 0;
+    char line[4096];
+    while (!found && std::fgets(line, sizeof line, table)) {
+        unsigned int majorNumber = 0;
+        unsigned int minorNumber = 0;
+        char mountPoint[64];
+        if (std::sscanf(line, "%*u %*u %u:%u %*s %63s", &majorNumber, &minorNumber, mountPoint) == 3
+            && std::strcmp(mountPoint, "/dev/pts") == 0) {
+            const char *type = std::strstr(line, " - ");
+            if (type && std::strncmp(type + 3, "devpts ", 7) == 0)
+                found = makedev(majorNumber, minorNumber);
         }
     }
-    ::closedir(proc);
+    std::fclose(table);
     return found;
 }
 
-// What was found for one pseudo-terminal's device node.
-struct Verdict
+long long monotonicMs()
 {
-    ino_t inode;
-    timespec changed; // the node's ctime: a node made anew has another
-    bool inUse;
-    bool settled; // the node was older than settleTime when it was looked at
-    std::chrono::steady_clock::time_point lookedAt;
-};
-
-bool sameNode(const Verdict &verdict, const struct stat &status)
-{
-    return verdict.inode == status.st_ino && verdict.changed.tv_sec == status.st_ctim.tv_sec
-        && verdict.changed.tv_nsec == status.st_ctim.tv_nsec;
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
 
 bool isOlderThanSettleTime(const timespec &changed)
@@ -102,44 +103,93 @@ bool isOlderThanSettleTime(const timespec &changed)
     return age >= settleTime || age <= -settleTime;
 }
 
-bool isPseudoTerminalInUse(const struct stat &status)
-{
-    static std::mutex mutex;
-    static std::map<dev_t, Verdict> verdicts;
-    const auto now = std::chrono::steady_clock::now();
-    std::lock_guard<std::mutex> lock(mutex);
-    const auto known = verdicts.find(status.st_rdev);
-    if (known != verdicts.end() && sameNode(known->second, status)) {
-        const Verdict &verdict = known->second;
-        if (!verdict.inUse && verdict.settled)
-            return false;
-        if (verdict.inUse && now - verdict.lookedAt < rescanInterval)
-            return true;
-    }
-    if (verdicts.size() >= maxVerdicts)
-        verdicts.clear();
-    const Verdict verdict{status.st_ino, status.st_ctim, isAnyonesControllingTerminal(status.st_rdev),
-                          isOlderThanSettleTime(status.st_ctim), now};
-    verdicts[status.st_rdev] = verdict;
-    return verdict.inUse;
-}
-
 } // namespace
 
-bool isTerminalInUse(const QString &device)
+TerminalGuard::TerminalGuard(const QString &processTable)
+    : root(QFile::encodeName(processTable))
+{ }
+
+// The devpts instance (its device number) of the pseudo-terminal `terminal`
+// that the process in the directory `process` has as its controlling
+// terminal, or 0 where nothing tells.
+dev_t TerminalGuard::instanceOf(const char *process, dev_t terminal) const
+{
+    char path[PATH_MAX];
+    for (int fd = 0; fd <= 2; ++fd) {
+        struct stat status;
+        std::snprintf(path, sizeof path, "%s/fd/%d", process, fd);
+        if (::stat(path, &status) == 0 && S_ISCHR(status.st_mode) && status.st_rdev == terminal)
+            return status.st_dev;
+    }
+    std::snprintf(path, sizeof path, "%s/mountinfo", process);
+    return devptsIn(path);
+}
+
+bool TerminalGuard::isAnyonesControllingTerminal(dev_t instance, dev_t terminal) const
+{
+    DIR *table = ::opendir(root.constData());
+    if (!table)
+        return false;
+    bool found = false;
+    char process[PATH_MAX - 32]; // room left for "/stat" and "/fd/N"
+    char path[PATH_MAX];
+    while (const dirent *entry = ::readdir(table)) {
+        if (entry->d_name[0] < '0' || entry->d_name[0] > '9')
+            continue;
+        std::snprintf(process, sizeof process, "%s/%s", root.constData(), entry->d_name);
+        std::snprintf(path, sizeof path, "%s/stat", process);
+        if (controllingTerminalIn(path) != terminal)
+            continue;
+        // The same number in another container's /dev/pts is another terminal.
+        const dev_t itsInstance = isPseudoTerminal(terminal) ? instanceOf(process, terminal) : 0;
+        if (itsInstance == 0 || itsInstance == instance) {
+            found = true;
+            break;
+        }
+    }
+    ::closedir(table);
+    return found;
+}
+
+bool TerminalGuard::isInUse(const QString &device)
 {
     struct stat status;
     if (::stat(QFile::encodeName(device).constData(), &status) != 0 || !S_ISCHR(status.st_mode))
         return false;
     if (status.st_rdev == devTty)
-        return controllingTerminalIn("/proc/self/stat") != 0;
-    if (major(status.st_rdev) < firstPtyMajor || major(status.st_rdev) > lastPtyMajor)
-        return false;
-    return isPseudoTerminalInUse(status);
+        return controllingTerminalIn((root + "/self/stat").constData()) != 0;
+    const bool pseudoTerminal = isPseudoTerminal(status.st_rdev);
+    // A serial port is the same port through any node that names its number.
+    const std::pair<dev_t, dev_t> key{pseudoTerminal ? status.st_dev : 0, status.st_rdev};
+
+    const long long now = monotonicMs();
+    std::lock_guard<std::mutex> lock(mutex);
+    const auto known = verdicts.find(key);
+    if (known != verdicts.end() && known->second.inode == status.st_ino
+        && known->second.changed.tv_sec == status.st_ctim.tv_sec
+        && known->second.changed.tv_nsec == status.st_ctim.tv_nsec) {
+        const Verdict &verdict = known->second;
+        if (verdict.final)
+            return false;
+        if (now - verdict.lookedAtMs < rescanIntervalMs && (verdict.inUse || !pseudoTerminal))
+            return verdict.inUse;
+    }
+    if (verdicts.size() >= maxVerdicts)
+        verdicts.clear();
+    const bool inUse = isAnyonesControllingTerminal(key.first, status.st_rdev);
+    verdicts[key] = Verdict{status.st_ino, status.st_ctim, inUse,
+                            !inUse && pseudoTerminal && isOlderThanSettleTime(status.st_ctim), now};
+    return inUse;
+}
+
+bool isTerminalInUse(const QString &device)
+{
+    static TerminalGuard machine;
+    return machine.isInUse(device);
 }
 
 QString terminalInUseReason(const QString &port, const QString &device)
 {
     return port == device ? QStringLiteral("a terminal in use")
-                          : QStringLiteral("it leads to %1, a terminal in use").arg(device);
+                          : QStringLiteral("it leads to %1, a terminal in use").arg(escaped(device));
 }

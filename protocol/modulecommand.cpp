@@ -1,5 +1,6 @@
 #include "modulecommand.h"
 
+#include "escaping.h"
 #include "frames.h"
 
 QString parseModuleCommand(const QStringList &words, ModuleCommand &request)
@@ -17,22 +18,22 @@ QString parseModuleCommand(const QStringList &words, ModuleCommand &request)
     else if (command == QLatin1String("reset"))
         request.kind = ModuleCommand::Reset;
     else
-        return QStringLiteral("unknown command '%1'").arg(command);
+        return QStringLiteral("unknown command '%1'").arg(escaped(command, '\''));
 
     if (words.size() > (takesOperand ? 2 : 1))
-        return QStringLiteral("unexpected argument '%1'").arg(words.last());
+        return QStringLiteral("unexpected argument '%1'").arg(escaped(words.last(), '\''));
     if (takesOperand && words.size() < 2)
-        return QStringLiteral("%1 needs an argument").arg(command);
+        return QStringLiteral("%1 needs an argument").arg(escaped(command, '\''));
 
     if (request.kind == ModuleCommand::Outputs) {
         if (!Frames::isOutputDigits(operand))
             return QStringLiteral("outputs takes exactly five digits 0 or 1 (outputs 1 to 5), not '%1'")
-                .arg(operand);
+                .arg(escaped(operand, '\''));
         request.outputs = operand;
     }
     if (request.kind == ModuleCommand::Set || request.kind == ModuleCommand::Reset) {
         if (operand.size() != 1 || operand.at(0) < QLatin1Char('1') || operand.at(0) > QLatin1Char('5'))
-            return QStringLiteral("%1 takes an output 1 to 5, not '%2'").arg(command, operand);
+            return QStringLiteral("%1 takes an output 1 to 5, not '%2'").arg(command, escaped(operand, '\''));
         request.channel = operand.at(0).digitValue();
     }
     return QString();

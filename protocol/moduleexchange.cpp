@@ -1,6 +1,5 @@
 #include "moduleexchange.h"
 
-#include <QDebug>
 #include <QFile>
 #include <QSerialPort>
 
@@ -9,6 +8,7 @@
 #include <optional>
 
 #include "controllingterminal.h"
+#include "escaping.h"
 #include "exchange.h"
 #include "portdevice.h"
 #include "replydecoder.h"
@@ -29,13 +29,6 @@ struct InputCollector : ReplyHandler
     }
     void firmwareReported(const QString &) override { }
 };
-
-QString quoted(const QByteArray &bytes)
-{
-    QString text;
-    QDebug(&text) << bytes.left(quotedReplyBytes);
-    return text.trimmed() + (bytes.size() > quotedReplyBytes ? QStringLiteral("...") : QString());
-}
 
 // Inputs 6 to 10, when the reply reports all of them.
 std::optional<InputStates> inputsIn(const QByteArray &reply)
@@ -87,14 +80,15 @@ ExchangeOutcome exchangeWith(const QString &port, const QString &frame, bool wan
     // terminal in use may come free, as a held port may.
     if (isTerminalInUse(device)) {
         outcome.status = ExchangeOutcome::CannotOpen;
-        outcome.problem = QStringLiteral("can't open %1: %2").arg(port, terminalInUseReason(port, device));
+        outcome.problem =
+            QStringLiteral("can't open %1: %2").arg(escaped(port), terminalInUseReason(port, device));
         outcome.portHeld = true;
         return outcome;
     }
     QSerialPort serial(device);
     if (!serial.open(QIODevice::ReadWrite)) {
         outcome.status = ExchangeOutcome::CannotOpen;
-        outcome.problem = QStringLiteral("can't open %1: %2").arg(port, serial.errorString());
+        outcome.problem = QStringLiteral("can't open %1: %2").arg(escaped(port), serial.errorString());
         outcome.portHeld = heldByAnother(serial, port);
         return outcome;
     }
@@ -103,7 +97,7 @@ ExchangeOutcome exchangeWith(const QString &port, const QString &frame, bool wan
     if (exchange.result == Exchange::Outcome::WriteTimedOut) {
         outcome.status = ExchangeOutcome::NoReply;
         outcome.problem = QStringLiteral("%1 was not written to %2 within %3 ms")
-                              .arg(frame, port)
+                              .arg(frame, escaped(port))
                               .arg(Exchange::commandWaitMs);
         return outcome;
     }
@@ -115,11 +109,11 @@ ExchangeOutcome exchangeWith(const QString &port, const QString &frame, bool wan
     if (exchange.result == Exchange::Outcome::ReadTimedOut) {
         outcome.status = ExchangeOutcome::NoReply;
         outcome.problem =
-            QStringLiteral("no reply from %1 within %2 ms").arg(port).arg(Exchange::commandWaitMs);
+            QStringLiteral("no reply from %1 within %2 ms").arg(escaped(port)).arg(Exchange::commandWaitMs);
     } else if (!outcome.inputs) {
         outcome.status = ExchangeOutcome::NotInputs;
-        outcome.problem =
-            QStringLiteral("the reply from %1 is not an inputs report: %2").arg(port, quoted(exchange.reply));
+        outcome.problem = QStringLiteral("the reply from %1 is not an inputs report: %2")
+                              .arg(escaped(port), quoted(exchange.reply, '"', quotedReplyBytes));
     }
     return outcome;
 }

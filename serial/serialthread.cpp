@@ -5,6 +5,7 @@
 #include <QTime>
 
 #include "controllingterminal.h"
+#include "escaping.h"
 #include "exchange.h"
 #include "portdevice.h"
 
@@ -110,7 +111,7 @@ bool SerialThread::serveRun()
             port.setPortName(device);
             if (!port.open(QIODevice::ReadWrite)) {
                 emit error(tr("Can't open %1, error code %2")
-                               .arg(current.portName)
+                               .arg(escaped(current.portName))
                                .arg(static_cast<int>(port.error())));
                 return true;
             }
@@ -140,12 +141,13 @@ void SerialThread::refuseTerminal(const QString &portName, const QString &device
 {
     if (refusedTerminal != portName + QLatin1Char('\n') + device) {
         refusedTerminal = portName + QLatin1Char('\n') + device;
-        qWarning("iopanel: not opening %s: %s", qUtf8Printable(portName),
+        qWarning("iopanel: not opening %s: %s", qUtf8Printable(escaped(portName)),
                  qUtf8Printable(terminalInUseReason(portName, device)));
     }
-    emit error(portName != device
-                   ? tr("Not opening %1: it leads to %2, a terminal in use").arg(portName, device)
-                   : tr("Not opening %1: a terminal in use").arg(portName));
+    emit error(
+        portName != device
+            ? tr("Not opening %1: it leads to %2, a terminal in use").arg(escaped(portName), escaped(device))
+            : tr("Not opening %1: a terminal in use").arg(escaped(portName)));
 }
 
 void SerialThread::exchange(QSerialPort &port, int waitTimeoutMs, const QByteArray &request)

@@ -52,9 +52,10 @@ private slots:
         QTest::newRow("port can't be opened")
             << args("--port /nonexistent/tty inputs") << false << module << 3
             << QStringLiteral("^iopanelctl: can't open /nonexistent/tty: .+\\n$") << QStringList();
-        QTest::newRow("watch, port can't be opened")
-            << args("--port /nonexistent/tty watch") << false << module << 3
-            << QStringLiteral("^iopanelctl: can't open /nonexistent/tty: .+\\n$") << QStringList();
+        QTest::newRow("watch, port can't be opened, its name escaped")
+            << args("--port /nonexistent/\x1b[2Jtty watch") << false << module << 3
+            << QStringLiteral("^iopanelctl: can't open /nonexistent/\\\\x1b\\[2Jtty: .+\\n$")
+            << QStringList();
         // Lost output is never success.
         const QString full =
             QStringLiteral("^iopanelctl: can't write the inputs: No space left on device\\n$");

@@ -6,6 +6,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <climits>
 #include <csignal>
 #include <thread>
 
@@ -142,16 +143,21 @@ private slots:
 
     void closeWithASlowReader_data()
     {
-        QTest::addColumn<int>("pages"); // the reader takes, 50 ms apart, once the panel closes
-        QTest::newRow("the reader takes everything within half a second") << 10;
-        QTest::newRow("the reader takes one page, then no more") << 1;
+        QTest::addColumn<int>("pages");    // the reader takes, 50 ms apart, once the panel closes
+        QTest::addColumn<bool>("longRow"); // first a status row longer than the pipe takes at once
+        QTest::newRow("the reader takes everything within half a second") << 10 << false;
+        QTest::newRow("the reader takes one page, then no more") << 1 << false;
+        QTest::newRow("a long row, then everything") << 10 << true;
+        QTest::newRow("a long row, then nothing") << 0 << true;
     }
 
     // 200 rows wait for a FIFO's reader, more than its pipe holds, when the panel
-    // closes. The reader gets only whole rows; the rest are counted, whole.
+    // closes. The reader gets only whole rows; the rest are counted, whole. A
+    // row with a port path of 4 KiB is cut to one write, and says so.
     void closeWithASlowReader()
     {
         QFETCH(int, pages);
+        QFETCH(bool, longRow);
 
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("record.fifo"));
@@ -163,8 +169,10 @@ private slots:
         RecordFile record(path);
         QString error;
         QVERIFY2(record.open(&error), qPrintable(error));
-        const int rows = 200;
-        for (int row = 0; row < rows; ++row)
+        if (longRow)
+            record.statusMessageShown(QStringLiteral("Can't open /%1, error code 2").arg(QString(4090, 'a')));
+        const int rows = 200 + (longRow ? 1 : 0);
+        for (int row = 0; row < 200; ++row)
             record.statusMessageShown(QStringLiteral("row %1").arg(row));
         // The filler is taken; the reader comes back for a page every 50 ms.
         QCOMPARE(int(::read(reader, page.data(), page.size())), page.size());
@@ -187,6 +195,12 @@ private slots:
         const int notWritten = rows - rowsIn(read, QStringLiteral("status")).size();
         QCOMPARE(finished, notWritten == 0);
         QCOMPARE(notWritten == 0, pages > 1);
+        QByteArray cut;
+        for (const QByteArray &row : read.split('\n'))
+            if (row.contains(",status,,,\"Can't open /aaa"))
+                cut = row;
+        if (longRow && pages > 1)
+            QVERIFY2(cut.endsWith("aaa [cut]\"") && cut.size() + 1 <= PIPE_BUF, cut.right(40).constData());
         if (notWritten > 0)
             QCOMPARE(error,
                      QStringLiteral("%1 rows not written to %2: its reader took no more")

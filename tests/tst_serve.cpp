@@ -6,6 +6,7 @@
 #include <QtTest>
 
 #include "processtesting.h"
+#include "untrustedtext.h"
 
 namespace {
 
@@ -38,15 +39,31 @@ class TestServe : public QObject
     Q_OBJECT
 
 private slots:
-    // A script's lines, bad ones among them, then 50 commands in one write, then
-    // a last line without a line break and the end of the input, all while
-    // polls run every 20 ms. Every good command reaches the module once, in
-    // order; each bad line is named once with its number; serve ends with 0.
+    // Lines decoded as UTF-8, as from mosquitto_sub, whatever the test's locale.
+    void initTestCase() { qputenv("LC_ALL", "C.UTF-8"); }
+
+    // A script's lines, bad ones among them (escape sequences too, quoted as the
+    // bridge quotes them), then 50 commands in one write, then a last line
+    // without a line break and the end of the input, all while polls run every
+    // 20 ms. Every good command reaches the module once, in order; each bad
+    // line is named once with its number; serve ends with 0.
     void commandsFromAPipe()
     {
         PtyModule module;
         QProcess *ctl = startServe(this, module.portName(), 20);
         ctl->write("set 3\n  reset 3 \r\n# a comment\n\noutputs 1010\nfrobnicate\noutputs 10100\n");
+        QString named = QStringLiteral("iopanelctl: input line 5: outputs takes exactly five digits 0 or 1 "
+                                       "(outputs 1 to 5), not '1010'\niopanelctl: input line 6: unknown "
+                                       "command 'frobnicate'\n");
+        int lineNumber = 7;
+        for (const UntrustedText &untrusted : untrustedTexts()) {
+            if (!untrusted.validUtf8)
+                continue;
+            ctl->write("set " + untrusted.text + '\n');
+            named += QStringLiteral("iopanelctl: input line %1: set takes an output 1 to 5, not '%2'\n")
+                         .arg(++lineNumber)
+                         .arg(untrusted.shown);
+        }
         QStringList expected{"~S3", "~R3", "~P10100"};
         QByteArray burst;
         for (int k = 0; k < 50; ++k) {
@@ -61,10 +78,7 @@ private slots:
         QVERIFY2(ctl->waitForFinished(20000), "serve went on after its input ended");
         QCOMPARE(ctl->exitCode(), 0);
         QCOMPARE(commandsReceived(module), expected);
-        QCOMPARE(
-            QString::fromLocal8Bit(ctl->readAllStandardError()),
-            QStringLiteral("iopanelctl: input line 5: outputs takes exactly five digits 0 or 1 (outputs "
-                           "1 to 5), not '1010'\niopanelctl: input line 6: unknown command 'frobnicate'\n"));
+        QCOMPARE(QString::fromUtf8(ctl->readAllStandardError()), named);
         QCOMPARE(ctl->readAllStandardOutput().count('\n'), 1); // the first state; nothing changed
     }
 

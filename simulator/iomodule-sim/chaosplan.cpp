@@ -1,5 +1,7 @@
 #include "chaosplan.h"
 
+#include "escaping.h"
+
 #include <QStringList>
 
 namespace {
@@ -21,22 +23,6 @@ constexpr Weight weights[] = {
 // Version fields that a label would take as rich text if it were allowed to.
 const char *const markup[] = {"<b>bold</b>",  "<img src=/x.png>", "<a href=x>x</a>",
                               "<h1>IOM</h1>", "&lt;&amp;",        "<table><tr><td>"};
-
-// Printable ASCII as is, everything else as \xNN, at most `limit` bytes shown.
-QString escaped(const QByteArray &bytes, int limit = 24)
-{
-    QString text;
-    for (int i = 0; i < bytes.size() && i < limit; ++i) {
-        const auto byte = static_cast<unsigned char>(bytes.at(i));
-        if (byte >= 0x20 && byte < 0x7f && byte != '\\' && byte != '"')
-            text += QLatin1Char(char(byte));
-        else
-            text += QStringLiteral("\\x%1").arg(byte, 2, 16, QLatin1Char('0'));
-    }
-    if (bytes.size() > limit)
-        text += QStringLiteral("...");
-    return QStringLiteral("\"%1\"").arg(text);
-}
 
 } // namespace
 
@@ -225,7 +211,7 @@ QString ChaosPlan::describe(const Event &event)
                      .arg(event.floodChunk.size())
                      .arg(event.floodGapMs)
                      .arg(event.durationMs)
-                     .arg(escaped(event.floodChunk, 12));
+                     .arg(quoted(event.floodChunk, '"', 12));
         break;
     case Kind::LineLost:
         parts << QStringLiteral("for %1 ms").arg(event.durationMs);
@@ -234,7 +220,7 @@ QString ChaosPlan::describe(const Event &event)
         for (const PtyModule::Piece &piece : event.reply)
             parts << QStringLiteral("+%1 ms %2 (%3 bytes)")
                          .arg(piece.delayMs)
-                         .arg(escaped(piece.bytes))
+                         .arg(quoted(piece.bytes, '"', 24))
                          .arg(piece.bytes.size());
         break;
     }

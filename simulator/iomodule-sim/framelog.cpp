@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "escaping.h"
 #include "modulelogic.h"
 
 namespace {
@@ -11,20 +12,6 @@ namespace {
 QString now()
 {
     return QTime::currentTime().toString(QStringLiteral("HH:mm:ss.zzz"));
-}
-
-// Printable ASCII as is, everything else as \xNN.
-QString escaped(const QByteArray &bytes)
-{
-    QString text;
-    for (char c : bytes) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte >= 0x20 && byte < 0x7f && byte != '\\' && byte != '"')
-            text += QLatin1Char(c);
-        else
-            text += QStringLiteral("\\x%1").arg(byte, 2, 16, QLatin1Char('0'));
-    }
-    return text;
 }
 
 } // namespace
@@ -37,8 +24,9 @@ void printLine(const QString &line)
 
 QString frameLine(const QByteArray &bytes, const QString &outputs, const QString &inputs)
 {
-    const QString what = ModuleLogic::isFrame(bytes) ? QString::fromLatin1(bytes)
-                                                     : QStringLiteral("dropped \"%1\"").arg(escaped(bytes));
+    const QString what = ModuleLogic::isFrame(bytes)
+        ? QString::fromLatin1(bytes)
+        : QStringLiteral("dropped \"%1\"").arg(escaped(bytes, '"'));
     return QStringLiteral("%1  %2  outputs 1..5: %3  inputs 6..10: %4").arg(now(), what, outputs, inputs);
 }
 
