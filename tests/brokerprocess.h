@@ -108,4 +108,19 @@ private:
     QProcess process;
 };
 
+#ifdef IOPANEL_MQTT
+// iopanel-mqtt between the module on `port` and the broker, on the topic
+// bench/m1.
+inline QProcess *startBridge(QObject *parent, const Broker &broker, const QString &port,
+                             const QStringList &more = {})
+{
+    auto *bridge = new QProcess(parent);
+    bridge->start(QStringLiteral(IOPANEL_MQTT),
+                  QStringList{"--port", port, "--broker", QStringLiteral("127.0.0.1:%1").arg(broker.port),
+                              "--topic", "bench/m1"}
+                      + more);
+    return bridge;
+}
+#endif
+
 #endif // BROKERPROCESS_H

@@ -3,7 +3,8 @@
 // login makes one a shell's), reached through a link left behind by a module
 // program that died. The panel and iopanelctl refuse it at every open, name
 // it once, and poll it again once it is free; the panel's saved port is not
-// polled at all.
+// polled at all. /dev/tty, the terminal of whoever started the program, is
+// refused by the panel, iopanelctl and iopanel-mqtt alike.
 #include <QMutex>
 #include <QProcess>
 #include <QSettings>
@@ -13,6 +14,7 @@
 
 #include "portmemory.h"
 #include "processtesting.h"
+#include "rawpty.h"
 #include "windowtesting.h"
 
 namespace {
@@ -158,6 +160,51 @@ private slots:
         QVERIFY(!lines.waitForLine(QStringLiteral("  6=0 7=0 8=0 9=0 10=0$")).isEmpty());
         stop(ctl);
         QCOMPARE(ctl.exitCode(), 0);
+    }
+    void devTtyRefused_data()
+    {
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<QString>("arguments");
+        QTest::addColumn<QString>("error"); // a line it prints on standard error
+
+        QTest::newRow("iopanelctl") << IOPANELCTL << "--port /dev/tty inputs"
+                                    << "iopanelctl: can't open /dev/tty: a terminal in use";
+        QTest::newRow("iopanel-mqtt")
+            << IOPANEL_MQTT << "--port /dev/tty --broker 127.0.0.1:1 --topic bench/m1"
+            << "iopanel-mqtt: the module does not answer: can't open /dev/tty: a terminal in use";
+        QTest::newRow("iopanel") << IOPANEL << "-platform offscreen --no-remember --port /dev/tty"
+                                 << "iopanel: not opening /dev/tty: a terminal in use";
+    }
+
+    // Started from a shell, as setsid --ctty makes a pseudo-terminal of the
+    // test's own its controlling terminal: the program says so and not a
+    // byte reaches that terminal, where it would land in the shell.
+    void devTtyRefused()
+    {
+        QFETCH(QString, program);
+        QFETCH(QString, arguments);
+        QFETCH(QString, error);
+        RawPty terminal;
+        QVERIFY(terminal.open());
+        const auto closeTerminal = qScopeGuard([&terminal] { terminal.close(); });
+        QTemporaryDir home;
+        QProcess started;
+        started.setProcessEnvironment(headless(home.path()));
+        started.setStandardInputFile(terminal.path);
+        started.start(QStringLiteral("setsid"), QStringList{"--ctty", program} + arguments.split(' '));
+        QString printed;
+        QVERIFY2(QTest::qWaitFor(
+                     [&] {
+                         printed += QString::fromLocal8Bit(started.readAllStandardError());
+                         return printed.contains(error);
+                     },
+                     10000),
+                 qPrintable(printed));
+        QTest::qWait(300); // a poll or two more
+        stop(started);
+        char written[64];
+        QCOMPARE(::read(terminal.master, written, sizeof written), ssize_t(-1));
+        QCOMPARE(errno, EAGAIN);
     }
 };
 
