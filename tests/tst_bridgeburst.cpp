@@ -11,9 +11,19 @@
 
 namespace {
 const QString base = QStringLiteral("bench/m1");
-// Not a multiple of a command's 50 ms and more: polls held up by commands
-// would keep coming a little past their time.
+// Not near a multiple of a command's 50 ms and more: at 100 ms, polls held up
+// behind two commands each may still come almost on their time.
 constexpr int intervalMs = 125;
+
+// Built, as the bridge it runs, with AddressSanitizer or ThreadSanitizer.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool underSanitizer = true;
+#elif defined(__has_feature)
+constexpr bool underSanitizer = __has_feature(address_sanitizer) || __has_feature(thread_sanitizer);
+#else
+constexpr bool underSanitizer = false;
+#endif
+
 const QString inputsPattern = QStringLiteral("^bench/m1/inputs \\{\"time\":\"[^\"]+\",%1\\}$");
 
 // A field of /proc/PID/status in kB, e.g. VmRSS (resident now) or VmHWM (at
@@ -123,8 +133,11 @@ private slots:
         QVERIFY2(polls >= 30 && late * 5 < polls,
                  qPrintable(QStringLiteral("%1 of %2").arg(late).arg(polls)));
 
+        // A sanitizer keeps memory of its own (freed blocks held back, shadow):
+        // there the count of commands taken and not sent tells the bound.
         const int growth = memoryKb(bridge->processId(), "VmHWM") - memoryBefore;
-        QVERIFY2(growth < 1024, qPrintable(QStringLiteral("%1 kB").arg(growth)));
+        if (!underSanitizer)
+            QVERIFY2(growth < 1024, qPrintable(QStringLiteral("%1 kB").arg(growth)));
         QElapsedTimer sinceTerm;
         sinceTerm.start();
         bridge->terminate();
