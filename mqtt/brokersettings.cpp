@@ -115,6 +115,7 @@ QString mqttTextProblem(const QString &text)
             : c < 0x20 || (c >= 0x7f && c <= 0x9f) ? "a control character"
             : QChar::isNonCharacter(c)             ? "a Unicode noncharacter"
             : QChar::isSurrogate(c)                ? "a lone UTF-16 surrogate"
+            : c == 0xfffd                          ? "bytes that are not UTF-8"
                                                    : nullptr;
         if (kind)
             return QStringLiteral("can't have %1 (U+%2)")
