@@ -84,8 +84,6 @@ private slots:
             "--topic: can't have a Unicode noncharacter (U+FFFF)");
         row("a client id ending in a line break", basic + " --client-id abc\n", {},
             "--client-id: can't have a line break (U+000A)");
-        row("a discovery prefix ending in a line break", basic + " --discovery ha\n", {},
-            "--discovery: can't have a line break (U+000A)");
         row("an escape in the user name", basic + " --username u\x1b[2J --password-file CONF", {},
             "--username: can't have a control character (U+001B)");
         row("an escape in the file", "--config CONF", "port = p\ntopic = t\x1b]0;x\x07\n",
@@ -132,15 +130,12 @@ private slots:
         QTest::addColumn<bool>("disconnection"); // else a CONNACK's reason
         QTest::addColumn<QString>("words");
 
-        QTest::newRow("keep-alive") << int(MOSQ_ERR_KEEPALIVE) << true
-                                    << "no answer from the broker within 30 s";
         QTest::newRow("proxy, not 'No matching subscribers'")
             << int(MOSQ_ERR_PROXY) << true << "the SOCKS proxy failed";
         QTest::newRow("oversize, not 'Re-authenticate'")
             << int(MOSQ_ERR_OVERSIZE_PACKET) << true << "a packet larger than the broker takes";
         QTest::newRow("the broker's DISCONNECT")
             << 0x8e << true << "the broker ended the connection: Session taken over";
-        QTest::newRow("MQTT 5 CONNACK") << 0x87 << false << "Not authorized";
         QTest::newRow("MQTT 3 CONNACK") << 5 << false << "Connection Refused: not authorised.";
         QTest::newRow("a code nobody knows") << 0xa3 << false << "reason code 163";
     }
