@@ -69,7 +69,7 @@ public:
 signals:
     void connected();
     void connectionLost(const QString &reason); // also a first connection that failed
-    void refused(const QString &reason);        // the broker can't be used: credentials, TLS
+    void refused(const QString &reason);        // the broker can't be used: credentials, certificate
     void messagesArrived();
     void publishRefused(const QString &reason); // once for each library error
 
