@@ -21,6 +21,7 @@ Bridge::Bridge(const BridgeOptions &options, QObject *parent)
     connect(&client, &MqttClient::connected, this, &Bridge::connected);
     connect(&client, &MqttClient::connectionLost, this, &Bridge::connectionLost);
     connect(&client, &MqttClient::refused, this, &Bridge::refused);
+    connect(&client, &MqttClient::publishRefused, this, &BridgeLog::line);
     connect(&client, &MqttClient::messagesArrived, this, &Bridge::takeMessages);
 }
 

@@ -68,6 +68,10 @@ QString apply(const QString &name, const QString &value, BridgeOptions &options)
         return BrokerOptions::apply(name, value, options.broker);
     if (value.isEmpty())
         return QStringLiteral("needs a value");
+    // Before the checks below, which quote the value.
+    if (name == QLatin1String("topic") || name == QLatin1String("discovery"))
+        if (const QString problem = mqttTextProblem(value); !problem.isEmpty())
+            return problem;
     if (name == QLatin1String("port")) {
         options.port = value;
     } else if (name == QLatin1String("topic")) {
@@ -158,8 +162,13 @@ bool parseBridgeOptions(const QStringList &arguments, BridgeOptions &options, in
             return refused(problem, exitStatus);
         for (const ConfigEntry &entry : qAsConst(entries)) {
             const QString where = QStringLiteral("%1:%2").arg(file).arg(entry.line);
-            if (!settingNames.contains(entry.name))
-                return refused(QStringLiteral("%1: unknown name '%2'").arg(where, entry.name), exitStatus);
+            if (!settingNames.contains(entry.name)) {
+                const QString problem = mqttTextProblem(entry.name);
+                return refused(problem.isEmpty()
+                                   ? QStringLiteral("%1: unknown name '%2'").arg(where, entry.name)
+                                   : QStringLiteral("%1: unknown name: it %2").arg(where, problem),
+                               exitStatus);
+            }
             if (!settings.contains(entry.name))
                 settings.insert(entry.name, {entry.value, where + QStringLiteral(": ") + entry.name});
         }

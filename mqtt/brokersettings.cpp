@@ -3,6 +3,8 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 
+#include <mosquitto.h>
+
 #include "passwordfile.h"
 
 namespace {
@@ -10,7 +12,7 @@ namespace {
 QString checkBroker(const QString &value, BrokerSettings &settings)
 {
     static const QRegularExpression form(
-        QStringLiteral("^(?:\\[([0-9A-Fa-f:.]+)\\]|([^\\s:\\[\\]/]+))(?::(\\d{1,5}))?$"));
+        QStringLiteral("^(?:\\[([0-9A-Fa-f:.]+)\\]|([^\\s:\\[\\]/]+))(?::(\\d{1,5}))?\\z"));
     const QRegularExpressionMatch match = form.match(value);
     if (!match.hasMatch())
         return QStringLiteral("takes HOST or HOST:PORT, not '%1'").arg(value);
@@ -67,6 +69,9 @@ QString apply(const QString &name, const QString &value, BrokerSettings &setting
         return QStringLiteral("needs a value");
     if (name == QLatin1String("broker"))
         return checkBroker(value, settings);
+    if (name == QLatin1String("username") || name == QLatin1String("client-id"))
+        if (const QString problem = mqttTextProblem(value); !problem.isEmpty())
+            return problem;
     if (name == QLatin1String("username")) {
         settings.username = value;
     } else if (name == QLatin1String("password-file")) {
@@ -77,7 +82,7 @@ QString apply(const QString &name, const QString &value, BrokerSettings &setting
             return QStringLiteral("can't read the CA file %1").arg(value);
         settings.caFile = value;
     } else if (name == QLatin1String("client-id")) {
-        static const QRegularExpression id(QStringLiteral("^[A-Za-z0-9_-]{1,128}$"));
+        static const QRegularExpression id(QStringLiteral("\\A[A-Za-z0-9_-]{1,128}\\z"));
         if (!id.match(value).hasMatch())
             return QStringLiteral("takes 1 to 128 letters, digits, '-' or '_', not '%1'").arg(value);
         settings.clientId = value;
@@ -103,10 +108,34 @@ QString address(const BrokerSettings &settings)
 
 } // namespace BrokerOptions
 
+QString mqttTextProblem(const QString &text)
+{
+    for (const uint c : text.toUcs4()) {
+        const char *kind = c == '\n' || c == '\r' || c == 0x85 || c == 0x2028 || c == 0x2029 ? "a line break"
+            : c < 0x20 || (c >= 0x7f && c <= 0x9f) ? "a control character"
+            : QChar::isNonCharacter(c)             ? "a Unicode noncharacter"
+            : QChar::isSurrogate(c)                ? "a lone UTF-16 surrogate"
+            : c == 0xfffd                          ? "bytes that are not UTF-8"
+                                                   : nullptr;
+        if (kind)
+            return QStringLiteral("can't have %1 (U+%2)")
+                .arg(QLatin1String(kind))
+                .arg(QString::number(c, 16).toUpper().rightJustified(4, QLatin1Char('0')));
+    }
+    const QByteArray utf8 = text.toUtf8();
+    if (utf8.size() > 65535)
+        return QStringLiteral("can't be longer than 65535 bytes of UTF-8");
+    if (mosquitto_validate_utf8(utf8.constData(), utf8.size()) != MOSQ_ERR_SUCCESS)
+        return QStringLiteral("is not UTF-8 that MQTT takes");
+    return QString();
+}
+
 bool isTopicBase(const QString &topic)
 {
+    // \z, not $, which would also match before a final line break.
     static const QRegularExpression allowed(
-        QStringLiteral("^[^$/+#\\s\\x00-\\x1f\\x7f][^+#\\x00-\\x1f\\x7f]*$"));
+        QStringLiteral("\\A[^$/+#\\s\\x00-\\x1f\\x7f][^+#\\x00-\\x1f\\x7f]*\\z"));
     return topic.size() <= 256 && allowed.match(topic).hasMatch() && !topic.endsWith(QLatin1Char('/'))
-        && !topic.contains(QLatin1String("//"));
+        && !topic.contains(QLatin1String("//")) && mqttTextProblem(topic).isEmpty()
+        && mosquitto_pub_topic_check(topic.toUtf8().constData()) == MOSQ_ERR_SUCCESS;
 }

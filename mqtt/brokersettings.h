@@ -40,8 +40,17 @@ QString address(const BrokerSettings &settings);
 
 } // namespace BrokerOptions
 
+// Why `text` can't go to the broker as a topic, client id or user name, e.g.
+// "can't have a line break (U+000A)": a line break, a C0 or C1 control
+// character, a Unicode noncharacter (U+FFFF), bytes that were not UTF-8
+// (decoded as U+FFFD), or anything else that
+// libmosquitto's UTF-8 check refuses. Empty if it can; the reason never
+// quotes the text.
+QString mqttTextProblem(const QString &text);
+
 // Topic levels a program publishes under: no wildcards, no empty level,
-// nothing the broker reserves ("$SYS"), printable characters only.
+// nothing the broker reserves ("$SYS"), printable characters only, and
+// nothing libmosquitto refuses as a topic.
 bool isTopicBase(const QString &topic);
 
 #endif // BROKERSETTINGS_H

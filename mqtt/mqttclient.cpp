@@ -143,8 +143,15 @@ void MqttClient::publish(const QString &topic, const QByteArray &payload)
 {
     if (!connectedNow)
         return;
-    mosquitto_publish_v5(client, nullptr, topic.toUtf8().constData(), payload.size(), payload.constData(), 0,
-                         true, nullptr);
+    const int rc = mosquitto_publish_v5(client, nullptr, topic.toUtf8().constData(), payload.size(),
+                                        payload.constData(), 0, true, nullptr);
+    // Not connected any more: published again on the next connection.
+    if (rc != MOSQ_ERR_SUCCESS && rc != MOSQ_ERR_NO_CONN && !publishErrors.contains(rc)) {
+        publishErrors.insert(rc);
+        emit publishRefused(QStringLiteral("the MQTT library refused to publish to %1: %2; further "
+                                           "refusals for this reason are not logged")
+                                .arg(topic, MqttReasons::libraryError(rc, keepaliveSeconds)));
+    }
     wake();
 }
 

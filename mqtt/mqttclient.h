@@ -2,6 +2,7 @@
 #define MQTTCLIENT_H
 
 #include <QObject>
+#include <QSet>
 #include <QString>
 
 class QSocketNotifier;
@@ -15,6 +16,7 @@ class QSocketNotifier;
 
 #include "brokersettings.h"
 #include "mqttmessage.h"
+#include "mqttreasons.h"
 
 // A connection to the broker, through libmosquitto (MQTT 5). A
 // thread of its own connects, reconnects with a growing delay and keeps the
@@ -53,7 +55,9 @@ public:
     // Publishes retained at QoS 0; nothing while not connected. Everything
     // is published again on every connection, so nothing is lost with a
     // connection, and no window of unacknowledged messages holds up an
-    // input change behind the outputs of a burst of commands.
+    // input change behind the outputs of a burst of commands. A message the
+    // library refuses (a topic or size it does not take) is dropped, and
+    // publishRefused() names the first of each reason.
     void publish(const QString &topic, const QByteArray &payload);
     // The next message taken from the broker, if any.
     bool takeMessage(MqttMessage &message);
@@ -65,8 +69,9 @@ public:
 signals:
     void connected();
     void connectionLost(const QString &reason); // also a first connection that failed
-    void refused(const QString &reason);        // the broker can't be used: credentials, TLS
+    void refused(const QString &reason);        // the broker can't be used: credentials, certificate
     void messagesArrived();
+    void publishRefused(const QString &reason); // once for each library error
 
 private:
     static void onConnect(mosquitto *, void *self, int reason, int flags, const mosquitto_property *);
@@ -76,7 +81,12 @@ private:
     static void onLog(mosquitto *, void *self, int level, const char *text);
     void run(); // the connection's thread
     bool stopping() const;
-    QString tlsFailure(int rc) const;
+    // Tells the event loop's thread why connecting failed (rc a library
+    // error code); false when no retry can mend it.
+    bool connectFailed(int rc);
+    // Why the socket's peer is gone, after a poll said it hung up; empty
+    // while something is left to read.
+    static QString hungUp(int socket);
     void sleepUnlessStopped(int seconds);
     bool hasRoom() const;
     void wake(); // the connection's thread, to write, read again or stop
@@ -107,7 +117,9 @@ private:
     QSocketNotifier *notice = nullptr;
     bool threadDone = false;
     bool refusalSent = false;
-    bool connectedNow = false; // event loop's thread only
+    MqttReasons::TlsOutcome tls; // the connection's thread only
+    bool connectedNow = false;   // event loop's thread only
+    QSet<int> publishErrors;     // told already; event loop's thread only
 };
 
 #endif // MQTTCLIENT_H

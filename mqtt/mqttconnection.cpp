@@ -4,8 +4,11 @@
 
 #include <mqtt_protocol.h>
 #include <poll.h>
+#include <sys/socket.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 
 namespace {
 // The delay before a new try grows from this to maxRetrySeconds.
@@ -39,60 +42,99 @@ void MqttClient::run()
     int rc = mosquitto_connect_bind_v5(client, host.constData(), settings.broker.port, keepaliveSeconds,
                                        nullptr, properties);
     mosquitto_property_free_all(&properties);
-    if (rc != MOSQ_ERR_SUCCESS)
-        post(false, rc == MOSQ_ERR_TLS ? tlsFailure(rc) : QString::fromLocal8Bit(mosquitto_strerror(rc)),
-             rc == MOSQ_ERR_TLS);
     bool connected = rc == MOSQ_ERR_SUCCESS;
+    bool lasting = !connected && !connectFailed(rc);
     unsigned delay = firstRetrySeconds;
     // Its own loop rather than libmosquitto's, so that reading from the
     // broker can stop while the inbox is full while writing (the inputs, the
     // acknowledgements, the keep-alive) goes on. A stop ends it once what
     // was published, and the disconnection, have gone out.
-    while (!stopping() || (connected && mosquitto_want_write(client))) {
+    while (!lasting && (!stopping() || (connected && mosquitto_want_write(client)))) {
         if (!connected) {
             sleepUnlessStopped(static_cast<int>(delay));
             if (stopping())
                 break;
             delay = qMin(delay * 2, maxRetrySeconds);
+            tls.clear();
             rc = mosquitto_reconnect(client);
             connected = rc == MOSQ_ERR_SUCCESS;
-        } else {
-            rc = MOSQ_ERR_SUCCESS;
-            pollfd ready[] = {{mosquitto_socket(client), 0, 0}, {wakeRead, POLLIN, 0}};
-            if (hasRoom())
-                ready[0].events |= POLLIN;
-            if (mosquitto_want_write(client))
-                ready[0].events |= POLLOUT;
-            ::poll(ready, 2, 1000);
-            drain(wakeRead);
-            if (ready[0].revents & (POLLIN | POLLHUP | POLLERR))
-                rc = mosquitto_loop_read(client, 1);
-            if (rc == MOSQ_ERR_SUCCESS && mosquitto_want_write(client))
-                rc = mosquitto_loop_write(client, 1);
-            if (rc == MOSQ_ERR_SUCCESS)
-                rc = mosquitto_loop_misc(client);
-            // libmosquitto has closed the connection and told onDisconnect.
-            connected = rc == MOSQ_ERR_SUCCESS;
-            if (connected)
-                delay = firstRetrySeconds;
+            lasting = !connected && !connectFailed(rc);
+            continue;
         }
-        if (rc == MOSQ_ERR_TLS) {
-            post(false, tlsFailure(rc), true);
-            break;
+        rc = MOSQ_ERR_SUCCESS;
+        pollfd ready[] = {{mosquitto_socket(client), 0, 0}, {wakeRead, POLLIN, 0}};
+        if (hasRoom())
+            ready[0].events |= POLLIN;
+        if (mosquitto_want_write(client))
+            ready[0].events |= POLLOUT;
+        ::poll(ready, 2, 1000);
+        drain(wakeRead);
+        if (ready[0].revents & (POLLIN | POLLHUP | POLLERR))
+            rc = mosquitto_loop_read(client, 1);
+        // libmosquitto goes on waiting for a TLS handshake on a socket whose
+        // peer reset it: the poll would return at once, again and again.
+        if (rc == MOSQ_ERR_SUCCESS && (ready[0].revents & (POLLHUP | POLLERR))) {
+            if (const QString gone = hungUp(mosquitto_socket(client)); !gone.isEmpty()) {
+                post(false, gone, false);
+                rc = MOSQ_ERR_CONN_LOST;
+            }
         }
+        if (rc == MOSQ_ERR_SUCCESS && mosquitto_want_write(client))
+            rc = mosquitto_loop_write(client, 1);
+        if (rc == MOSQ_ERR_SUCCESS)
+            rc = mosquitto_loop_misc(client);
+        // Else the connection is closed (by libmosquitto, or at the next
+        // reconnection), and onDisconnect has told why; not of a TLS failure.
+        if (rc == MOSQ_ERR_TLS)
+            lasting = !connectFailed(rc);
+        connected = rc == MOSQ_ERR_SUCCESS;
+        if (connected)
+            delay = firstRetrySeconds;
     }
     std::lock_guard<std::mutex> lock(mutex);
     threadDone = true;
     changed.notify_all();
 }
 
-// Used when libmosquitto's log named no reason of its own.
-QString MqttClient::tlsFailure(int rc) const
+bool MqttClient::connectFailed(int rc)
 {
-    return QStringLiteral("can't trust %1:%2: %3")
-        .arg(settings.broker.host)
-        .arg(settings.broker.port)
-        .arg(QString::fromLocal8Bit(mosquitto_strerror(rc)));
+    if (rc != MOSQ_ERR_TLS) {
+        post(false, MqttReasons::libraryError(rc, keepaliveSeconds), false);
+        return true;
+    }
+    const QString trust = QStringLiteral("can't trust %1: ").arg(BrokerOptions::address(settings.broker));
+    switch (tls.kind()) {
+    case MqttReasons::TlsOutcome::WrongHost:
+        post(false,
+             trust + QStringLiteral("its certificate is not for the host name ") + settings.broker.host,
+             true);
+        return false;
+    case MqttReasons::TlsOutcome::NotTrusted:
+        post(false,
+             trust + QStringLiteral("its certificate does not verify against ") + settings.broker.caFile,
+             true);
+        return false;
+    case MqttReasons::TlsOutcome::Passing:
+        break;
+    }
+    post(false,
+         QStringLiteral("the TLS handshake failed")
+             + (tls.detail().isEmpty() ? QString() : QStringLiteral(": ") + tls.detail()),
+         false);
+    return true;
+}
+
+QString MqttClient::hungUp(int socket)
+{
+    if (socket < 0)
+        return QString(); // closed by libmosquitto, which has told why
+    char next;
+    const ssize_t got = ::recv(socket, &next, 1, MSG_PEEK | MSG_DONTWAIT);
+    if (got == 0)
+        return QStringLiteral("the broker closed the connection");
+    if (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+        return QString::fromLocal8Bit(std::strerror(errno));
+    return QString(); // something left to read first
 }
 
 bool MqttClient::stopping() const
@@ -128,7 +170,7 @@ void MqttClient::onConnect(mosquitto *client, void *self, int reason, int, const
 {
     auto *that = static_cast<MqttClient *>(self);
     if (reason != 0) {
-        const QString why = QString::fromUtf8(mosquitto_reason_string(reason));
+        const QString why = MqttReasons::brokerReason(reason);
         const QString &user = that->settings.broker.username;
         QString refusal =
             QStringLiteral("%1:%2 refused ").arg(that->settings.broker.host).arg(that->settings.broker.port);
@@ -152,14 +194,11 @@ void MqttClient::onConnect(mosquitto *client, void *self, int reason, int, const
 
 void MqttClient::onDisconnect(mosquitto *, void *self, int reason, const mosquitto_property *)
 {
+    // A TLS failure is told by the connection's loop, which knows whether
+    // it lasts.
     auto *that = static_cast<MqttClient *>(self);
-    if (!that->stopping())
-        that->post(false,
-                   QString::fromLocal8Bit(reason == MOSQ_ERR_CONN_LOST || reason == MOSQ_ERR_ERRNO
-                                              ? mosquitto_strerror(MOSQ_ERR_CONN_LOST)
-                                              : reason > MOSQ_ERR_UNKNOWN ? mosquitto_reason_string(reason)
-                                                                          : mosquitto_strerror(reason)),
-                   false);
+    if (!that->stopping() && reason != MOSQ_ERR_TLS)
+        that->post(false, MqttReasons::disconnection(reason, keepaliveSeconds), false);
 }
 
 void MqttClient::onMessage(mosquitto *, void *self, const mosquitto_message *message,
@@ -185,21 +224,8 @@ void MqttClient::onMessage(mosquitto *, void *self, const mosquitto_message *mes
 
 void MqttClient::onLog(mosquitto *, void *self, int level, const char *text)
 {
-    // libmosquitto says only here why a TLS handshake failed.
-    if (!(level & (MOSQ_LOG_ERR | MOSQ_LOG_WARNING)))
-        return;
-    auto *that = static_cast<MqttClient *>(self);
-    const QByteArray line(text);
-    const QString trust =
-        QStringLiteral("can't trust %1:%2: ").arg(that->settings.broker.host).arg(that->settings.broker.port);
-    if (line.contains("host name verification failed"))
-        that->post(false,
-                   trust + QStringLiteral("its certificate is not for the host name ")
-                       + that->settings.broker.host,
-                   true);
-    else if (line.contains("certificate verify failed"))
-        that->post(false,
-                   trust + QStringLiteral("its certificate does not verify against ")
-                       + that->settings.broker.caFile,
-                   true);
+    // libmosquitto says only here why a TLS handshake failed. Called on the
+    // connection's thread: publish() only queues.
+    if (level & (MOSQ_LOG_ERR | MOSQ_LOG_WARNING))
+        static_cast<MqttClient *>(self)->tls.take(text);
 }

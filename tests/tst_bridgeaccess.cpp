@@ -1,10 +1,26 @@
 // iopanel-mqtt on a closed broker: TLS with the site's CA and the broker's
 // host name checked, a user and a password file. Each refusal is one line
 // saying which, and status 2; the password appears in no argument or
-// environment of the bridge.
+// environment of the bridge. A failure that can pass is tried again.
 #include <QtTest>
 
+#include <memory>
+
 #include "brokerprocess.h"
+#include "rudepeer.h"
+
+namespace {
+// The processor time `pid` has used so far, in seconds.
+double processorSeconds(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray text = stat.readAll();
+    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+    return fields.size() < 13 ? -1 : (fields[11].toDouble() + fields[12].toDouble()) / ::sysconf(_SC_CLK_TCK);
+}
+} // namespace
 
 class TestBridgeAccess : public QObject
 {
@@ -118,6 +134,71 @@ private slots:
         QCOMPARE(bridge.exitCode(), exitCode);
         errors += QString::fromLocal8Bit(bridge.readAllStandardError());
         QCOMPARE(errors.count(QLatin1Char('\n')) - errors.count(QStringLiteral(" answers\n")), 1);
+    }
+
+    // A TLS handshake that fails as the connection is closed, reset or not
+    // answered is no verdict on the broker: "trying again", and the bridge
+    // does, without spinning meanwhile; a full broker takes it once the
+    // slot is free.
+    void passingFailures_data()
+    {
+        QTest::addColumn<int>("peer"); // a RudePeer::Manner, or -1: a TLS broker whose one slot is taken
+        QTest::addColumn<QString>("reason");
+
+        const QString gone =
+            "(the TLS handshake failed: .+|the broker closed the connection|Connection reset by peer)";
+        QTest::newRow("a full broker") << -1 << gone;
+        QTest::newRow("closed at once") << int(RudePeer::Closes) << gone;
+        QTest::newRow("reset at once") << int(RudePeer::Resets) << gone;
+        QTest::newRow("no answer") << int(RudePeer::Holds) << "no answer from the broker within 30 s";
+    }
+
+    void passingFailures()
+    {
+        QFETCH(int, peer);
+        QFETCH(QString, reason);
+        Broker full;
+        QProcess holder;
+        std::unique_ptr<RudePeer> rude;
+        if (peer < 0) {
+            QVERIFY(full.start(QStringLiteral("max_connections 1\ncafile %1/ca.crt\ncertfile %1/broker.crt\n"
+                                              "keyfile %1/broker.key\nallow_anonymous true")
+                                   .arg(dir)));
+            holder.start(QStringLiteral("mosquitto_sub"),
+                         {"-h", "127.0.0.1", "-p", QString::number(full.port), "--cafile", dir + "/ca.crt",
+                          "-t", "x"});
+            QVERIFY(!full.log.waitForLine(QStringLiteral("New client connected")).isEmpty());
+        } else {
+            rude.reset(new RudePeer(RudePeer::Manner(peer)));
+        }
+        const QString address = QStringLiteral("127.0.0.1:%1").arg(rude ? rude->port : full.port);
+        PtyModule module;
+        QProcess bridge;
+        bridge.setProcessChannelMode(QProcess::MergedChannels);
+        ProcessOutput errors(bridge);
+        QElapsedTimer running;
+        running.start();
+        bridge.start(QStringLiteral(IOPANEL_MQTT),
+                     {"--port", module.portName(), "--topic", "bench/m1", "--broker", address, "--tls-ca",
+                      dir + "/ca.crt"});
+        QVERIFY2(!errors
+                      .waitForLine("^iopanel-mqtt: can't connect to " + address + ": " + reason
+                                       + "; trying again$",
+                                   45000)
+                      .isEmpty(),
+                 qPrintable(errors.lines.join('\n')));
+        if (rude) {
+            QTRY_VERIFY_WITH_TIMEOUT(rude->accepted >= 2, 10000);
+        } else {
+            stop(holder);
+            QVERIFY(!errors.waitForLine("^iopanel-mqtt: connected to " + address + " as ", 15000).isEmpty());
+        }
+        QCOMPARE(bridge.state(), QProcess::Running);
+        const double used = processorSeconds(bridge.processId());
+        QVERIFY2(used >= 0 && used < running.elapsed() / 2000.0, qPrintable(QString::number(used)));
+        bridge.terminate();
+        QVERIFY(bridge.waitForFinished(5000));
+        QCOMPARE(bridge.exitCode(), 0);
     }
 
 private:

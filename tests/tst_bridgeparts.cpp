@@ -1,15 +1,20 @@
 // The bridge's parts on their own: its options from the command line and a
-// configuration file, and the discovery messages.
+// configuration file, the discovery messages, the words for the MQTT
+// library's outcomes, and a message the library refuses.
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <mosquitto.h>
 #include <unistd.h>
 
 #include "bridgeoptions.h"
+#include "brokerprocess.h"
 #include "discovery.h"
+#include "mqttclient.h"
+#include "mqttreasons.h"
 #include "stderrlog.h"
 
 namespace {
@@ -68,6 +73,22 @@ private slots:
             "CONF:2: port is given on line 1 already");
         row("no '='", "--config CONF", "port /dev/a\n", "CONF:1: not a 'name = value' line");
         row("no file", "--config CONF.gone", {}, "can't read CONF.gone: No such file or directory");
+        // What MQTT can't carry, named without quoting it.
+        const QString noTopic = QStringLiteral("--port p --broker b ");
+        row("a line break ending the topic", noTopic + "--topic bench\n", {},
+            "--topic: can't have a line break (U+000A)");
+        row("a C1 line break", noTopic + QString::fromUtf8("--topic bench\xc2\x85"), {},
+            "--topic: can't have a line break (U+0085)");
+        row("a noncharacter", noTopic + QString::fromUtf8("--topic bench/\xef\xbf\xbf"), {},
+            "--topic: can't have a Unicode noncharacter (U+FFFF)");
+        row("a client id ending in a line break", basic + " --client-id abc\n", {},
+            "--client-id: can't have a line break (U+000A)");
+        row("an escape in the user name", basic + " --username u\x1b[2J --password-file CONF", {},
+            "--username: can't have a control character (U+001B)");
+        row("an escape in the file", "--config CONF", "port = p\ntopic = t\x1b]0;x\x07\n",
+            "CONF:2: topic: can't have a control character (U+001B)");
+        row("a name in the file that is not UTF-8", "--config CONF", "po\x9brt = p\n",
+            "CONF:1: unknown name: it can't have bytes that are not UTF-8 (U+FFFD)");
     }
 
     void options()
@@ -98,6 +119,64 @@ private slots:
         QCOMPARE(got,
                  parsed ? result : QStringLiteral("iopanel-mqtt: %1\n").arg(result.replace("CONF", file)));
         QCOMPARE(status, parsed ? 0 : 2);
+    }
+
+    // The library's error codes and the broker's reason codes overlap; each
+    // is worded from its own table, also where the other has a text.
+    void reasons_data()
+    {
+        QTest::addColumn<int>("code");
+        QTest::addColumn<bool>("disconnection"); // else a CONNACK's reason
+        QTest::addColumn<QString>("words");
+
+        QTest::newRow("proxy, not 'No matching subscribers'")
+            << int(MOSQ_ERR_PROXY) << true << "the SOCKS proxy failed";
+        QTest::newRow("oversize, not 'Re-authenticate'")
+            << int(MOSQ_ERR_OVERSIZE_PACKET) << true << "a packet larger than the broker takes";
+        QTest::newRow("the broker's DISCONNECT")
+            << 0x8e << true << "the broker ended the connection: Session taken over";
+        QTest::newRow("MQTT 3 CONNACK") << 5 << false << "Connection Refused: not authorised.";
+        QTest::newRow("a code nobody knows") << 0xa3 << false << "reason code 163";
+    }
+
+    void reasons()
+    {
+        QFETCH(int, code);
+        QFETCH(bool, disconnection);
+        QFETCH(QString, words);
+        QCOMPARE(disconnection ? MqttReasons::disconnection(code, 30) : MqttReasons::brokerReason(code),
+                 words);
+    }
+
+    // A message larger than the broker takes is refused by the library: named
+    // once, however many follow; the others still go out.
+    void publishRefused()
+    {
+        if (!Broker::available())
+            QSKIP("mosquitto or its clients are missing (tools/install-deps.sh mqtt)");
+        Broker broker;
+        QVERIFY(broker.start(QStringLiteral("allow_anonymous true\nmax_packet_size 200")));
+        MqttClient client;
+        QSignalSpy connected(&client, &MqttClient::connected);
+        QSignalSpy refused(&client, &MqttClient::publishRefused);
+        MqttClient::Settings settings;
+        settings.broker.host = QStringLiteral("127.0.0.1");
+        settings.broker.port = broker.port;
+        settings.broker.clientId = QStringLiteral("refusals");
+        settings.willTopic = QStringLiteral("t/status");
+        settings.subscription = QStringLiteral("t/set");
+        QCOMPARE(client.start(settings), QString());
+        QVERIFY(connected.wait(5000));
+        for (const char *topic : {"t/big", "t/bigger"})
+            client.publish(QLatin1String(topic), QByteArray(300, 'x'));
+        client.publish(QStringLiteral("t/small"), "fits");
+        Subscriber subscriber(broker, QStringLiteral("t/small"));
+        QVERIFY(!subscriber.waitForLine(QStringLiteral("^t/small fits$")).isEmpty());
+        QCOMPARE(refused.size(), 1);
+        QCOMPARE(
+            refused.first().first().toString(),
+            QStringLiteral("the MQTT library refused to publish to t/big: a packet larger than the broker "
+                           "takes; further refusals for this reason are not logged"));
     }
 
     // One message for each input and output, on its own topic, naming the
