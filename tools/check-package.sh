@@ -21,12 +21,12 @@ qt_major="${IOPANEL_QT_MAJOR:-5}"
 case "$qt_major" in
     5)
         panel_runtime=(libqt5core5a libqt5gui5 libqt5widgets5 libqt5serialport5 libc6 libstdc++6)
-        tools_runtime=(libqt5core5a libqt5serialport5 libmosquitto1 libc6 libstdc++6)
+        tools_runtime=(libqt5core5a libqt5serialport5 libmosquitto1 libacl1 libc6 libstdc++6)
         sim_runtime=(libqt5core5a libqt5serialport5 libc6 libstdc++6)
         ;;
     6)
         panel_runtime=(libqt6core6 libqt6gui6 libqt6widgets6 libqt6serialport6 libc6 libstdc++6)
-        tools_runtime=(libqt6core6 libqt6serialport6 libmosquitto1 libc6 libstdc++6)
+        tools_runtime=(libqt6core6 libqt6serialport6 libmosquitto1 libacl1 libc6 libstdc++6)
         sim_runtime=(libqt6core6 libqt6serialport6 libc6 libstdc++6)
         ;;
     *) echo "check-package.sh: IOPANEL_QT_MAJOR must be 5 or 6, not '$qt_major'" >&2; exit 2 ;;
