@@ -98,6 +98,7 @@ check_tree() {
         usr/share/doc/iopanel/changelog.gz usr/share/doc/iopanel-tools/changelog.gz usr/share/doc/iomodule-sim/changelog.gz; do
         gzip -t "$root/${f#usr/}" || fail "$root/${f#usr/} is not a valid gzip file"
     done
+    [ -d "$root/etc/iopanel-mqtt" ] || fail "$root/etc/iopanel-mqtt is missing"
     check_starts "$root/${bin_path#usr/}"
     check_version "$root/${bin_path#usr/}" iopanel
     check_version "$root/${sim_path#usr/}" iomodule-sim
@@ -105,7 +106,7 @@ check_tree() {
     check_version "$root/${mqtt_path#usr/}" iopanel-mqtt
     ! grep -Eiq '^[[:space:]]*password[[:space:]]*=' "$root/${example_path#usr/}" || fail "$root/${example_path#usr/} holds a password"
     echo "ok: $root holds the programs, their manual pages, copyright and changelog, a valid desktop entry, an SVG icon," \
-        "the AppStream metadata, the bridge's service unit and an example configuration without a password"
+        "the AppStream metadata, the bridge's service unit, an example configuration without a password and the folder etc/iopanel-mqtt"
 }
 
 step "Configure and build (Qt $qt_major) in $work/build"
@@ -153,6 +154,8 @@ check_control iomodule-sim "$sim_deb" "${sim_runtime[@]}"
 step "dpkg-deb -c"
 check_contents iopanel "$panel_deb" "${panel_files[@]}"
 check_contents iopanel-tools "$tools_deb" "${tools_files[@]}"
+grep -Eq '^drwxr-xr-x .*[[:space:]]\./etc/iopanel-mqtt/$' <<<"$(dpkg-deb -c "$tools_deb")" ||
+    fail "iopanel-tools does not make /etc/iopanel-mqtt, mode 755"
 check_contents iomodule-sim "$sim_deb" "${sim_files[@]}"
 
 step "lintian -I --pedantic"
@@ -198,6 +201,7 @@ else
     check_manpage iopanel-mqtt
     check_manpage iomodule-sim
     check_unit "/$unit_path" 2.0
+    [ -d /etc/iopanel-mqtt ] || fail "installing iopanel-tools made no /etc/iopanel-mqtt"
     DEBIAN_FRONTEND=noninteractive $sudo apt-get remove -y -q "${packages[@]}" \
         || fail "apt-get remove ${packages[*]}"
     installed_here=0
