@@ -22,6 +22,7 @@ make_certificates() {
         chmod 0644 iopanel-ca.crt
     ) >>"$tmp/openssl.out" 2>&1 || fail "openssl could not make the certificates"
     # Every bridge's user reads the CA's certificate; its key stays root's.
+    grep -qx "    chmod 0644 iopanel-ca.crt" docs/broker.md || fail "docs/broker.md does not make the CA's certificate 0644"
     [ "$(stat -c %a "$certs/iopanel-ca.crt") $(stat -c %a "$tmp/iopanel-ca.key")" = "644 600" ] ||
         fail "the CA's certificate and key are mode $(stat -c %a "$certs/iopanel-ca.crt" "$tmp/iopanel-ca.key"), not 644 and 600"
     # A CA that signed nothing here, for a bridge that must not trust the broker.
