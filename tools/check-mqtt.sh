@@ -12,7 +12,8 @@
 # running and are not run; killed with SIGKILL, its last will says offline;
 # a command published while it was down reaches the module once it is
 # back; after a broker restart state, status and commands flow again; SIGTERM
-# says offline and ends it with status 0.
+# says offline and ends it with status 0. docs/broker.md's first example
+# configuration runs under the service's ExecStart line.
 #
 # The pipeline, mosquitto_sub -R | iopanelctl serve --json | mosquitto_pub -l
 # -r: the first state arrives, a command reaches the module, a retained
