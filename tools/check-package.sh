@@ -98,7 +98,10 @@ check_tree() {
         usr/share/doc/iopanel/changelog.gz usr/share/doc/iopanel-tools/changelog.gz usr/share/doc/iomodule-sim/changelog.gz; do
         gzip -t "$root/${f#usr/}" || fail "$root/${f#usr/} is not a valid gzip file"
     done
-    [ -d "$root/etc/iopanel-mqtt" ] || fail "$root/etc/iopanel-mqtt is missing"
+    # /etc beside the prefix /usr, PREFIX/etc beside any other.
+    local etc="$root/etc"
+    [[ "$root" != */usr ]] || etc="${root%/usr}/etc"
+    [ -d "$etc/iopanel-mqtt" ] || fail "$etc/iopanel-mqtt is missing"
     check_starts "$root/${bin_path#usr/}"
     check_version "$root/${bin_path#usr/}" iopanel
     check_version "$root/${sim_path#usr/}" iomodule-sim
