@@ -5,7 +5,9 @@
 #include <QString>
 
 // A configuration file: one "name = value" a line; blank lines and lines
-// starting with "#" are skipped.
+// starting with "#" are skipped. A "#" after a value, at its start or after a
+// space, is refused rather than taken into the value; the file must be a
+// regular one.
 struct ConfigEntry
 {
     QString name;

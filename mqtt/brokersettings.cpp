@@ -1,11 +1,13 @@
 #include "brokersettings.h"
 
-#include <QFileInfo>
 #include <QRegularExpression>
 
 #include <mosquitto.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "passwordfile.h"
+#include "regularfile.h"
 
 namespace {
 
@@ -77,9 +79,12 @@ QString apply(const QString &name, const QString &value, BrokerSettings &setting
     } else if (name == QLatin1String("password-file")) {
         return readPasswordFile(value, settings.password);
     } else if (name == QLatin1String("tls-ca")) {
-        const QFileInfo ca(value);
-        if (!ca.isFile() || !ca.isReadable())
-            return QStringLiteral("can't read the CA file %1").arg(value);
+        struct stat status = {};
+        QString problem;
+        const int fd = openRegularFile(value, status, problem);
+        if (fd < 0)
+            return QStringLiteral("can't read the CA file %1: %2").arg(value, problem);
+        ::close(fd);
         settings.caFile = value;
     } else if (name == QLatin1String("client-id")) {
         static const QRegularExpression id(QStringLiteral("\\A[A-Za-z0-9_-]{1,128}\\z"));

@@ -1,8 +1,8 @@
 #include "passwordfile.h"
 
-#include <QFile>
+#include "fileusers.h"
+#include "regularfile.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,22 +16,28 @@ constexpr int maxPasswordBytes = 65535;
 
 QString readPasswordFile(const QString &path, QByteArray &password)
 {
-    // The mode is read from the file opened, so the file checked is the one read.
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return QStringLiteral("can't read the password file %1: %2")
-            .arg(path, QString::fromLocal8Bit(std::strerror(errno)));
     struct stat status = {};
     QString problem;
-    if (::fstat(fd, &status) != 0)
-        problem = QString::fromLocal8Bit(std::strerror(errno));
-    else if (!S_ISREG(status.st_mode))
-        problem = QStringLiteral("not a regular file");
-    else if (status.st_mode & (S_IRWXG | S_IRWXO))
-        problem = QStringLiteral("its group or others may use it (mode %1); it must be 0600 or stricter "
-                                 "(chmod 600 %2)")
-                      .arg(status.st_mode & 07777, 4, 8, QLatin1Char('0'))
-                      .arg(path);
+    const int fd = openRegularFile(path, status, problem);
+    if (fd < 0)
+        return QStringLiteral("can't read the password file %1: %2").arg(path, problem);
+    bool throughAcl = false;
+    const QStringList others = otherFileUsers(fd, status, throughAcl);
+    if (!others.isEmpty()) {
+        const QString who = others.size() == 1 ? others.first()
+                                               : others.mid(0, others.size() - 1).join(QLatin1String(", "))
+                + QStringLiteral(" and ") + others.last();
+        problem = throughAcl
+            ? QStringLiteral("%1 may use it through its ACL (getfacl %2); it must be for this user alone")
+                  .arg(who, path)
+            : QStringLiteral("%1 may use it (mode %2); it must be for this user alone%3")
+                  .arg(who)
+                  .arg(status.st_mode & 07777, 4, 8, QLatin1Char('0'))
+                  // Another owner is mended with chown, not chmod.
+                  .arg(status.st_uid == ::geteuid() || status.st_uid == 0
+                           ? QStringLiteral(" (chmod 600 %1)").arg(path)
+                           : QString());
+    }
     QByteArray content;
     if (problem.isEmpty()) {
         content.resize(maxPasswordBytes + 2);

@@ -5,8 +5,9 @@
 #include <QString>
 
 // Reads the password from the first line of `path` into `password`. As ssh
-// does with private keys, a file that its group or others may read or write
-// (mode 0600 or stricter is needed) is refused, and so is an empty one.
+// does with private keys, a file that any user but this one (and root) or
+// any group may use, through its mode or its ACL, is refused, naming who;
+// so are an empty one and anything but a regular file (a FIFO would block).
 // Returns an empty string, or why the file can't be used, naming it.
 QString readPasswordFile(const QString &path, QByteArray &password);
 

@@ -6,6 +6,10 @@
 
 #include <memory>
 
+#include <grp.h>
+#include <pwd.h>
+#include <sys/stat.h>
+
 #include "brokerprocess.h"
 #include "rudepeer.h"
 
@@ -28,26 +32,26 @@ class TestBridgeAccess : public QObject
 
 private slots:
     // A CA and the broker's certificate for 127.0.0.1 (not for "localhost"),
-    // another CA, the broker's users, and password files of several modes.
+    // another CA, the broker's users, password files of several modes and
+    // ACLs, and a FIFO.
     void initTestCase()
     {
-        if (!Broker::available() || QStandardPaths::findExecutable(QStringLiteral("openssl")).isEmpty()
-            || QStandardPaths::findExecutable(QStringLiteral("mosquitto_passwd")).isEmpty())
-            QSKIP("mosquitto, its clients, mosquitto_passwd or openssl is missing (tools/install-deps.sh "
-                  "mqtt)");
+        for (const char *tool : {"openssl", "mosquitto_passwd", "setfacl"})
+            if (!Broker::available() || QStandardPaths::findExecutable(QLatin1String(tool)).isEmpty())
+                QSKIP("mosquitto, its clients, mosquitto_passwd, openssl or setfacl is missing "
+                      "(tools/install-deps.sh mqtt)");
         dir = broker.dir.path();
-        const auto run = [this](const char *program, const char *arguments) {
+        const auto run = [this](const char *program, const QByteArray &arguments) {
             QProcess process;
             process.setWorkingDirectory(dir);
             process.start(QLatin1String(program), QString::fromLatin1(arguments).split(QLatin1Char(' ')));
             return process.waitForFinished(30000) && process.exitCode() == 0;
         };
-        // Owner only, or its group too.
-        const auto write = [this](const char *name, const QByteArray &content, bool groupReads = false) {
+        const auto write = [this](const char *name, const QByteArray &content,
+                                  QFile::Permissions mode = QFile::ReadOwner | QFile::WriteOwner) {
             QFile file(dir + QLatin1Char('/') + QLatin1String(name));
             return file.open(QIODevice::WriteOnly) && file.write(content) == content.size()
-                && file.setPermissions(QFile::ReadOwner | QFile::WriteOwner
-                                       | (groupReads ? QFile::ReadGroup : QFile::ReadOwner));
+                && file.setPermissions(mode);
         };
         for (const char *line :
              {"req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.crt -days 2 -subj /CN=site-CA",
@@ -60,7 +64,18 @@ private slots:
                     "-days 2 -extfile san"));
         QVERIFY(write("users", "module1:s3cret-pw\n") && run("mosquitto_passwd", "-U users"));
         QVERIFY(write("pw600", "s3cret-pw\n") && write("wrong", "not-it\n")
-                && write("pw640", "s3cret-pw\n", true));
+                && write("pw644", "s3cret-pw\n",
+                         QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther));
+        // As systemd hands a credential over: mode 0400 and read access for
+        // the service's user through an ACL entry (stat then shows 0440).
+        const passwd *self = ::getpwuid(::geteuid());
+        const group *own = ::getgrgid(::getegid());
+        QVERIFY(self && own);
+        groupName = QString::fromLocal8Bit(own->gr_name);
+        QVERIFY(write("pwuseracl", "s3cret-pw\n", QFile::ReadOwner) && write("pwgroupacl", "s3cret-pw\n"));
+        QVERIFY(run("setfacl", "-m u:" + QByteArray(self->pw_name) + ":r pwuseracl"));
+        QVERIFY(run("setfacl", "-m g:" + QByteArray(own->gr_name) + ":r pwgroupacl"));
+        QVERIFY(::mkfifo(QFile::encodeName(dir + QStringLiteral("/fifo")).constData(), 0600) == 0);
         QVERIFY(write(
             "bridge.conf",
             QStringLiteral("# module 1\ntls-ca = %1/ca.crt\nusername = module1\npassword-file = %1/pw600\n")
@@ -96,11 +111,26 @@ private slots:
             << "127.0.0.1:PORT refused user 'module1' and its password: Not authorized";
         QTest::newRow("no user") << "--broker 127.0.0.1:PORT --tls-ca DIR/ca.crt" << 2
                                  << "127.0.0.1:PORT refused a connection without a user name: Not authorized";
-        QTest::newRow("a password file its group may read")
-            << "--broker 127.0.0.1:PORT --config DIR/bridge.conf --password-file DIR/pw640" << 2
-            << "--password-file: can't use the password file DIR/pw640: its group or others may use it (mode "
-               "0640); "
-               "it must be 0600 or stricter (chmod 600 DIR/pw640)";
+        QTest::newRow("a password file its group and others may read")
+            << "--broker 127.0.0.1:PORT --config DIR/bridge.conf --password-file DIR/pw644" << 2
+            << "--password-file: can't use the password file DIR/pw644: group GROUP and others may use it "
+               "(mode 0644); it must be for this user alone (chmod 600 DIR/pw644)";
+        QTest::newRow("a password file this user alone may read through an ACL")
+            << "--broker 127.0.0.1:PORT --config DIR/bridge.conf --password-file DIR/pwuseracl" << -1
+            << "connected to 127.0.0.1:PORT";
+        QTest::newRow("a password file a group may read through an ACL")
+            << "--broker 127.0.0.1:PORT --config DIR/bridge.conf --password-file DIR/pwgroupacl" << 2
+            << "--password-file: can't use the password file DIR/pwgroupacl: group GROUP may use it through "
+               "its ACL (getfacl DIR/pwgroupacl); it must be for this user alone";
+        // Refused at once, not waited for until a writer comes.
+        QTest::newRow("a FIFO for the password file")
+            << "--broker 127.0.0.1:PORT --config DIR/bridge.conf --password-file DIR/fifo" << 2
+            << "--password-file: can't read the password file DIR/fifo: not a regular file";
+        QTest::newRow("a FIFO for the configuration file")
+            << "--broker 127.0.0.1:PORT --config DIR/fifo" << 2 << "can't read DIR/fifo: not a regular file";
+        QTest::newRow("a FIFO for the CA file")
+            << "--broker 127.0.0.1:PORT --config DIR/bridge.conf --tls-ca DIR/fifo" << 2
+            << "--tls-ca: can't read the CA file DIR/fifo: not a regular file";
     }
 
     void closedBroker()
@@ -110,6 +140,7 @@ private slots:
         QFETCH(QString, line);
         const auto filled = [this](QString text) {
             return text.replace(QLatin1String("DIR"), dir)
+                .replace(QLatin1String("GROUP"), groupName)
                 .replace(QLatin1String("PORT"), QString::number(broker.port));
         };
         PtyModule module;
@@ -204,6 +235,7 @@ private slots:
 private:
     Broker broker;
     QString dir;
+    QString groupName; // this user's group
 };
 
 QTEST_MAIN(TestBridgeAccess)

@@ -72,6 +72,8 @@ private slots:
         row("a line twice", "--config CONF", "port = a\nport = b\n",
             "CONF:2: port is given on line 1 already");
         row("no '='", "--config CONF", "port /dev/a\n", "CONF:1: not a 'name = value' line");
+        row("a comment after a value", "--config CONF", "broker = b\ntopic = t\nport = /dev/a # USB\n",
+            "CONF:3: port: a '#' in the value; a comment goes on a line of its own");
         row("no file", "--config CONF.gone", {}, "can't read CONF.gone: No such file or directory");
         // What MQTT can't carry, named without quoting it.
         const QString noTopic = QStringLiteral("--port p --broker b ");

@@ -12,20 +12,24 @@
 # running and are not run; killed with SIGKILL, its last will says offline;
 # a command published while it was down reaches the module once it is
 # back; after a broker restart state, status and commands flow again; SIGTERM
-# says offline and ends it with status 0.
+# says offline and ends it with status 0. docs/broker.md's first example
+# configuration runs under the service's ExecStart line.
 #
 # The pipeline, mosquitto_sub -R | iopanelctl serve --json | mosquitto_pub -l
 # -r: the first state arrives, a command reaches the module, a retained
 # command is not run, and the end of the commands ends serve with status 0.
 #
 # The broker on the network of docs/broker.md, run with the files in docs/broker/
-# (tools/lib/closedbroker.sh): a CA and the broker's certificate made for the
-# run, users module1, module2 and dashboard, and two modules whose bridges
-# are started from docs/broker/module1.conf. Both bridges come up over TLS;
-# the dashboard switches each module; module 1's user can neither switch
-# module 2 nor forge its inputs; an anonymous client and a wrong password
-# are refused; a bridge given a wrong CA or a wrong password ends with
-# status 2 and says why.
+# (tools/lib/closedbroker.sh) where the page puts them, under a scratch etc/:
+# a CA made for the run (its certificate mode 0644, its key 0600) and the
+# broker's certificate, users module1, module2, dashboard and operator, and
+# two modules whose bridges are started from docs/broker/module1.conf. Both
+# bridges come up over TLS; the operator switches each module; module 1's
+# user can neither switch module 2 nor forge its inputs, nor, with module
+# 2's client id, throw module 2's bridge off or end the session holding a
+# command queued for it; an anonymous client and a wrong password are
+# refused, and mosquitto logs the refusal as the page quotes it; a bridge
+# given a wrong CA or a wrong password ends with status 2 and says why.
 #
 #   tools/check-mqtt.sh
 #
@@ -143,6 +147,7 @@ bridge_pid=""
 [ "$status" = 0 ] || fail "SIGTERM ended the bridge with status $status"
 [ "$(retained bench/module1/status)" = offline ] || fail "SIGTERM did not leave 'offline' on bench/module1/status"
 echo "  SIGTERM: offline published, the bridge ended with status 0"
+first_example_under_unit
 
 echo "== the pipeline: mosquitto_sub -R | iopanelctl serve --json | mosquitto_pub -l -r"
 publish bench/module2/set "outputs 11111" -r
@@ -180,7 +185,7 @@ closed_broker() {
     echo "== the broker on the network: docs/broker/iopanel.conf, iopanel.acl and module1.conf"
     docs_show docs/broker/iopanel.conf docs/broker/iopanel.acl docs/broker/module1.conf
     make_certificates
-    make_users module1:secret-one module2:secret-two dashboard:secret-dash
+    make_users module1:secret-one module2:secret-two dashboard:secret-dash operator:secret-op
     start_closed_broker
     mkfifo "$tmp/sim2.in"
     "$sim_bin" --inputs 01010 --link "$tmp/module2" <"$tmp/sim2.in" >"$tmp/sim2.log" 2>&1 &
@@ -188,6 +193,7 @@ closed_broker() {
     exec 4<>"$tmp/sim2.in"
     wait_for 50 test -L "$tmp/module2" || fail "the second simulator made no link"
     client_config dashboard dashboard secret-dash
+    client_config operator operator secret-op
     client_config module1-user module1 secret-one
     client_config anonymous "" ""
     client_config wrong-password dashboard not-the-password
@@ -207,16 +213,16 @@ closed_broker() {
     echo "  both bridges connected over TLS as their users; the dashboard sees them online:"
     grep -E '^bench/module[12]/(status|inputs) ' "$tmp/dashboard.log" | sed 's/^/    /'
 
-    as dashboard mosquitto_pub -q 1 -t bench/module1/set -m "outputs 01011"
-    as dashboard mosquitto_pub -q 1 -t bench/module2/set -m "set 5"
-    wait_for 10 grep -q '~P01011' "$tmp/sim.log" || fail "the dashboard's 'outputs 01011' did not reach module 1"
-    wait_for 10 grep -q '~S5' "$tmp/sim2.log" || fail "the dashboard's 'set 5' did not reach module 2"
-    echo "  the dashboard switched the outputs of module 1 to 01011 and output 5 of module 2 on"
+    as operator mosquitto_pub -q 1 -t bench/module1/set -m "outputs 01011"
+    as operator mosquitto_pub -q 1 -t bench/module2/set -m "set 5"
+    wait_for 10 grep -q '~P01011' "$tmp/sim.log" || fail "the operator's 'outputs 01011' did not reach module 1"
+    wait_for 10 grep -q '~S5' "$tmp/sim2.log" || fail "the operator's 'set 5' did not reach module 2"
+    echo "  the operator switched the outputs of module 1 to 01011 and output 5 of module 2 on"
 
     as module1-user mosquitto_pub -q 1 -t bench/module2/set -m "set 1"
     as module1-user mosquitto_pub -q 1 -r -t bench/module2/inputs -m '{"forged":true}'
-    as dashboard mosquitto_pub -q 1 -t bench/module2/set -m "reset 5"
-    wait_for 10 grep -q '~R5' "$tmp/sim2.log" || fail "the dashboard's 'reset 5' did not reach module 2"
+    as operator mosquitto_pub -q 1 -t bench/module2/set -m "reset 5"
+    wait_for 10 grep -q '~R5' "$tmp/sim2.log" || fail "the operator's 'reset 5' did not reach module 2"
     ! grep -q '~S1' "$tmp/sim2.log" || fail "module 1's user switched output 1 of module 2"
     ! grep -q forged "$tmp/dashboard.log" || fail "module 1's user forged module 2's inputs"
     echo "  module 1's user could neither switch module 2 nor forge its inputs (the ACL dropped both)"
@@ -227,6 +233,8 @@ closed_broker() {
         grep -q "not authorised" "$tmp/$client.log" || fail "the $client client was not refused: $(cat "$tmp/$client.log")"
     done
     echo "  an anonymous client and a wrong password were refused: $(head -n 1 "$tmp/anonymous.log")"
+    refused_logged
+    takeover_refused
 
     refused_bridge "a wrong CA" "does not verify" --tls-ca "$tmp/other-ca.crt"
     printf 'not-the-password\n' >"$tmp/wrong.password" && chmod 600 "$tmp/wrong.password"
@@ -241,6 +249,38 @@ refused_bridge() {
     [ "$status" = 2 ] && grep -q "$2" "$tmp/refused.log" ||
         fail "a bridge with $1 ended with status $status: $(cat "$tmp/refused.log")"
     echo "  a bridge with $1 ended with status 2: $(grep "$2" "$tmp/refused.log")"
+}
+
+# first_example_under_unit: docs/broker.md's first configuration example,
+# as /etc/iopanel-mqtt/example.conf under a scratch etc/ (only its port and
+# broker changed), run by the shipped unit's ExecStart line, which always
+# passes the credential's --password-file, connects and ends with status 0.
+first_example_under_unit() {
+    local unit=iopanel-mqtt/iopanel-mqtt@.service command status=0
+    mkdir -p "$tmp/etc/iopanel-mqtt" "$tmp/credentials"
+    python3 - docs/broker.md >"$tmp/etc/iopanel-mqtt/example.conf" <<'PY' || fail "docs/broker.md has no first example"
+import re, sys
+block = re.search(r"\n((?:    .*\n)+)", open(sys.argv[1]).read().split("# module 1 on the bench", 1)[1])
+sys.stdout.write("# module 1 on the bench\n" + "".join(l[4:] + "\n" for l in block.group(1).splitlines()))
+PY
+    sed -i -e "s#^port = .*#port = $tmp/module#" -e "s#^broker = .*#broker = 127.0.0.1:$mqtt_port#" \
+        "$tmp/etc/iopanel-mqtt/example.conf"
+    (umask 077; echo any-word >"$tmp/credentials/password")
+    command="$(sed -n 's/^ExecStart=//p' "$unit")"
+    command="${command//\/usr\/bin\/iopanel-mqtt/$bridge_bin}"
+    command="${command//\/etc\//$tmp/etc/}"
+    command="${command//%i/example}"
+    command="${command//%d/$tmp/credentials}"
+    # shellcheck disable=SC2086 # the unit's words, split as systemd splits them
+    $command 2>"$tmp/example.log" &
+    bridge_pid=$!
+    wait_for 50 grep -q "connected to 127.0.0.1:$mqtt_port" "$tmp/example.log" ||
+        fail "docs/broker.md's first example did not run under the unit: $(cat "$tmp/example.log")"
+    kill -TERM "$bridge_pid"
+    wait "$bridge_pid" || status=$?
+    bridge_pid=""
+    [ "$status" = 0 ] || fail "docs/broker.md's first example under the unit ended with status $status"
+    echo "  docs/broker.md's first example ran under the unit's ExecStart: $(grep connected "$tmp/example.log")"
 }
 
 retained_is() { [ "$(retained "$1" 2>/dev/null)" = "$2" ]; }

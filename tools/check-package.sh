@@ -21,12 +21,12 @@ qt_major="${IOPANEL_QT_MAJOR:-5}"
 case "$qt_major" in
     5)
         panel_runtime=(libqt5core5a libqt5gui5 libqt5widgets5 libqt5serialport5 libc6 libstdc++6)
-        tools_runtime=(libqt5core5a libqt5serialport5 libmosquitto1 libc6 libstdc++6)
+        tools_runtime=(libqt5core5a libqt5serialport5 libmosquitto1 libacl1 libc6 libstdc++6)
         sim_runtime=(libqt5core5a libqt5serialport5 libc6 libstdc++6)
         ;;
     6)
         panel_runtime=(libqt6core6 libqt6gui6 libqt6widgets6 libqt6serialport6 libc6 libstdc++6)
-        tools_runtime=(libqt6core6 libqt6serialport6 libmosquitto1 libc6 libstdc++6)
+        tools_runtime=(libqt6core6 libqt6serialport6 libmosquitto1 libacl1 libc6 libstdc++6)
         sim_runtime=(libqt6core6 libqt6serialport6 libc6 libstdc++6)
         ;;
     *) echo "check-package.sh: IOPANEL_QT_MAJOR must be 5 or 6, not '$qt_major'" >&2; exit 2 ;;
@@ -98,6 +98,10 @@ check_tree() {
         usr/share/doc/iopanel/changelog.gz usr/share/doc/iopanel-tools/changelog.gz usr/share/doc/iomodule-sim/changelog.gz; do
         gzip -t "$root/${f#usr/}" || fail "$root/${f#usr/} is not a valid gzip file"
     done
+    # /etc beside the prefix /usr, PREFIX/etc beside any other.
+    local etc="$root/etc"
+    [[ "$root" != */usr ]] || etc="${root%/usr}/etc"
+    [ -d "$etc/iopanel-mqtt" ] || fail "$etc/iopanel-mqtt is missing"
     check_starts "$root/${bin_path#usr/}"
     check_version "$root/${bin_path#usr/}" iopanel
     check_version "$root/${sim_path#usr/}" iomodule-sim
@@ -105,7 +109,7 @@ check_tree() {
     check_version "$root/${mqtt_path#usr/}" iopanel-mqtt
     ! grep -Eiq '^[[:space:]]*password[[:space:]]*=' "$root/${example_path#usr/}" || fail "$root/${example_path#usr/} holds a password"
     echo "ok: $root holds the programs, their manual pages, copyright and changelog, a valid desktop entry, an SVG icon," \
-        "the AppStream metadata, the bridge's service unit and an example configuration without a password"
+        "the AppStream metadata, the bridge's service unit, an example configuration without a password and the folder etc/iopanel-mqtt"
 }
 
 step "Configure and build (Qt $qt_major) in $work/build"
@@ -155,6 +159,8 @@ check_control iomodule-sim "$sim_deb" "${sim_runtime[@]}"
 step "dpkg-deb -c"
 check_contents iopanel "$panel_deb" "${panel_files[@]}"
 check_contents iopanel-tools "$tools_deb" "${tools_files[@]}"
+grep -Eq '^drwxr-xr-x .*[[:space:]]\./etc/iopanel-mqtt/$' <<<"$(dpkg-deb -c "$tools_deb")" ||
+    fail "iopanel-tools does not make /etc/iopanel-mqtt, mode 755"
 check_contents iomodule-sim "$sim_deb" "${sim_files[@]}"
 
 step "lintian -I --pedantic"
@@ -200,6 +206,7 @@ else
     check_manpage iopanel-mqtt
     check_manpage iomodule-sim
     check_unit "/$unit_path" 2.0
+    [ -d /etc/iopanel-mqtt ] || fail "installing iopanel-tools made no /etc/iopanel-mqtt"
     DEBIAN_FRONTEND=noninteractive $sudo apt-get remove -y -q "${packages[@]}" \
         || fail "apt-get remove ${packages[*]}"
     installed_here=0

@@ -21,17 +21,19 @@
 #   mqtt      also what tools/check-mqtt.sh and the bridge's tests need:
 #             Debian's MQTT broker (mosquitto), its command-line clients
 #             (mosquitto-clients), ss (iproute2) to find a free local TCP
-#             port, openssl for the test certificates and python3-jinja2 to
-#             render the discovery messages' templates
+#             port, openssl for the test certificates, setfacl (acl) for
+#             the password files' ACLs and python3-jinja2 to render the
+#             discovery messages' templates
 #
 # The base packages include libmosquitto-dev, the MQTT client library that
-# iopanel-mqtt is built on.
+# iopanel-mqtt is built on, and libacl1-dev, with which it reads who may use
+# its password file.
 #
 # IOPANEL_QT_MAJOR=5 (default) or 6 picks the Qt the build uses.
 set -euo pipefail
 
 qt_major="${IOPANEL_QT_MAJOR:-5}"
-packages=(cmake g++ make pkg-config libmosquitto-dev)
+packages=(cmake g++ make pkg-config libmosquitto-dev libacl1-dev)
 case "$qt_major" in
     # The panel reads the X server's resources through libxcb on Qt 5.
     5) packages+=(qtbase5-dev libqt5serialport5-dev libxcb1-dev) ;;
@@ -58,7 +60,7 @@ for what in "$@"; do
         soak) packages+=(xvfb xdotool x11-utils) ;;
         network) packages+=(ser2net socat iproute2) ;;
         a11y) packages+=(xvfb x11-xserver-utils dbus-daemon dbus-bin at-spi2-core python3-pyatspi) ;;
-        mqtt) packages+=(mosquitto mosquitto-clients iproute2 openssl python3-jinja2) ;;
+        mqtt) packages+=(mosquitto mosquitto-clients iproute2 openssl acl python3-jinja2) ;;
         *) echo "install-deps.sh: unknown argument '$what' (expected: test, package, clang, soak, network, a11y, mqtt)" >&2; exit 2 ;;
     esac
 done
