@@ -13,5 +13,8 @@
 //   PREFIX/binary_sensor/NODE/inputN/config and PREFIX/switch/NODE/outputN/config
 QList<QPair<QString, QByteArray>> discoveryMessages(const QString &prefix, const QString &node,
                                                     const QString &base, const QString &version);
+// The same topics with empty payloads: published retained, they take the
+// module out of Home Assistant.
+QList<QPair<QString, QByteArray>> discoveryRemovals(const QString &prefix, const QString &node);
 
 #endif // DISCOVERY_H

@@ -139,12 +139,17 @@ int MqttClient::messagesWaiting() const
     return static_cast<int>(inbox.size());
 }
 
-void MqttClient::publish(const QString &topic, const QByteArray &payload)
+void MqttClient::publish(const QString &topic, const QByteArray &payload, int expirySeconds)
 {
     if (!connectedNow)
         return;
+    mosquitto_property *properties = nullptr;
+    if (expirySeconds > 0)
+        mosquitto_property_add_int32(&properties, MQTT_PROP_MESSAGE_EXPIRY_INTERVAL,
+                                     static_cast<uint32_t>(expirySeconds));
     mosquitto_publish_v5(client, nullptr, topic.toUtf8().constData(), payload.size(), payload.constData(), 0,
-                         true, nullptr);
+                         true, properties);
+    mosquitto_property_free_all(&properties);
     wake();
 }
 

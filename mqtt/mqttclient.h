@@ -53,8 +53,10 @@ public:
     // Publishes retained at QoS 0; nothing while not connected. Everything
     // is published again on every connection, so nothing is lost with a
     // connection, and no window of unacknowledged messages holds up an
-    // input change behind the outputs of a burst of commands.
-    void publish(const QString &topic, const QByteArray &payload);
+    // input change behind the outputs of a burst of commands. With
+    // expirySeconds, the broker drops the message that long after: a new
+    // subscriber no longer gets it (0: kept until replaced).
+    void publish(const QString &topic, const QByteArray &payload, int expirySeconds = 0);
     // The next message taken from the broker, if any.
     bool takeMessage(MqttMessage &message);
     int messagesWaiting() const;
