@@ -189,10 +189,13 @@ void Bridge::commandSent(const ModuleLoop::Command &command)
     const auto carried = Frames::outputsCarried(commandFrame(command.command));
     if (carried.isEmpty())
         return;
-    for (const auto &output : carried) {
+    for (const auto &output : carried)
         commanded.insert(output.first, output.second);
+    // Written to a module that does not answer, it may never have arrived.
+    if (wasSilent)
+        return;
+    for (const auto &output : carried)
         known.insert(output.first, output.second);
-    }
     publishOutputs();
 }
 
