@@ -62,8 +62,9 @@ private slots:
         }
     }
 
-    // All outputs on, then the module restarts (a new one, all off, on the
-    // same path). Once it fell silent the outputs are unknown; when it is back
+    // All outputs on, then the module restarts (falls silent, and a new one,
+    // all off, comes on the same path). Once it fell silent the outputs are
+    // unknown, also one commanded while it was; when it is back
     // they stay so and nothing is sent to it, or, with --restore-outputs, the
     // last commanded states are sent and then published. What is retained
     // expires within the bound (offline, at the stop, does not).
@@ -95,11 +96,16 @@ private slots:
             >= 0);
         QCOMPARE(module->outputs(), QStringLiteral("11111"));
 
+        // Silent first: a command written to it then is no output state either.
+        module->setResponder([](const QByteArray &) { return PtyModule::Reply{}; });
+        QVERIFY((at = all.find(QStringLiteral("^bench/m1/status offline$"), at)) >= 0);
+        QVERIFY((at = all.find(QStringLiteral("^bench/m1/outputs \\{\"time\":\"[^\"]+\",%1\\}$").arg(unknown),
+                               at))
+                >= 0);
+        QVERIFY(broker.publish(base + "/set", "set 1"));
+        QTRY_VERIFY(commandsReceived(*module).contains("~S1"));
         module.reset();
         QVERIFY(QFile::remove(link));
-        QVERIFY((at = all.find(QStringLiteral("^bench/m1/status offline$"), at)) >= 0);
-        QVERIFY(all.find(QStringLiteral("^bench/m1/outputs \\{\"time\":\"[^\"]+\",%1\\}$").arg(unknown), at)
-                >= 0);
         module = std::make_unique<PtyModule>();
         QVERIFY(QFile::link(module->portName(), link));
         QVERIFY((at = all.find(QStringLiteral("^bench/m1/status online$"), at)) >= 0);
