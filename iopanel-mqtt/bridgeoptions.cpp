@@ -25,7 +25,8 @@ const char description[] =
     "  BASE/status   retained: online while connected and the module answers;\n"
     "                offline when it does not, at a stop, and as the last will.\n"
     "                online, the inputs and the outputs are published again every\n"
-    "                20 s and expire 60 s after: a gone bridge's drop out of sight\n"
+    "                20 s and expire 60 s after: a bridge that is gone drops out\n"
+    "                of sight\n"
     "  BASE/set      commands, one a message, taken at QoS 1 in a kept session:\n"
     "                outputs 10100, set N, reset N, inputs (publish them again).\n"
     "                Retained messages are never run; bad ones are named on\n"
@@ -39,9 +40,9 @@ const char description[] =
     "\n"
     "Exit status: 0 stopped by a signal (--remove-discovery: its messages went\n"
     "out); 1 the MQTT library could not be started (--remove-discovery: or a\n"
-    "signal came first); 2 a bad option or configuration file, or the broker refused the credentials,\n"
-    "its certificate does not verify against --tls-ca, or its host name does not\n"
-    "match the certificate.";
+    "signal came first); 2 a bad option or configuration file, or the broker\n"
+    "refused the credentials, its certificate does not verify against --tls-ca,\n"
+    "or its host name does not match the certificate.";
 
 constexpr int minIntervalMs = 20;
 constexpr int maxIntervalMs = 1000;
