@@ -141,7 +141,7 @@ void Bridge::restoreOutputs()
         for (bool on : qAsConst(commanded))
             command.command.outputs += on ? QLatin1Char('1') : QLatin1Char('0');
         command.text = QStringLiteral("outputs ") + command.command.outputs;
-        loop.enqueue(command);
+        restore(command);
         return;
     }
     // Only these were ever commanded: the others are left as the module has them.
@@ -149,8 +149,15 @@ void Bridge::restoreOutputs()
         command.command.kind = it.value() ? ModuleCommand::Set : ModuleCommand::Reset;
         command.command.channel = it.key();
         command.text = QStringLiteral("%1 %2").arg(it.value() ? "set" : "reset").arg(it.key());
-        loop.enqueue(command);
+        restore(command);
     }
+}
+
+void Bridge::restore(const ModuleLoop::Command &command)
+{
+    // The outputs stay unknown then: nothing is claimed that was not sent.
+    if (!loop.enqueue(command))
+        BridgeLog::line(QStringLiteral("outputs not restored: '%1' finds the queue full").arg(command.text));
 }
 
 void Bridge::publishStatus()

@@ -46,6 +46,7 @@ private:
     void publishState(); // status, the inputs while the module answers, the outputs
     void publishOutputs();
     void restoreOutputs();
+    void restore(const ModuleLoop::Command &command);
     QString topic(const char *leaf) const;
     QString broker() const;
 
