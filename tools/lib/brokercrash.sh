@@ -13,7 +13,7 @@
 
 broker_crash() {
     echo "== a broker crash with persistence: saved, killed, a bridge lost meanwhile, started again"
-    local port dir="$tmp/crash" gone_pid killed restarted first waited
+    local port dir="$tmp/crash" gone_pid killed first waited live_seen live_expiry
     port="$(free_port)" || fail "no free TCP port on 127.0.0.1"
     mkdir "$dir"
     printf 'listener %s 127.0.0.1\nallow_anonymous true\nuser %s\npersistence true\npersistence_location %s/\nautosave_interval 1800\n' \
@@ -47,16 +47,22 @@ broker_crash() {
     sleep 2
     launch_mosquitto "$dir/mosquitto.conf" "$tmp/crash-broker.log" "$port"
     crash_pids[0]="$launched_pid"
-    restarted="$(date +%s)"
     first="$(crash_retained crash/gone/status '%p (expires in %E s)')"
     echo "  broker started again from what it saved; a new subscriber got crash/gone/status ${first:-nothing}"
+    # The living bridge's status as it published it on connecting again: due to expire then.
+    wait_for 100 crash_connections_are 2 || fail "the living bridge did not connect again"
+    live_expiry="$(crash_retained crash/live/status '%E')"
+    live_seen="$(date +%s)"
     wait_for 700 crash_status_gone crash/gone/status || fail "crash/gone/status was still online 70 s after its bridge ended"
     waited=$(($(date +%s) - killed))
     [ "$waited" -le 62 ] || fail "crash/gone/status stayed online for $waited s after its bridge ended, more than 60 s"
     echo "  crash/gone/status no longer online for a new subscriber $waited s after its bridge was killed (bound: 60 s)"
-    sleep $((restarted + 65 - $(date +%s) > 0 ? restarted + 65 - $(date +%s) : 0))
+    [ -n "$live_expiry" ] || fail "crash/live/status had no expiry after the restart"
+    waited=$((live_seen + live_expiry + 3 - $(date +%s)))
+    sleep $((waited > 0 ? waited : 0))
     crash_status_is crash/live/status online || fail "the live bridge's status expired: it was not published again"
-    echo "  crash/live/status still online $(($(date +%s) - restarted)) s after the restart: published again every 20 s"
+    echo "  crash/live/status still online $(($(date +%s) - live_seen)) s after it said it would expire in $live_expiry s:" \
+        "published again every 20 s"
     exec 5>&-
     stop_processes "${crash_pids[@]}"
     crash_pids=()
@@ -67,5 +73,6 @@ broker_crash() {
 crash_retained() {
     mosquitto_sub -h 127.0.0.1 -p "$crash_port" -V mqttv5 -t "$1" -C 1 -W 1 -F "$2" 2>/dev/null || true
 }
+crash_connections_are() { [ "$(grep -c 'as iopanel-mqtt-crash-live$' "$tmp/crash-bridges.log")" -ge "$1" ]; }
 crash_status_is() { [ "$(crash_retained "$1" '%p')" = "$2" ]; }
 crash_status_gone() { [ "$(crash_retained "$1" '%p')" != online ]; }
