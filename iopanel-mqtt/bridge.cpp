@@ -6,6 +6,7 @@
 #include "discovery.h"
 #include "frames.h"
 #include "isotime.h"
+#include "retainedstate.h"
 #include "setmessage.h"
 
 Bridge::Bridge(const BridgeOptions &options, QObject *parent)
@@ -23,6 +24,11 @@ Bridge::Bridge(const BridgeOptions &options, QObject *parent)
     connect(&client, &MqttClient::refused, this, &Bridge::refused);
     connect(&client, &MqttClient::publishRefused, this, &BridgeLog::line);
     connect(&client, &MqttClient::messagesArrived, this, &Bridge::takeMessages);
+    refresh.setInterval(RetainedState::refreshSeconds * 1000);
+    connect(&refresh, &QTimer::timeout, this, &Bridge::publishState);
+    // Nothing known of the outputs until they are commanded: an earlier
+    // bridge's retained claim is replaced at the first connection.
+    outputsMessage = outputsJson(known, isoLocalTime()).toUtf8();
 }
 
 QString Bridge::topic(const char *leaf) const
@@ -64,11 +70,8 @@ void Bridge::connected()
     connection = Connected;
     // All of it again: a broker without persistence has lost the retained
     // messages, and dashboards must not be left with a stale state.
-    publishStatus();
-    if (!inputsMessage.isEmpty())
-        client.publish(topic("inputs"), inputsMessage);
-    if (!outputsMessage.isEmpty())
-        client.publish(topic("outputs"), outputsMessage);
+    publishState();
+    refresh.start();
     if (!options.discoveryPrefix.isEmpty()) {
         const auto discovery = discoveryMessages(options.discoveryPrefix, options.broker.clientId,
                                                  options.base, QCoreApplication::applicationVersion());
@@ -84,6 +87,7 @@ void Bridge::connectionLost(const QString &reason)
     else if (connection == Connected)
         BridgeLog::line(QStringLiteral("connection to %1 lost: %2; reconnecting").arg(broker(), reason));
     connection = Away;
+    refresh.stop();
 }
 
 void Bridge::refused(const QString &reason)
@@ -115,20 +119,77 @@ void Bridge::answeringChanged(bool answering, const QString &problem)
     else
         BridgeLog::line(QStringLiteral("the module does not answer: %1").arg(problem));
     publishStatus();
+    if (!answering) {
+        wasSilent = true;
+        if (!known.isEmpty()) {
+            known.clear();
+            publishOutputs();
+        }
+    } else if (wasSilent) {
+        wasSilent = false;
+        if (options.restoreOutputs)
+            restoreOutputs();
+    }
+}
+
+void Bridge::restoreOutputs()
+{
+    if (commanded.isEmpty())
+        return;
+    ModuleLoop::Command command;
+    if (commanded.size() == 5) {
+        command.command.kind = ModuleCommand::Outputs;
+        for (bool on : qAsConst(commanded))
+            command.command.outputs += on ? QLatin1Char('1') : QLatin1Char('0');
+        command.text = QStringLiteral("outputs ") + command.command.outputs;
+        restore(command);
+        return;
+    }
+    // Only these were ever commanded: the others are left as the module has them.
+    for (auto it = commanded.cbegin(); it != commanded.cend(); ++it) {
+        command.command.kind = it.value() ? ModuleCommand::Set : ModuleCommand::Reset;
+        command.command.channel = it.key();
+        command.text = QStringLiteral("%1 %2").arg(it.value() ? "set" : "reset").arg(it.key());
+        restore(command);
+    }
+}
+
+void Bridge::restore(const ModuleLoop::Command &command)
+{
+    // The outputs stay unknown then: nothing is claimed that was not sent.
+    if (!loop.enqueue(command))
+        BridgeLog::line(QStringLiteral("outputs not restored: '%1' finds the queue full").arg(command.text));
 }
 
 void Bridge::publishStatus()
 {
     // Before the first poll's outcome there is nothing new to say: the
     // retained status is offline (the last stop's, or the last will).
+    // offline never expires: it claims nothing.
     if (loop.answering())
-        client.publish(topic("status"), *loop.answering() ? "online" : "offline");
+        client.publish(topic("status"), *loop.answering() ? "online" : "offline",
+                       *loop.answering() ? RetainedState::expirySeconds : 0);
+}
+
+void Bridge::publishState()
+{
+    publishStatus();
+    // Inputs a module no longer reports are not kept alive: they expire.
+    if (!inputsMessage.isEmpty() && loop.answering().value_or(false))
+        client.publish(topic("inputs"), inputsMessage, RetainedState::expirySeconds);
+    client.publish(topic("outputs"), outputsMessage, RetainedState::expirySeconds);
+}
+
+void Bridge::publishOutputs()
+{
+    outputsMessage = outputsJson(known, isoLocalTime()).toUtf8();
+    client.publish(topic("outputs"), outputsMessage, RetainedState::expirySeconds);
 }
 
 void Bridge::inputsRead(const InputStates &inputs)
 {
     inputsMessage = inputsJson(inputs, isoLocalTime()).toUtf8();
-    client.publish(topic("inputs"), inputsMessage);
+    client.publish(topic("inputs"), inputsMessage, RetainedState::expirySeconds);
 }
 
 void Bridge::commandSent(const ModuleLoop::Command &command)
@@ -137,9 +198,13 @@ void Bridge::commandSent(const ModuleLoop::Command &command)
     if (carried.isEmpty())
         return;
     for (const auto &output : carried)
-        outputs.insert(output.first, output.second);
-    outputsMessage = outputsJson(outputs, isoLocalTime()).toUtf8();
-    client.publish(topic("outputs"), outputsMessage);
+        commanded.insert(output.first, output.second);
+    // Written to a module that does not answer, it may never have arrived.
+    if (wasSilent)
+        return;
+    for (const auto &output : carried)
+        known.insert(output.first, output.second);
+    publishOutputs();
 }
 
 void Bridge::commandFailed(const ModuleLoop::Command &command, const QString &problem)

@@ -3,6 +3,7 @@
 
 #include <QMap>
 #include <QObject>
+#include <QTimer>
 
 #include "bridgeoptions.h"
 #include "moduleloop.h"
@@ -14,6 +15,15 @@
 // on every connection with the discovery messages, and queues the commands
 // from BASE/set. Ends the event loop with status 2 when the broker refuses
 // the bridge for good.
+//
+// What the bridge says is true only while it is there to say it: online,
+// the inputs and the outputs expire on the broker (RetainedState) and are
+// published again before they do, so a module whose bridge is gone drops
+// out of sight even when the broker never sends the last will. The module
+// cannot report its outputs: once it has stopped answering (it may have
+// restarted, all off), BASE/outputs says they are unknown until commanded
+// again, or, with --restore-outputs, until the last commanded states are
+// sent to it when it answers again.
 class Bridge : public QObject
 {
     Q_OBJECT
@@ -33,6 +43,10 @@ private:
     void commandSent(const ModuleLoop::Command &command);
     void commandFailed(const ModuleLoop::Command &command, const QString &problem);
     void publishStatus();
+    void publishState(); // status, the inputs while the module answers, the outputs
+    void publishOutputs();
+    void restoreOutputs();
+    void restore(const ModuleLoop::Command &command);
     QString topic(const char *leaf) const;
     QString broker() const;
 
@@ -40,7 +54,10 @@ private:
     ModuleLoop loop;
     MqttClient client;
     enum { Starting, Connected, Away } connection = Starting;
-    QMap<int, bool> outputs; // commanded since the start
+    QMap<int, bool> commanded; // the last state commanded for each output, since the start
+    QMap<int, bool> known;     // commanded since the module last began to answer
+    bool wasSilent = false;    // the module stopped answering since it last answered
+    QTimer refresh;
     QByteArray inputsMessage;
     QByteArray outputsMessage;
     int messages = 0; // taken from the set topic

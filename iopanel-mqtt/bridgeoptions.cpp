@@ -19,10 +19,14 @@ const char description[] =
     "Topics under BASE (--topic):\n"
     "  BASE/inputs   retained: {\"time\":...,\"6\":true,...,\"10\":false}, the first state\n"
     "                and then each change\n"
-    "  BASE/outputs  retained: {\"time\":...,\"1\":true,...} after each command that went\n"
-    "                out, with the outputs commanded since the start\n"
+    "  BASE/outputs  retained: {\"time\":...,\"1\":true,\"2\":null,...} after each command\n"
+    "                that went out; null: not known, not commanded since the start\n"
+    "                or since the module last stopped answering\n"
     "  BASE/status   retained: online while connected and the module answers;\n"
-    "                offline when it does not, at a stop, and as the last will\n"
+    "                offline when it does not, at a stop, and as the last will.\n"
+    "                online, the inputs and the outputs are published again every\n"
+    "                20 s and expire 60 s after: a bridge that is gone drops out\n"
+    "                of sight\n"
     "  BASE/set      commands, one a message, taken at QoS 1 in a kept session:\n"
     "                outputs 10100, set N, reset N, inputs (publish them again).\n"
     "                Retained messages are never run; bad ones are named on\n"
@@ -34,18 +38,22 @@ const char description[] =
     "again with a growing delay. SIGTERM, SIGINT and SIGHUP publish offline and\n"
     "end the bridge.\n"
     "\n"
-    "Exit status: 0 stopped by a signal; 1 the MQTT library could not be started;\n"
-    "2 a bad option or configuration file, or the broker refused the credentials,\n"
-    "its certificate does not verify against --tls-ca, or its host name does not\n"
-    "match the certificate.";
+    "Exit status: 0 stopped by a signal (--remove-discovery: its messages went\n"
+    "out); 1 the MQTT library could not be started (--remove-discovery: or a\n"
+    "signal came first); 2 a bad option or configuration file, or the broker\n"
+    "refused the credentials, its certificate does not verify against --tls-ca,\n"
+    "or its host name does not match the certificate.";
 
 constexpr int minIntervalMs = 20;
 constexpr int maxIntervalMs = 1000;
 // In the order of the help text, and of the checks.
-const QStringList settingNames{
-    QStringLiteral("port"),     QStringLiteral("broker"),    QStringLiteral("topic"),
-    QStringLiteral("interval"), QStringLiteral("username"),  QStringLiteral("password-file"),
-    QStringLiteral("tls-ca"),   QStringLiteral("client-id"), QStringLiteral("discovery")};
+const QStringList settingNames{QStringLiteral("port"),      QStringLiteral("broker"),
+                               QStringLiteral("topic"),     QStringLiteral("interval"),
+                               QStringLiteral("username"),  QStringLiteral("password-file"),
+                               QStringLiteral("tls-ca"),    QStringLiteral("client-id"),
+                               QStringLiteral("discovery"), QStringLiteral("restore-outputs")};
+// Settings that take no value on the command line; "true" or "false" in the file.
+const QStringList flagNames{QStringLiteral("restore-outputs")};
 
 // A value and where it came from: "--port" or "FILE:LINE: port".
 struct Setting
@@ -88,6 +96,10 @@ QString apply(const QString &name, const QString &value, BridgeOptions &options)
                 .arg(minIntervalMs)
                 .arg(maxIntervalMs)
                 .arg(value);
+    } else if (flagNames.contains(name)) {
+        if (value != QLatin1String("true") && value != QLatin1String("false"))
+            return QStringLiteral("takes true or false, not '%1'").arg(value);
+        options.restoreOutputs = value == QLatin1String("true");
     } else if (name == QLatin1String("discovery")) {
         if (!isTopicBase(value))
             return QStringLiteral("takes a topic prefix such as homeassistant, not '%1'").arg(value);
@@ -123,16 +135,24 @@ bool parseBridgeOptions(const QStringList &arguments, BridgeOptions &options, in
         {"client-id", {"id", "The MQTT client id (default iopanel-mqtt- and the base, '/' made '-')."}},
         {"discovery",
          {"prefix", "Publish Home Assistant discovery messages under this prefix, e.g. homeassistant."}},
+        {"restore-outputs",
+         {{}, "When the module answers again after falling silent, send it the outputs last commanded."}},
     };
     for (const QString &name : settingNames)
         parser.addOption(
-            texts.contains(name)
+            flagNames.contains(name) ? QCommandLineOption(name, texts[name].second)
+                : texts.contains(name)
                 ? QCommandLineOption(name, texts[name].second, texts[name].first)
                 : QCommandLineOption(name, BrokerOptions::helpText(name), BrokerOptions::valueName(name)));
     const QCommandLineOption config(QStringLiteral("config"),
                                     QStringLiteral("Read options from <file>, one 'name = value' a line."),
                                     QStringLiteral("file"));
     parser.addOption(config);
+    const QCommandLineOption removeDiscovery(
+        QStringLiteral("remove-discovery"),
+        QStringLiteral("Publish empty discovery messages under the --discovery prefix, taking the module "
+                       "out of Home Assistant, and end. Stop the module's bridge first."));
+    parser.addOption(removeDiscovery);
 
     exitStatus = BridgeDone;
     const QString tryHelp = QStringLiteral("\nTry 'iopanel-mqtt --help' for more information.");
@@ -154,7 +174,9 @@ bool parseBridgeOptions(const QStringList &arguments, BridgeOptions &options, in
     QMap<QString, Setting> settings;
     for (const QString &name : settingNames)
         if (parser.isSet(name))
-            settings.insert(name, {parser.value(name), QStringLiteral("--") + name});
+            settings.insert(name,
+                            {flagNames.contains(name) ? QStringLiteral("true") : parser.value(name),
+                             QStringLiteral("--") + name});
     if (parser.isSet(config)) {
         const QString file = parser.value(config);
         QList<ConfigEntry> entries;
@@ -181,8 +203,14 @@ bool parseBridgeOptions(const QStringList &arguments, BridgeOptions &options, in
         if (const QString problem = apply(name, setting.value, options); !problem.isEmpty())
             return refused(setting.where + QStringLiteral(": ") + problem, exitStatus);
     }
+    options.removeDiscovery = parser.isSet(removeDiscovery);
+    if (options.removeDiscovery && options.discoveryPrefix.isEmpty())
+        return refused(QStringLiteral("--remove-discovery: no discovery prefix given: use --discovery or a "
+                                      "'discovery = ...' line in the --config file"),
+                       exitStatus);
     for (const char *required : {"port", "broker", "topic"})
-        if (!settings.contains(QLatin1String(required)))
+        if (!settings.contains(QLatin1String(required))
+            && !(options.removeDiscovery && qstrcmp(required, "port") == 0))
             return refused(QStringLiteral("no %1 given: use --%1 or a '%1 = ...' line in the --config file")
                                .arg(QLatin1String(required)),
                            exitStatus);

@@ -13,7 +13,9 @@ struct BridgeOptions
     BrokerSettings broker;
     QString base; // the topics' base, e.g. bench/module1
     int intervalMs = 100;
-    QString discoveryPrefix; // empty: no Home Assistant discovery
+    QString discoveryPrefix;      // empty: no Home Assistant discovery
+    bool restoreOutputs = false;  // the last commanded outputs sent again to a module back from silence
+    bool removeDiscovery = false; // publish empty discovery configs and end
 };
 
 enum BridgeExit {

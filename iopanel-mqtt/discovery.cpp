@@ -4,6 +4,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include "retainedstate.h"
+
 namespace {
 QJsonObject common(const QString &node, const QString &base, const QString &version, const QString &object,
                    const QString &name)
@@ -25,6 +27,14 @@ QJsonObject common(const QString &node, const QString &base, const QString &vers
 }
 } // namespace
 
+QList<QPair<QString, QByteArray>> discoveryRemovals(const QString &prefix, const QString &node)
+{
+    QList<QPair<QString, QByteArray>> messages;
+    for (const auto &message : discoveryMessages(prefix, node, QString(), QString()))
+        messages.append({message.first, QByteArray()});
+    return messages;
+}
+
 QList<QPair<QString, QByteArray>> discoveryMessages(const QString &prefix, const QString &node,
                                                     const QString &base, const QString &version)
 {
@@ -34,6 +44,9 @@ QList<QPair<QString, QByteArray>> discoveryMessages(const QString &prefix, const
         QJsonObject config = common(node, base, version, object, QStringLiteral("Input %1").arg(n));
         config.insert("state_topic", base + QStringLiteral("/inputs"));
         config.insert("value_template", QStringLiteral("{{ 'ON' if value_json['%1'] else 'OFF' }}").arg(n));
+        // The bridge publishes the inputs again well within this: unavailable
+        // once it is gone, even when the broker never sends its last will.
+        config.insert("expire_after", RetainedState::expirySeconds);
         messages.append({QStringLiteral("%1/binary_sensor/%2/%3/config").arg(prefix, node, object),
                          QJsonDocument(config).toJson(QJsonDocument::Compact)});
     }
@@ -44,12 +57,13 @@ QList<QPair<QString, QByteArray>> discoveryMessages(const QString &prefix, const
         config.insert("payload_on", QStringLiteral("set %1").arg(n));
         config.insert("payload_off", QStringLiteral("reset %1").arg(n));
         config.insert("state_topic", base + QStringLiteral("/outputs"));
-        // The outputs message holds only the outputs commanded since the
-        // bridge started: an output not among them renders nothing (unknown).
-        config.insert(
-            "value_template",
-            QStringLiteral("{{ ('ON' if value_json['%1'] else 'OFF') if '%1' in value_json else '' }}")
-                .arg(n));
+        // An output the bridge does not know (null, or missing from an older
+        // bridge's message) renders None, which Home Assistant shows as
+        // unknown; an empty text would leave the switch as it was.
+        config.insert("value_template",
+                      QStringLiteral("{{ 'None' if value_json.get('%1') is none else "
+                                     "('ON' if value_json['%1'] else 'OFF') }}")
+                          .arg(n));
         config.insert("state_on", "ON");
         config.insert("state_off", "OFF");
         messages.append({QStringLiteral("%1/switch/%2/%3/config").arg(prefix, node, object),

@@ -5,6 +5,7 @@
 #include "bridge.h"
 #include "bridgelog.h"
 #include "bridgeoptions.h"
+#include "discoveryremoval.h"
 #include "quitonsignals.h"
 #include "standardstreams.h"
 #include "stderrlog.h"
@@ -36,6 +37,19 @@ int main(int argc, char *argv[])
 
     // SIGTERM, SIGINT and SIGHUP end the event loop; the bridge then says offline.
     QuitOnSignals quitOnSignals;
+    if (options.removeDiscovery) {
+        DiscoveryRemoval removal(options);
+        options.broker.password.fill('\0');
+        if (const QString problem = removal.start(); !problem.isEmpty()) {
+            BridgeLog::line(problem);
+            StderrLog::finish(stderrWaitMs);
+            return BridgeFailed;
+        }
+        exitStatus = QCoreApplication::exec();
+        const int stopped = removal.stop();
+        StderrLog::finish(stderrWaitMs);
+        return exitStatus == BridgeRefused ? exitStatus : stopped;
+    }
     Bridge bridge(options);
     options.broker.password.fill('\0');
     if (const QString problem = bridge.start(); !problem.isEmpty()) {

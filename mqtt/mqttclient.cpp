@@ -139,12 +139,17 @@ int MqttClient::messagesWaiting() const
     return static_cast<int>(inbox.size());
 }
 
-void MqttClient::publish(const QString &topic, const QByteArray &payload)
+void MqttClient::publish(const QString &topic, const QByteArray &payload, int expirySeconds)
 {
     if (!connectedNow)
         return;
+    mosquitto_property *properties = nullptr;
+    if (expirySeconds > 0)
+        mosquitto_property_add_int32(&properties, MQTT_PROP_MESSAGE_EXPIRY_INTERVAL,
+                                     static_cast<uint32_t>(expirySeconds));
     const int rc = mosquitto_publish_v5(client, nullptr, topic.toUtf8().constData(), payload.size(),
-                                        payload.constData(), 0, true, nullptr);
+                                        payload.constData(), 0, true, properties);
+    mosquitto_property_free_all(&properties);
     // Not connected any more: published again on the next connection.
     if (rc != MOSQ_ERR_SUCCESS && rc != MOSQ_ERR_NO_CONN && !publishErrors.contains(rc)) {
         publishErrors.insert(rc);

@@ -55,10 +55,12 @@ public:
     // Publishes retained at QoS 0; nothing while not connected. Everything
     // is published again on every connection, so nothing is lost with a
     // connection, and no window of unacknowledged messages holds up an
-    // input change behind the outputs of a burst of commands. A message the
+    // input change behind the outputs of a burst of commands. With
+    // expirySeconds, the broker drops the message that long after: a new
+    // subscriber no longer gets it (0: kept until replaced). A message the
     // library refuses (a topic or size it does not take) is dropped, and
     // publishRefused() names the first of each reason.
-    void publish(const QString &topic, const QByteArray &payload);
+    void publish(const QString &topic, const QByteArray &payload, int expirySeconds = 0);
     // The next message taken from the broker, if any.
     bool takeMessage(MqttMessage &message);
     int messagesWaiting() const;

@@ -63,7 +63,11 @@ void MqttClient::run()
         }
         rc = MOSQ_ERR_SUCCESS;
         pollfd ready[] = {{mosquitto_socket(client), 0, 0}, {wakeRead, POLLIN, 0}};
-        if (hasRoom())
+        // Nothing is read once stopping: libmosquitto takes a reply read
+        // after the disconnection was asked for (a late SUBACK) for a
+        // protocol error and closes the socket, dropping what was still to
+        // be written.
+        if (hasRoom() && !stopping())
             ready[0].events |= POLLIN;
         if (mosquitto_want_write(client))
             ready[0].events |= POLLOUT;

@@ -55,9 +55,10 @@ bool heldByAnother(const QSerialPort &serial, const QString &port)
 }
 
 // {"time":"...","6":true,...}: `time` first, when given, then the channels
-// in the order given. Written by hand: the members keep that order (a JSON
-// library would sort "10" first), and the time holds no character to escape.
-QString statesJson(const QList<QPair<int, bool>> &states, const QString &time)
+// in the order given, null for a state not known. Written by hand: the
+// members keep that order (a JSON library would sort "10" first), and the
+// time holds no character to escape.
+QString statesJson(const QList<QPair<int, std::optional<bool>>> &states, const QString &time)
 {
     QStringList members;
     if (!time.isEmpty())
@@ -65,7 +66,9 @@ QString statesJson(const QList<QPair<int, bool>> &states, const QString &time)
     for (const auto &state : states)
         members << QStringLiteral("\"%1\":%2")
                        .arg(state.first)
-                       .arg(state.second ? QStringLiteral("true") : QStringLiteral("false"));
+                       .arg(!state.second       ? QStringLiteral("null")
+                                : *state.second ? QStringLiteral("true")
+                                                : QStringLiteral("false"));
     return QLatin1Char('{') + members.join(QLatin1Char(',')) + QLatin1Char('}');
 }
 
@@ -128,7 +131,7 @@ QString inputsText(const InputStates &inputs)
 
 QString inputsJson(const InputStates &inputs, const QString &time)
 {
-    QList<QPair<int, bool>> states;
+    QList<QPair<int, std::optional<bool>>> states;
     for (size_t k = 0; k < inputs.size(); ++k)
         states.append({static_cast<int>(k) + 6, inputs[k]});
     return statesJson(states, time);
@@ -136,8 +139,8 @@ QString inputsJson(const InputStates &inputs, const QString &time)
 
 QString outputsJson(const QMap<int, bool> &outputs, const QString &time)
 {
-    QList<QPair<int, bool>> states;
-    for (auto it = outputs.begin(); it != outputs.end(); ++it)
-        states.append({it.key(), it.value()});
+    QList<QPair<int, std::optional<bool>>> states;
+    for (int n = 1; n <= 5; ++n)
+        states.append({n, outputs.contains(n) ? std::optional<bool>(outputs.value(n)) : std::nullopt});
     return statesJson(states, time);
 }

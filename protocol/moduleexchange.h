@@ -39,7 +39,8 @@ ExchangeOutcome exchangeWith(const QString &port, const QString &frame, bool wan
 QString inputsText(const InputStates &inputs);
 // {"6":true,...,"10":false}, or with `time` first: {"time":"...","6":true,...}
 QString inputsJson(const InputStates &inputs, const QString &time = QString());
-// The outputs known, by number 1 to 5: {"time":"...","1":true,...,"5":false}
+// Outputs 1 to 5, null where not in `outputs` (not known):
+// {"time":"...","1":true,"2":null,...,"5":false}
 QString outputsJson(const QMap<int, bool> &outputs, const QString &time);
 
 #endif // MODULEEXCHANGE_H

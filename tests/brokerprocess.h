@@ -92,15 +92,16 @@ private:
     }
 };
 
-// mosquitto_sub -v on the broker: one line a message, "topic payload".
+// mosquitto_sub -v on the broker: one line a message, "topic payload"; or
+// in mosquitto_sub's other formats, e.g. {"-V", "mqttv5", "-F", "%t %E %p"}.
 class Subscriber : public ProcessOutput
 {
 public:
-    Subscriber(const Broker &broker, const QString &topic)
+    Subscriber(const Broker &broker, const QString &topic, const QStringList &format = {"-v"})
         : ProcessOutput(process)
     {
         process.start(QStringLiteral("mosquitto_sub"),
-                      {"-p", QString::number(broker.port), "-v", "-t", topic});
+                      QStringList{"-p", QString::number(broker.port), "-t", topic} + format);
     }
     ~Subscriber() { stop(process); }
 

@@ -15,6 +15,7 @@
 #include "discovery.h"
 #include "mqttclient.h"
 #include "mqttreasons.h"
+#include "retainedstate.h"
 #include "stderrlog.h"
 
 namespace {
@@ -46,8 +47,8 @@ private slots:
     {
         QTest::addColumn<QString>("arguments"); // CONF: the configuration file
         QTest::addColumn<QByteArray>("config"); // its content
-        QTest::addColumn<QString>(
-            "result"); // "host port base interval client-id", or the line on standard error
+        QTest::addColumn<QString>("result"); // "host port base interval client-id [restore] [remove]", or the
+                                             // line on standard error
 
         const QString basic = QStringLiteral("--port /dev/ttyUSB0 --broker broker --topic bench/m1");
         const auto row = [&](const char *name, const QString &arguments, const QByteArray &config,
@@ -58,6 +59,19 @@ private slots:
         row("a file, the command line winning", "--config CONF --interval 50",
             "# module 1\n\n  broker = b:1885\ntopic= x/y\ninterval =200\nport = /dev/a\n",
             "b 1885 x/y 50 iopanel-mqtt-x-y");
+        row("restoring outputs", basic + " --restore-outputs", {},
+            "broker 1883 bench/m1 100 iopanel-mqtt-bench-m1 restore");
+        row("restoring outputs in the file", basic + " --config CONF", "restore-outputs = true\n",
+            "broker 1883 bench/m1 100 iopanel-mqtt-bench-m1 restore");
+        row("restoring outputs, not a flag", basic + " --config CONF", "restore-outputs = yes\n",
+            "CONF:1: restore-outputs: takes true or false, not 'yes'");
+        row("removing discovery, no port needed",
+            "--broker broker --topic bench/m1 --discovery ha --remove-discovery", {},
+            "broker 1883 bench/m1 100 iopanel-mqtt-bench-m1 remove");
+        row("removing discovery without a prefix", basic + " --remove-discovery", {},
+            "--remove-discovery: no discovery prefix given: use --discovery or a 'discovery = ...' line in "
+            "the "
+            "--config file");
         row("interval", basic + " --interval 5", {}, "--interval: takes 20 to 1000 ms, not '5'");
         row("wildcard topic", "--port p --broker b --topic a/#", {},
             "--topic: takes a topic such as bench/module1 (no '+', '#', empty level or leading '$' or '/'), "
@@ -117,6 +131,7 @@ private slots:
                                          .arg(options.base)
                                          .arg(options.intervalMs)
                                          .arg(options.broker.clientId)
+                + (options.restoreOutputs ? " restore" : "") + (options.removeDiscovery ? " remove" : "")
                                    : errors;
         QCOMPARE(got,
                  parsed ? result : QStringLiteral("iopanel-mqtt: %1\n").arg(result.replace("CONF", file)));
@@ -182,12 +197,18 @@ private slots:
     }
 
     // One message for each input and output, on its own topic, naming the
-    // bridge's topics, commands and one device (tst_bridge reads their states
-    // as Home Assistant does).
+    // bridge's topics, commands and one device, and the same topics emptied
+    // for a removal; the inputs expire as the bridge's retained messages do
+    // (tst_bridge reads their states as Home Assistant does).
     void discovery()
     {
         QList<int> channels;
-        for (const auto &message : discoveryMessages("ha", "node", "bench/m1", "1.0")) {
+        const auto messages = discoveryMessages("ha", "node", "bench/m1", "1.0");
+        QList<QPair<QString, QByteArray>> emptied;
+        for (const auto &message : messages)
+            emptied.append({message.first, QByteArray()});
+        QCOMPARE(discoveryRemovals("ha", "node"), emptied);
+        for (const auto &message : messages) {
             const QJsonObject config = QJsonDocument::fromJson(message.second).object();
             const int n = message.first.section('/', 3, 3).remove(QRegularExpression("\\D")).toInt();
             const bool input = n >= 6;
@@ -204,6 +225,7 @@ private slots:
                                   "bench/m1/status", input ? "bench/m1/inputs" : "bench/m1/outputs",
                                   input ? "" : "bench/m1/set", input ? "" : QStringLiteral("set %1").arg(n),
                                   input ? "" : QStringLiteral("reset %1").arg(n), "node"}));
+            QCOMPARE(config["expire_after"].toInt(-1), input ? RetainedState::expirySeconds : -1);
         }
         std::sort(channels.begin(), channels.end());
         QCOMPARE(channels, QList<int>({1, 2, 3, 4, 5, 6, 7, 8, 9, 10}));

@@ -15,6 +15,9 @@
 # says offline and ends it with status 0. docs/broker.md's first example
 # configuration runs under the service's ExecStart line.
 #
+# A broker crash with persistence (tools/lib/brokercrash.sh): a bridge lost
+# while the broker was down stops looking online within 60 s.
+#
 # The pipeline, mosquitto_sub -R | iopanelctl serve --json | mosquitto_pub -l
 # -r: the first state arrives, a command reaches the module, a retained
 # command is not run, and the end of the commands ends serve with status 0.
@@ -45,6 +48,8 @@ source tools/lib/local.sh
 source tools/lib/mqtt.sh
 # shellcheck source=tools/lib/closedbroker.sh
 source tools/lib/closedbroker.sh
+# shellcheck source=tools/lib/brokercrash.sh
+source tools/lib/brokercrash.sh
 
 build_for mqtt iopanel-mqtt iopanelctl iomodule-sim
 bridge_bin="$build/iopanel-mqtt/iopanel-mqtt"
@@ -52,7 +57,7 @@ ctl_bin="$build/iopanelctl/iopanelctl"
 
 make_scratch mqtt
 sim_pid="" broker_pid="" watcher_pid="" bridge_pid="" pipeline_pid=""
-sim2_pid="" closed_pid="" dashboard_pid="" closed_bridges=()
+sim2_pid="" closed_pid="" dashboard_pid="" closed_bridges=() crash_pids=()
 # The clients' own settings are read from here, never from the user's.
 export XDG_CONFIG_HOME="$tmp/config"
 
@@ -60,10 +65,10 @@ export XDG_CONFIG_HOME="$tmp/config"
 # pipeline's three processes are the children of its subshell), and the
 # scratch directory goes.
 cleanup() {
-    exec 3>&- 4>&- 2>/dev/null || true
+    exec 3>&- 4>&- 5>&- 2>/dev/null || true
     local pipeline=()
     [ -z "$pipeline_pid" ] || mapfile -t pipeline < <(pgrep -P "$pipeline_pid" || true)
-    stop_processes "${pipeline[@]}" "$pipeline_pid" "$bridge_pid" "${closed_bridges[@]}" "$watcher_pid" \
+    stop_processes "${pipeline[@]}" "$pipeline_pid" "$bridge_pid" "${closed_bridges[@]}" "${crash_pids[@]}" "$watcher_pid" \
         "$dashboard_pid" "$broker_pid" "$closed_pid" "$sim_pid" "$sim2_pid"
     remove_scratch
 }
@@ -148,6 +153,7 @@ bridge_pid=""
 [ "$(retained bench/module1/status)" = offline ] || fail "SIGTERM did not leave 'offline' on bench/module1/status"
 echo "  SIGTERM: offline published, the bridge ended with status 0"
 first_example_under_unit
+broker_crash
 
 echo "== the pipeline: mosquitto_sub -R | iopanelctl serve --json | mosquitto_pub -l -r"
 publish bench/module2/set "outputs 11111" -r
