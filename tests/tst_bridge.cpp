@@ -180,8 +180,8 @@ private slots:
         QTest::newRow("all, then one")
             << QByteArrayList{"outputs 11111", "reset 3"} << false << "on on off on on" + inputs;
         // The module may have restarted with its outputs off: none is claimed.
-        QTest::newRow("after the module was away") << QByteArrayList{"outputs 10100"} << true
-                                                   << "unknown unknown unknown unknown unknown" + inputs;
+        QTest::newRow("after the module was away")
+            << QByteArrayList{"outputs 10100"} << true << "unknown unknown unknown unknown unknown" + inputs;
     }
 
     // Each discovery message the bridge publishes, with the last messages on
