@@ -22,8 +22,8 @@
 # -r: the first state arrives, a command reaches the module, a retained
 # command is not run, and the end of the commands ends serve with status 0.
 #
-# The broker on the network of docs/broker.md, run with the files in docs/broker/
-# (tools/lib/closedbroker.sh) where the page puts them, under a scratch etc/:
+# The broker on the network of docs/broker-network.md, run with the files in
+# docs/broker/ (tools/lib/closedbroker.sh) where the page puts them, under a scratch etc/:
 # a CA made for the run (its certificate mode 0644, its key 0600) and the
 # broker's certificate, users module1, module2, dashboard and operator, and
 # two modules whose bridges are started from docs/broker/module1.conf. Both
@@ -185,8 +185,8 @@ closed_broker
 echo "MQTT CHECK PASSED"
 }
 
-# The broker on the network of docs/broker.md, with its own files: TLS, users and the
-# ACL; two modules, their bridges started from its configuration.
+# The broker on the network of docs/broker-network.md, with its own files: TLS,
+# users and the ACL; two modules, their bridges started from its configuration.
 closed_broker() {
     echo "== the broker on the network: docs/broker/iopanel.conf, iopanel.acl and module1.conf"
     docs_show docs/broker/iopanel.conf docs/broker/iopanel.acl docs/broker/module1.conf

@@ -43,7 +43,7 @@ export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1:suppressions=$scratch/u
 # -timeout: an About box that never closes is a hang, reported as a failure.
 # -max_len: 128 bytes hold six firmware reports. The decoder keeps little
 # state, so longer inputs mostly repeat frames, and every firmware report in
-# them costs an About box (see docs/robustness.md).
+# them costs an About box (see docs/fuzzer.md).
 "$build_dir/fuzz/fuzz_replies" \
     -max_total_time="$seconds" \
     -max_len=128 \

@@ -1,13 +1,13 @@
 # shellcheck shell=bash
 # For tools/check-mqtt.sh, which sources this file after local.sh and
-# mqtt.sh: the broker on the network of docs/broker.md, closed to strangers, built from
-# the files in docs/broker/ as they stand. Only what belongs to a site is put
+# mqtt.sh: the broker on the network of docs/broker-network.md, closed to
+# strangers, built from the files in docs/broker/ as they stand. Only what belongs to a site is put
 # in for the run: the broker's host name (localhost), its port (a free one, on
 # 127.0.0.1 alone), the folders (/etc/mosquitto/ and /etc/iopanel-mqtt/ under
 # $tmp/etc/) and the module's device. Sets closed_port and closed_pid.
 
 # make_certificates: a CA and the broker's certificate for localhost, made as
-# docs/broker.md makes them for broker.example.
+# docs/broker-network.md makes them for broker.example.
 make_certificates() {
     local certs="$tmp/etc/mosquitto/certs"
     mkdir -p "$certs"
@@ -22,7 +22,7 @@ make_certificates() {
         chmod 0644 iopanel-ca.crt
     ) >>"$tmp/openssl.out" 2>&1 || fail "openssl could not make the certificates"
     # Every bridge's user reads the CA's certificate; its key stays root's.
-    grep -qx "    chmod 0644 iopanel-ca.crt" docs/broker.md || fail "docs/broker.md does not make the CA's certificate 0644"
+    grep -qx "    chmod 0644 iopanel-ca.crt" docs/broker-network.md || fail "docs/broker-network.md does not make the CA's certificate 0644"
     [ "$(stat -c %a "$certs/iopanel-ca.crt") $(stat -c %a "$tmp/iopanel-ca.key")" = "644 600" ] ||
         fail "the CA's certificate and key are mode $(stat -c %a "$certs/iopanel-ca.crt" "$tmp/iopanel-ca.key"), not 644 and 600"
     # A CA that signed nothing here, for a bridge that must not trust the broker.
@@ -40,7 +40,7 @@ make_users() {
 
 # start_closed_broker: mosquitto with docs/broker/iopanel.conf and its ACL.
 # Run as root, the broker reads its files as the user mosquitto, so they
-# are given to that group as docs/broker.md says.
+# are given to that group as docs/broker-network.md says.
 start_closed_broker() {
     local etc="$tmp/etc/mosquitto"
     closed_port="$(free_port)" || fail "no free TCP port on 127.0.0.1"
@@ -59,7 +59,8 @@ start_closed_broker() {
 
 # client_config NAME USER PASSWORD: options for mosquitto_pub and mosquitto_sub
 # run with XDG_CONFIG_HOME=$tmp/NAME, as a dashboard keeps them, so the
-# password is on no command line; the CA put where docs/broker.md puts it.
+# password is on no command line; the CA put where docs/broker-network.md
+# puts it.
 client_config() {
     mkdir -p "$tmp/$1"
     install -D -m 0644 "$tmp/etc/mosquitto/certs/iopanel-ca.crt" "$tmp/etc/ssl/certs/iopanel-ca.crt"
@@ -73,7 +74,7 @@ as() { XDG_CONFIG_HOME="$tmp/$1" "${@:2}"; }
 
 # bridge_config MODULE PASSWORD LINK: docs/broker/module1.conf for MODULE
 # (module1, module2) on the port LINK, its password file mode 0600 beside it,
-# in the folder the package made, with the CA installed as docs/broker.md
+# in the folder the package made, with the CA installed as docs/broker-network.md
 # says.
 bridge_config() {
     local etc="$tmp/etc/iopanel-mqtt"
@@ -84,16 +85,16 @@ bridge_config() {
     (umask 077; printf '%s\n' "$2" >"$etc/$1.password")
 }
 
-# docs_show FILE...: docs/broker.md shows each FILE whole, as it stands, as an
-# indented block, so the page can't drift from what the check runs.
+# docs_show FILE...: docs/broker-network.md shows each FILE whole, as it
+# stands, as an indented block, so the page can't drift from what the check runs.
 docs_show() {
     local file
     for file in "$@"; do
-        python3 - "$file" <<'PY' || fail "docs/broker.md does not show $file as it stands"
+        python3 - "$file" <<'PY' || fail "docs/broker-network.md does not show $file as it stands"
 import sys
 lines = open(sys.argv[1]).read().rstrip("\n").split("\n")
 block = "".join(("    " + line if line.strip() else "") + "\n" for line in lines)
-sys.exit(0 if block in open("docs/broker.md").read() else 1)
+sys.exit(0 if block in open("docs/broker-network.md").read() else 1)
 PY
     done
 }
@@ -130,13 +131,13 @@ takeover_refused() {
         sed 's/^[0-9]*: /    /'
 }
 
-# refused_logged: what docs/broker.md quotes from mosquitto's log for a
-# client refused its password is what this mosquitto logged for one.
+# refused_logged: what docs/broker-network.md quotes from mosquitto's log for
+# a client refused its password is what this mosquitto logged for one.
 refused_logged() {
     local line="Client <unknown> disconnected, not authorised."
-    grep -qF "\`$line\`" docs/broker.md || fail "docs/broker.md does not quote '$line'"
+    grep -qF "\`$line\`" docs/broker-network.md || fail "docs/broker-network.md does not quote '$line'"
     grep -qF "$line" "$tmp/closed-broker.log" ||
         fail "mosquitto did not log '$line' for the wrong password: $(grep -i 'not authorised' "$tmp/closed-broker.log")"
-    echo "  mosquitto logged the refused password as docs/broker.md quotes it:"
+    echo "  mosquitto logged the refused password as docs/broker-network.md quotes it:"
     grep -B1 -F "$line" "$tmp/closed-broker.log" | tail -n 2 | sed 's/^[0-9]*: /    /'
 }
