@@ -15,9 +15,12 @@
 
 #include "processtesting.h"
 
-// A mosquitto broker of the test's own, on a port of 127.0.0.1 that was free
-// when it started, with its configuration (and anything else the test puts
-// there) in a temporary directory; and Debian's clients to talk to it.
+// The bridges' topic, and its messages on the inputs and outputs with %1 for the states.
+inline const QString base = QStringLiteral("bench/m1");
+inline const QString inputsPattern = QStringLiteral("^bench/m1/inputs \\{\"time\":\"[^\"]+\",%1\\}$");
+inline const QString outputsPattern = QStringLiteral("^bench/m1/outputs \\{\"time\":\"[^\"]+\",%1\\}$");
+
+// A mosquitto broker of the test's own on 127.0.0.1, and Debian's clients to talk to it.
 class Broker
 {
 public:
@@ -33,8 +36,7 @@ public:
 
     ~Broker() { stop(); }
 
-    // Starts the broker with the listener's other lines, e.g. TLS or
-    // password files, on the same port as before if it ran already.
+    // Starts the broker with the listener's other lines, on its earlier port if any.
     bool start(const QString &listenerLines = QString())
     {
         if (port == 0)
@@ -42,8 +44,7 @@ public:
         QFile config(dir.filePath(QStringLiteral("mosquitto.conf")));
         if (!config.open(QIODevice::WriteOnly))
             return false;
-        // As this user, also as root: mosquitto would drop to a user of its
-        // own, who may not read the test's files.
+        // As this user, also as root: mosquitto's own user may not read the test's files.
         const passwd *user = ::getpwuid(::geteuid());
         config.write(
             QStringLiteral("listener %1 127.0.0.1\npersistence false\nuser %2\n%3\n")
@@ -92,8 +93,7 @@ private:
     }
 };
 
-// mosquitto_sub -v on the broker: one line a message, "topic payload"; or
-// in mosquitto_sub's other formats, e.g. {"-V", "mqttv5", "-F", "%t %E %p"}.
+// mosquitto_sub -v on the broker, "topic payload" a line, or in another `format`.
 class Subscriber : public ProcessOutput
 {
 public:
@@ -109,17 +109,31 @@ private:
     QProcess process;
 };
 
+inline void skipWithoutBroker()
+{
+    if (!Broker::available())
+        QSKIP("mosquitto or its clients are missing (tools/install-deps.sh mqtt installs them)");
+}
+
+// Stops the bridges `owner` started: they would poll the next test's stand-in's reused pty.
+inline void stopBridges(QObject *owner)
+{
+    for (QProcess *bridge : owner->findChildren<QProcess *>()) {
+        stop(*bridge);
+        delete bridge;
+    }
+}
+
 #ifdef IOPANEL_MQTT
-// iopanel-mqtt between the module on `port` and the broker, on the topic
-// bench/m1.
+// iopanel-mqtt between the module on `port` (none: no --port) and the broker, on bench/m1.
 inline QProcess *startBridge(QObject *parent, const Broker &broker, const QString &port,
                              const QStringList &more = {})
 {
     auto *bridge = new QProcess(parent);
-    bridge->start(QStringLiteral(IOPANEL_MQTT),
-                  QStringList{"--port", port, "--broker", QStringLiteral("127.0.0.1:%1").arg(broker.port),
-                              "--topic", "bench/m1"}
-                      + more);
+    bridge->start(
+        QStringLiteral(IOPANEL_MQTT),
+        QStringList{"--broker", QStringLiteral("127.0.0.1:%1").arg(broker.port), "--topic", "bench/m1"}
+            + (port.isEmpty() ? QStringList() : QStringList{"--port", port}) + more);
     return bridge;
 }
 #endif

@@ -1,18 +1,9 @@
 #!/usr/bin/env python3
 """The state Home Assistant shows for MQTT switches and binary sensors.
 
-Reads a JSON list on standard input, one entry an entity: {"component":
-"switch" or "binary_sensor", "config": its discovery message, "payload": the
-last message on its state topic, "availability": the last one on its
-availability topic; null for none}. Prints one line an entity: unavailable,
-on, off or unknown, as Home Assistant decides it for an entity that starts
-unknown. With an availability topic, it is unavailable unless the last
-message there is payload_available (default online). Otherwise the value
-template is rendered by Jinja2 with value and value_json, then compared with
-state_on and state_off (for a switch; they default to payload_on and
-payload_off, which default to ON and OFF) or with payload_on and payload_off
-(a binary sensor). "None" makes it unknown; any other text leaves it as it
-was.
+Reads a JSON list of {"component", "config" (the discovery message), "payload"
+(last on the state topic), "availability" (last on its topic)}; prints one line
+an entity: unavailable, on, off or unknown, as Home Assistant decides it.
 """
 import json
 import sys

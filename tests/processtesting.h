@@ -17,15 +17,12 @@
 
 #include "ptymodule.h"
 
-// The project's programs run as child processes beside the module stand-in:
-// their output line by line and the rows they record, their environment, what
-// they hold of the machine's devices, and readers that stall.
+// The project's programs as child processes beside the module stand-in.
 
 // A time as the programs print it: ISO 8601, local, milliseconds, the offset.
 const QString isoTime = QStringLiteral("\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}[+-]\\d\\d:\\d\\d");
 
-// The rows of `event` in a record's text, without their time, which must be
-// ISO 8601 local with the offset.
+// The rows of `event` in a record's text, without their time (checked: "bad: ...").
 inline QStringList rowsIn(const QByteArray &record, const QString &event)
 {
     const QRegularExpression time(QLatin1Char('^') + isoTime + QLatin1Char('$'));
@@ -46,8 +43,7 @@ public:
         : process(process)
     { }
 
-    // The number of the first line from line `from` on that matches
-    // `pattern`, waiting up to `timeoutMs` for it; -1 if none came.
+    // The first line from `from` on matching `pattern`, waited for; -1 if none came.
     int find(const QRegularExpression &pattern, int from = 0, int timeoutMs = 5000)
     {
         QElapsedTimer timer;
@@ -69,8 +65,7 @@ public:
         return find(QRegularExpression(pattern), from, timeoutMs);
     }
 
-    // The first line after the last one returned that matches `pattern`, or
-    // an empty string after `timeoutMs`; the lines before it are passed over.
+    // The next line after the last one returned matching `pattern`, or "" at the time-out.
     QString waitForLine(const QRegularExpression &pattern, int timeoutMs = 5000)
     {
         const int at = find(pattern, next, timeoutMs);
@@ -108,8 +103,7 @@ inline void stop(QProcess &process)
     process.waitForFinished(5000);
 }
 
-// An environment with no display of any kind, and a home of its own: the
-// panel keeps its settings there, not in the user's.
+// An environment with no display and a home of its own for the panel's settings.
 inline QProcessEnvironment headless(const QString &home)
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -149,8 +143,7 @@ inline QStringList lockFilesOf(qint64 pid)
 }
 
 #ifdef IOMODULE_SIM
-// Starts iomodule-sim with `arguments`, its errors forwarded, and returns
-// the pseudo-terminal it announces, or an empty string.
+// Starts iomodule-sim with `arguments`; returns the pty it announces, or "".
 inline QString startSimulator(QProcess &sim, ProcessOutput &output, const QStringList &arguments)
 {
     sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
@@ -170,9 +163,7 @@ inline QStringList commandsReceived(const PtyModule &module)
     return received;
 }
 
-// A FIFO made at `path` whose pipe, shrunk to one page, another writer has
-// filled with '#': returns its reader (non-blocking; the caller closes it),
-// which has read nothing yet, or -1.
+// A FIFO at `path`, its one-page pipe full of '#': returns its reader (to close), or -1.
 inline int fullFifo(const QString &path)
 {
     const QByteArray name = QFile::encodeName(path);

@@ -11,10 +11,7 @@
 #include <thread>
 #include <vector>
 
-// A server on a free port of 127.0.0.1 that is no broker: it accepts each
-// connection and closes it at once, resets it, or holds it without a word,
-// on a thread of its own. It counts the connections, so a test sees that a
-// client came back.
+// No broker on 127.0.0.1: it closes, resets or silently holds each connection, and counts them.
 class RudePeer
 {
 public:

@@ -1,8 +1,4 @@
-// iopanel-mqtt as a plant runs it, between the module stand-in and a
-// mosquitto broker of the test's own: status, last will and discovery,
-// commands in order and bad messages, the module away and back, a command
-// published while the bridge was stopped, and a broker restart; each
-// discovered entity's state as Home Assistant shows it.
+// iopanel-mqtt as a plant runs it, between the module stand-in and a broker of the test's own.
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -13,9 +9,6 @@
 #include "untrustedtext.h"
 
 namespace {
-
-const QString base = QStringLiteral("bench/m1");
-const QString inputsPattern = QStringLiteral("^bench/m1/inputs \\{\"time\":\"[^\"]+\",%1\\}$");
 
 // The bridge's standard error lines that contain `part`, "iopanel-mqtt: " left out.
 QStringList errorLines(QProcess &bridge, const QString &part, QString &seen)
@@ -35,58 +28,14 @@ class TestBridge : public QObject
     Q_OBJECT
 
 private slots:
-    void init()
-    {
-        if (!Broker::available())
-            QSKIP("mosquitto or its clients are missing (tools/install-deps.sh mqtt installs them)");
-    }
+    void init() { skipWithoutBroker(); }
+    void cleanup() { stopBridges(this); }
 
-    // A bridge left running would poll the next test's stand-in, whose pty
-    // may get the same number.
-    void cleanup()
-    {
-        for (QProcess *bridge : findChildren<QProcess *>()) {
-            stop(*bridge);
-            delete bridge;
-        }
-    }
-
-    // online and the first inputs, retained; one discovery message for each
-    // input and output, naming the bridge's status topic (tst_bridgeparts checks
-    // the rest of them); offline as the last will once the bridge is killed.
-    void statusDiscoveryAndLastWill()
+    // Good commands go in order, bad or retained ones are named and dropped; offline as last will.
+    void commandsAndLastWill()
     {
         PtyModule module;
         module.setInput(7, true);
-        Broker broker;
-        QVERIFY(broker.start());
-        QProcess *bridge = startBridge(this, broker, module.portName(), {"--discovery", "homeassistant"});
-        Subscriber all(broker, QStringLiteral("#"));
-        QVERIFY(all.find(QStringLiteral("^bench/m1/status online$")) >= 0);
-        QVERIFY(all.find(inputsPattern.arg("\"6\":false,\"7\":true,\"8\":false,\"9\":false,\"10\":false"))
-                >= 0);
-
-        for (int n = 1; n <= 10; ++n)
-            QVERIFY2(all.find(QStringLiteral("^homeassistant/%1/iopanel-mqtt-bench-m1/%2%3/config \\{.*"
-                                             "\"availability_topic\":\"bench/m1/status\"")
-                                  .arg(n >= 6 ? "binary_sensor" : "switch", n >= 6 ? "input" : "output")
-                                  .arg(n))
-                         >= 0,
-                     qPrintable(QString::number(n)));
-
-        const int before = all.lines.size();
-        bridge->kill();
-        QVERIFY(all.find(QStringLiteral("^bench/m1/status offline$"), before) >= 0);
-        Subscriber late(broker, base + "/status");
-        QVERIFY(late.find(QStringLiteral("^bench/m1/status offline$")) >= 0);
-    }
-
-    // Good commands reach the module in order, each bad message is named once
-    // with its control characters escaped and dropped, a retained one is not
-    // run, and "inputs" publishes the inputs again, unchanged.
-    void commandsAndBadMessages()
-    {
-        PtyModule module;
         Broker broker;
         QVERIFY(broker.start());
         Subscriber all(broker, base + "/#");
@@ -121,21 +70,22 @@ private slots:
         QVERIFY(broker.publish(base + "/set", "inputs"));
 
         QTRY_COMPARE(commandsReceived(module), (QStringList{"~P10100", "~S2", "~R1", "~S5"}));
-        QVERIFY(all.find(QStringLiteral(
-                    "^bench/m1/outputs \\{\"time\":\"[^\"]+\",\"1\":false,\"2\":true,\"3\":true,\"4\":false,"
-                    "\"5\":true\\}$"))
+        QVERIFY(all.find(outputsPattern.arg("\"1\":false,\"2\":true,\"3\":true,\"4\":false,\"5\":true"))
                 >= 0);
-        const QString zeros =
-            inputsPattern.arg("\"6\":false,\"7\":false,\"8\":false,\"9\":false,\"10\":false");
-        QVERIFY(all.find(zeros, all.find(zeros) + 1) >= 0); // the first state, and again
+        const QString inputs =
+            inputsPattern.arg("\"6\":false,\"7\":true,\"8\":false,\"9\":false,\"10\":false");
+        QVERIFY(all.find(inputs, all.find(inputs) + 1) >= 0); // the first state, and again
         QString seen;
         QTRY_COMPARE(errorLines(*bridge, QStringLiteral("bad message"), seen), named);
         QCOMPARE(bridge->state(), QProcess::Running);
+        const int before = all.lines.size();
+        bridge->kill();
+        QVERIFY(all.find(QStringLiteral("^bench/m1/status offline$"), before) >= 0);
+        Subscriber late(broker, base + "/status");
+        QVERIFY(late.find(QStringLiteral("^bench/m1/status offline$")) >= 0);
     }
 
-    // A port missing at the start is waited for (offline); the module answering,
-    // then falling silent and coming back, each turns the status within a
-    // second, with one line on standard error.
+    // A missing port is waited for; each turn of the module turns the status within a second.
     void moduleAwayAndBack()
     {
         PtyModule module;
@@ -184,10 +134,7 @@ private slots:
             << QByteArrayList{"outputs 10100"} << true << "unknown unknown unknown unknown unknown" + inputs;
     }
 
-    // Each discovery message the bridge publishes, with the last messages on
-    // its state and availability topics, makes the state Home Assistant
-    // shows (its template rendered and compared as Home Assistant does, by
-    // homeassistant_state.py): a switch reads the outputs commanded.
+    // Each discovered entity's state as Home Assistant shows it (homeassistant_state.py).
     void homeAssistantStates()
     {
         QFETCH(QByteArrayList, commands);
@@ -251,11 +198,8 @@ private slots:
         QCOMPARE(QStringList(shown.values()).join(' '), states);
     }
 
-    // SIGTERM publishes offline and ends the bridge with status 0 within a
-    // second; a command published meanwhile reaches the module when it is back.
-    // A broker restarted without persistence has lost the retained messages and
-    // the session: the bridge connects again, publishes them all again and
-    // takes commands again.
+    // SIGTERM ends the bridge within a second; after a broker restart it publishes it all
+    // again and takes commands; --remove-discovery then empties the retained configs.
     void stoppedAndRestarted()
     {
         PtyModule module;
@@ -289,6 +233,15 @@ private slots:
         QString seen;
         QTRY_COMPARE(errorLines(*bridge, QStringLiteral("connect"), seen).size(), 3);
         QVERIFY(seen.contains(QStringLiteral("connection to 127.0.0.1:%1 lost").arg(broker.port)));
+        stop(*bridge);
+        QProcess *removal = startBridge(this, broker, QString(), {"--discovery", "ha", "--remove-discovery"});
+        QVERIFY(removal->waitForFinished(5000));
+        QCOMPARE(removal->exitCode(), 0);
+        QVERIFY(
+            QString::fromLocal8Bit(removal->readAllStandardError())
+                .contains(QStringLiteral("discovery messages under ha removed for iopanel-mqtt-bench-m1")));
+        Subscriber configs(broker, QStringLiteral("ha/#"));
+        QVERIFY2(configs.find(QStringLiteral("."), 0, 1000) < 0, qPrintable(configs.lines.join(" / ")));
     }
 };
 

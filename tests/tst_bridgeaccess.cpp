@@ -1,7 +1,4 @@
-// iopanel-mqtt on a closed broker: TLS with the site's CA and the broker's
-// host name checked, a user and a password file. Each refusal is one line
-// saying which, and status 2; the password appears in no argument or
-// environment of the bridge. A failure that can pass is tried again.
+// iopanel-mqtt on a broker closed with TLS and passwords; a passing failure is retried.
 #include <QtTest>
 
 #include <memory>
@@ -18,9 +15,7 @@ namespace {
 double processorSeconds(qint64 pid)
 {
     QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray text = stat.readAll();
+    const QByteArray text = stat.open(QIODevice::ReadOnly) ? stat.readAll() : QByteArray();
     const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
     return fields.size() < 13 ? -1 : (fields[11].toDouble() + fields[12].toDouble()) / ::sysconf(_SC_CLK_TCK);
 }
@@ -31,9 +26,7 @@ class TestBridgeAccess : public QObject
     Q_OBJECT
 
 private slots:
-    // A CA and the broker's certificate for 127.0.0.1 (not for "localhost"),
-    // another CA, the broker's users, password files of several modes and
-    // ACLs, and a FIFO.
+    // CAs, the broker's certificate for 127.0.0.1 only, users, password files and a FIFO.
     void initTestCase()
     {
         for (const char *tool : {"openssl", "mosquitto_passwd", "setfacl"})
@@ -66,8 +59,7 @@ private slots:
         QVERIFY(write("pw600", "s3cret-pw\n") && write("wrong", "not-it\n")
                 && write("pw644", "s3cret-pw\n",
                          QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther));
-        // As systemd hands a credential over: mode 0400 and read access for
-        // the service's user through an ACL entry (stat then shows 0440).
+        // As systemd hands a credential over: mode 0400 and the service's user in an ACL.
         const passwd *self = ::getpwuid(::geteuid());
         const group *own = ::getgrgid(::getegid());
         QVERIFY(self && own);
@@ -90,46 +82,46 @@ private slots:
 
     void closedBroker_data()
     {
-        QTest::addColumn<QString>("arguments"); // DIR: the test's files, HOST:PORT: the broker
-        QTest::addColumn<int>("exitCode");      // -1: connects and runs on
-        QTest::addColumn<QString>("line");      // on standard error
+        QTest::addColumn<QString>(
+            "arguments");                  // DIR: the test's files; the broker 127.0.0.1:PORT unless given
+        QTest::addColumn<int>("exitCode"); // -1: connects and runs on
+        QTest::addColumn<QString>("line"); // on standard error
 
         QTest::newRow("TLS, user and password file")
-            << "--broker 127.0.0.1:PORT --tls-ca DIR/ca.crt --username module1 --password-file DIR/pw600"
-            << -1 << "connected to 127.0.0.1:PORT as iopanel-mqtt-bench-m1";
+            << "--tls-ca DIR/ca.crt --username module1 --password-file DIR/pw600" << -1
+            << "connected to 127.0.0.1:PORT as iopanel-mqtt-bench-m1";
         QTest::newRow("the same from a config file")
-            << "--broker 127.0.0.1:PORT --config DIR/bridge.conf" << -1 << "connected to 127.0.0.1:PORT";
+            << "--config DIR/bridge.conf" << -1 << "connected to 127.0.0.1:PORT";
         QTest::newRow("another CA")
-            << "--broker 127.0.0.1:PORT --tls-ca DIR/other.crt --username module1 "
-               "--password-file DIR/pw600"
-            << 2 << "can't trust 127.0.0.1:PORT: its certificate does not verify against DIR/other.crt";
+            << "--tls-ca DIR/other.crt --username module1 --password-file DIR/pw600" << 2
+            << "can't trust 127.0.0.1:PORT: its certificate does not verify against DIR/other.crt";
         QTest::newRow("a host name the certificate is not for")
             << "--broker localhost:PORT --config DIR/bridge.conf" << 2
             << "can't trust localhost:PORT: its certificate is not for the host name localhost";
         QTest::newRow("a wrong password")
-            << "--broker 127.0.0.1:PORT --config DIR/bridge.conf --password-file DIR/wrong" << 2
+            << "--config DIR/bridge.conf --password-file DIR/wrong" << 2
             << "127.0.0.1:PORT refused user 'module1' and its password: Not authorized";
-        QTest::newRow("no user") << "--broker 127.0.0.1:PORT --tls-ca DIR/ca.crt" << 2
+        QTest::newRow("no user") << "--tls-ca DIR/ca.crt" << 2
                                  << "127.0.0.1:PORT refused a connection without a user name: Not authorized";
         QTest::newRow("a password file its group and others may read")
-            << "--broker 127.0.0.1:PORT --config DIR/bridge.conf --password-file DIR/pw644" << 2
+            << "--config DIR/bridge.conf --password-file DIR/pw644" << 2
             << "--password-file: can't use the password file DIR/pw644: group GROUP and others may use it "
                "(mode 0644); it must be for this user alone (chmod 600 DIR/pw644)";
         QTest::newRow("a password file this user alone may read through an ACL")
-            << "--broker 127.0.0.1:PORT --config DIR/bridge.conf --password-file DIR/pwuseracl" << -1
+            << "--config DIR/bridge.conf --password-file DIR/pwuseracl" << -1
             << "connected to 127.0.0.1:PORT";
         QTest::newRow("a password file a group may read through an ACL")
-            << "--broker 127.0.0.1:PORT --config DIR/bridge.conf --password-file DIR/pwgroupacl" << 2
+            << "--config DIR/bridge.conf --password-file DIR/pwgroupacl" << 2
             << "--password-file: can't use the password file DIR/pwgroupacl: group GROUP may use it through "
                "its ACL (getfacl DIR/pwgroupacl); it must be for this user alone";
         // Refused at once, not waited for until a writer comes.
         QTest::newRow("a FIFO for the password file")
-            << "--broker 127.0.0.1:PORT --config DIR/bridge.conf --password-file DIR/fifo" << 2
+            << "--config DIR/bridge.conf --password-file DIR/fifo" << 2
             << "--password-file: can't read the password file DIR/fifo: not a regular file";
         QTest::newRow("a FIFO for the configuration file")
-            << "--broker 127.0.0.1:PORT --config DIR/fifo" << 2 << "can't read DIR/fifo: not a regular file";
+            << "--config DIR/fifo" << 2 << "can't read DIR/fifo: not a regular file";
         QTest::newRow("a FIFO for the CA file")
-            << "--broker 127.0.0.1:PORT --config DIR/bridge.conf --tls-ca DIR/fifo" << 2
+            << "--config DIR/bridge.conf --tls-ca DIR/fifo" << 2
             << "--tls-ca: can't read the CA file DIR/fifo: not a regular file";
     }
 
@@ -143,6 +135,8 @@ private slots:
                 .replace(QLatin1String("GROUP"), groupName)
                 .replace(QLatin1String("PORT"), QString::number(broker.port));
         };
+        if (!arguments.startsWith(QLatin1String("--broker")))
+            arguments.prepend(QLatin1String("--broker 127.0.0.1:PORT "));
         PtyModule module;
         QProcess bridge;
         bridge.start(QStringLiteral(IOPANEL_MQTT),
@@ -167,10 +161,7 @@ private slots:
         QCOMPARE(errors.count(QLatin1Char('\n')) - errors.count(QStringLiteral(" answers\n")), 1);
     }
 
-    // A TLS handshake that fails as the connection is closed, reset or not
-    // answered is no verdict on the broker: "trying again", and the bridge
-    // does, without spinning meanwhile; a full broker takes it once the
-    // slot is free.
+    // A closed, reset or unanswered connection is no verdict: tried again, without spinning.
     void passingFailures_data()
     {
         QTest::addColumn<int>("peer"); // a RudePeer::Manner, or -1: a TLS broker whose one slot is taken

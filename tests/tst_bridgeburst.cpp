@@ -1,6 +1,4 @@
-// iopanel-mqtt under a burst of commands to a module that leaves them
-// unanswered (50 ms each), between the module stand-in and a mosquitto broker
-// of the test's own.
+// iopanel-mqtt under a burst of commands that the module leaves unanswered.
 #include <QRandomGenerator>
 #include <QtTest>
 
@@ -10,9 +8,7 @@
 #include "brokerprocess.h"
 
 namespace {
-const QString base = QStringLiteral("bench/m1");
-// Not near a multiple of a command's 50 ms and more: at 100 ms, polls held up
-// behind two commands each may still come almost on their time.
+// Not near a multiple of a command's 50 ms, so held-up polls show.
 constexpr int intervalMs = 125;
 
 // Built, as the bridge it runs, with AddressSanitizer or ThreadSanitizer.
@@ -24,10 +20,7 @@ constexpr bool underSanitizer = __has_feature(address_sanitizer) || __has_featur
 constexpr bool underSanitizer = false;
 #endif
 
-const QString inputsPattern = QStringLiteral("^bench/m1/inputs \\{\"time\":\"[^\"]+\",%1\\}$");
-
-// A field of /proc/PID/status in kB, e.g. VmRSS (resident now) or VmHWM (at
-// most so far); -1 if the process is gone.
+// A field of /proc/PID/status in kB (VmRSS, VmHWM); -1 if the process is gone.
 int memoryKb(qint64 pid, const char *field)
 {
     QFile status(QStringLiteral("/proc/%1/status").arg(pid));
@@ -38,8 +31,7 @@ int memoryKb(qint64 pid, const char *field)
     return line.match(QString::fromLatin1(status.readAll())).captured(1).toInt();
 }
 
-// The time of a poll on the grid the polls keep every interval, from polls
-// made while no command waits: each on its time or a little past it.
+// A time on the grid that polls made while no command waits keep.
 qint64 pollGridUs(const QList<PtyModule::Frame> &frames)
 {
     qint64 grid = -1;
@@ -59,32 +51,11 @@ class TestBridgeBurst : public QObject
     Q_OBJECT
 
 private slots:
-    void init()
-    {
-        if (!Broker::available())
-            QSKIP("mosquitto or its clients are missing (tools/install-deps.sh mqtt installs them)");
-    }
+    void init() { skipWithoutBroker(); }
+    void cleanup() { stopBridges(this); }
 
-    void cleanup()
-    {
-        for (QProcess *bridge : findChildren<QProcess *>()) {
-            stop(*bridge);
-            delete bridge;
-        }
-    }
-
-    // 20,000 commands published at once to a module that leaves them
-    // unanswered (50 ms each) hold up nothing else. Memory stays bounded:
-    // the bridge takes from the broker no more than it has room for, and
-    // names at SIGTERM, which ends it within a second, the few it took and
-    // did not send. Input changes are published within the interval plus
-    // 60 ms, with 240 ms more for a loaded machine. Polls are not held up by
-    // commands: most come on their time or up to 60 ms before it (a slow
-    // machine may stretch a command past it now and then). A command begun
-    // when a poll is due within 60 ms makes most polls come up to 50 ms late,
-    // which the latency alone does not show (the interval plus 50 ms at
-    // worst, and a poll up to 60 ms early leaves as long a gap to the next
-    // one); the polls' times on the stand-in's clock do.
+    // 20,000 commands hold up neither input changes nor polls (whose lateness only their
+    // times show); memory stays bounded, and SIGTERM names the few taken and not sent.
     void burstHoldsUpNothing()
     {
         PtyModule module;
@@ -134,8 +105,7 @@ private slots:
         QVERIFY2(polls >= 30 && late * 2 < polls,
                  qPrintable(QStringLiteral("%1 of %2").arg(late).arg(polls)));
 
-        // A sanitizer keeps memory of its own (freed blocks held back, shadow):
-        // there the count of commands taken and not sent tells the bound.
+        // Under a sanitizer, which keeps memory of its own, the unsent count tells the bound.
         const int growth = memoryKb(bridge->processId(), "VmHWM") - memoryBefore;
         if (!underSanitizer)
             QVERIFY2(growth < 1024, qPrintable(QStringLiteral("%1 kB").arg(growth)));

@@ -1,6 +1,4 @@
-// The bridge's parts on their own: its options from the command line and a
-// configuration file, the discovery messages, the words for the MQTT
-// library's outcomes, and a message the library refuses.
+// The bridge's parts on their own: options, discovery messages, MQTT outcomes.
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -47,8 +45,7 @@ private slots:
     {
         QTest::addColumn<QString>("arguments"); // CONF: the configuration file
         QTest::addColumn<QByteArray>("config"); // its content
-        QTest::addColumn<QString>("result"); // "host port base interval client-id [restore] [remove]", or the
-                                             // line on standard error
+        QTest::addColumn<QString>("result"); // "host port base interval id [restore] [remove]", or an error
 
         const QString basic = QStringLiteral("--port /dev/ttyUSB0 --broker broker --topic bench/m1");
         const auto row = [&](const char *name, const QString &arguments, const QByteArray &config,
@@ -70,13 +67,11 @@ private slots:
             "broker 1883 bench/m1 100 iopanel-mqtt-bench-m1 remove");
         row("removing discovery without a prefix", basic + " --remove-discovery", {},
             "--remove-discovery: no discovery prefix given: use --discovery or a 'discovery = ...' line in "
-            "the "
-            "--config file");
+            "the --config file");
         row("interval", basic + " --interval 5", {}, "--interval: takes 20 to 1000 ms, not '5'");
         row("wildcard topic", "--port p --broker b --topic a/#", {},
             "--topic: takes a topic such as bench/module1 (no '+', '#', empty level or leading '$' or '/'), "
-            "not "
-            "'a/#'");
+            "not 'a/#'");
         row("no topic", "--port p --broker b", {},
             "no topic given: use --topic or a 'topic = ...' line in the --config file");
         row("unknown name in the file", basic + " --config CONF", "port = p\ncolour = red\n",
@@ -89,7 +84,6 @@ private slots:
         row("a comment after a value", "--config CONF", "broker = b\ntopic = t\nport = /dev/a # USB\n",
             "CONF:3: port: a '#' in the value; a comment goes on a line of its own");
         row("no file", "--config CONF.gone", {}, "can't read CONF.gone: No such file or directory");
-        // What MQTT can't carry, named without quoting it.
         const QString noTopic = QStringLiteral("--port p --broker b ");
         row("a line break ending the topic", noTopic + "--topic bench\n", {},
             "--topic: can't have a line break (U+000A)");
@@ -138,8 +132,7 @@ private slots:
         QCOMPARE(status, parsed ? 0 : 2);
     }
 
-    // The library's error codes and the broker's reason codes overlap; each
-    // is worded from its own table, also where the other has a text.
+    // The library's and the broker's codes overlap; each is worded from its own table.
     void reasons_data()
     {
         QTest::addColumn<int>("code");
@@ -165,8 +158,7 @@ private slots:
                  words);
     }
 
-    // A message larger than the broker takes is refused by the library: named
-    // once, however many follow; the others still go out.
+    // Messages too large for the broker are refused: named once; the others go out.
     void publishRefused()
     {
         if (!Broker::available())
@@ -196,10 +188,7 @@ private slots:
                            "takes; further refusals for this reason are not logged"));
     }
 
-    // One message for each input and output, on its own topic, naming the
-    // bridge's topics, commands and one device, and the same topics emptied
-    // for a removal; the inputs expire as the bridge's retained messages do
-    // (tst_bridge reads their states as Home Assistant does).
+    // One message a channel, naming the bridge's topics and one device; emptied for a removal.
     void discovery()
     {
         QList<int> channels;

@@ -17,8 +17,7 @@
 #include "windowtesting.h"
 
 namespace {
-// Fails when the process, all its threads, burns more than half a core over
-// `ms` of waiting.
+// Fails when the process burns more than half a core over `ms` of waiting.
 bool staysIdle(int ms)
 {
     const std::clock_t before = std::clock();
@@ -29,16 +28,12 @@ bool staysIdle(int ms)
     return usedMs <= ms / 2;
 }
 
-// Root opens any file, so as root permissionDenied() runs again in a child:
-// this program, started with the function's name and this variable naming
-// the port, whose main() drops to the unprivileged user nobody (uid and gid
-// 65534) before Qt starts any thread.
+// As root, permissionDenied() runs again in a child that drops to nobody.
 constexpr char deniedPortVariable[] = "IOPANEL_TEST_DENIED_PORT";
 constexpr uid_t nobody = 65534;
 } // namespace
 
-// The panel on a broken, noisy or vanishing line: it must keep working, never
-// spin and always close promptly.
+// The panel on a broken, noisy or vanishing line: it works on, never spins, closes promptly.
 class TestFaults : public QObject
 {
     Q_OBJECT
@@ -56,7 +51,6 @@ private slots:
         QTRY_VERIFY(
             window->statusBar()->currentMessage().startsWith(QStringLiteral("Can't open ") + oldPort));
         QVERIFY(staysIdle(1000));
-        // The lamps keep their last state while the line is down.
         QCOMPARE(lamps(*window), QStringLiteral("01000"));
 
         module.replug();
@@ -68,20 +62,7 @@ private slots:
         QTRY_COMPARE(module.outputs(), QStringLiteral("00100"));
     }
 
-    void floodThenRecover()
-    {
-        PtyModule module;
-        module.startFlood(QByteArray("~G61~G70garbage"), 0);
-        auto window = windowOn(module.portName());
-        QTRY_VERIFY(module.frames().size() >= 4);
-        QTRY_COMPARE(lamps(*window).left(2), QStringLiteral("10"));
-
-        module.stopFlood();
-        module.setInput(6, false);
-        module.setInput(8, true);
-        QTRY_COMPARE(lamps(*window), QStringLiteral("00100"));
-    }
-
+    // (A flood is tst_serialthread's: the worker's replies stay bounded.)
     void garbageAndPartialFrames()
     {
         PtyModule module;
@@ -99,13 +80,11 @@ private slots:
         auto window = windowOn(module.portName());
         QTRY_VERIFY_WITH_TIMEOUT(module.frames().size() >= 30, 10000);
 
-        // Once the line is clean again, the lamps follow the module.
         module.setResponder({});
         QTRY_COMPARE(lamps(*window), QStringLiteral("00001"));
     }
 
-    // A plain file is no serial port: the open fails after the file opened. (A
-    // missing port is unplugAndReplug's.)
+    // A plain file is no serial port: the open fails after the file opened.
     void unopenablePort()
     {
         QTemporaryFile file;
@@ -119,7 +98,6 @@ private slots:
 
     void permissionDenied()
     {
-        // In the child that runs as nobody, the parent names the port.
         QString port = qEnvironmentVariable(deniedPortVariable);
         std::unique_ptr<PtyModule> module;
         if (port.isEmpty()) {
@@ -128,7 +106,6 @@ private slots:
             const QByteArray path = QFile::encodeName(port);
             QCOMPARE(::chmod(path.constData(), ::geteuid() == 0 ? 0600 : 0), 0);
             if (::geteuid() == 0) {
-                // The child polls a port that only root may open.
                 QCOMPARE(::chown(path.constData(), 0, 0), 0);
                 QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
                 environment.insert(deniedPortVariable, port);
@@ -150,8 +127,7 @@ private slots:
         const QString message = QStringLiteral("Can't open %1, error code 2").arg(port);
         QTRY_COMPARE(statusBar->currentMessage(), message);
 
-        // Each poll tries again, and each failure shows the message for another
-        // 500 ms: it stays up, never cleared, as long as the port stays closed.
+        // Each failed poll shows it again: never cleared while the port stays closed.
         QStringList changes;
         connect(statusBar, &QStatusBar::messageChanged, this,
                 [&changes](const QString &text) { changes << text; });
@@ -175,9 +151,7 @@ private slots:
         auto *box = window->findChild<QComboBox *>(QStringLiteral("port_box"));
         box->addItem(second.portName());
 
-        // Random gaps: a fixed pattern of gaps can lock in phase with the 100 ms
-        // tick so that every tick finds the same port selected. Switching goes on
-        // past 60 switches until both modules were polled.
+        // Random gaps, not in phase with the tick; on until both modules were polled.
         for (int i = 0; i < 60 || (i < 600 && (first.frames().isEmpty() || second.frames().isEmpty())); ++i) {
             box->setCurrentIndex(i % 2);
             QTest::qWait(QRandomGenerator::global()->bounded(13, 20));
@@ -200,8 +174,6 @@ private slots:
         auto window = windowOn(module.portName());
         window->show();
 
-        // Close the window while the box is open, then the box, as an operator
-        // whose desktop closes the panel would.
         {
             bool closedUnderBox = false;
             MessageBoxCloser closer(window.get());
@@ -218,8 +190,7 @@ private slots:
     }
 };
 
-// What QTEST_MAIN does, after the drop to nobody, for good, in
-// permissionDenied()'s child.
+// QTEST_MAIN, after the drop to nobody in permissionDenied()'s child.
 int main(int argc, char *argv[])
 {
     if (qEnvironmentVariableIsSet(deniedPortVariable)

@@ -63,8 +63,7 @@ int textRoom(const QWidget *widget)
     return widget->style()->subElementRect(QStyle::SE_PushButtonContents, &option, widget).width();
 }
 
-// A widget keeps the form's place and height; it is wider only when its text
-// needs it, and then exactly as wide as the text needs.
+// A widget keeps the form's place and height, wider only and exactly as its text needs.
 void checkPlaceAndFit(const QWidget *widget, const QRect &form, const QString &text)
 {
     QCOMPARE(widget->pos(), form.topLeft());
@@ -116,8 +115,7 @@ private slots:
             QCOMPARE(widget->parent(), window);
         QCOMPARE(int(form.centralWidget->children().size()), int(std::size(formWidgets)));
 
-        // A window that already has a name keeps it.
-        QMainWindow named;
+        QMainWindow named; // keeps its name
         named.setObjectName(QStringLiteral("panel"));
         MainWindowForm other;
         other.setupUi(&named);
@@ -153,15 +151,13 @@ private slots:
         else if (auto *button = qobject_cast<QAbstractButton *>(widget))
             QCOMPARE(button->text(), text);
 
-        // Widgets keep their places whatever the window's size.
         window->resize(600, 400);
         QCOMPARE(widget->geometry(), placed);
     }
 
     void textsFit_data()
     {
-        // Qt's offscreen platform draws with a 12 pt font: "OUT" and "10" grow
-        // even at the normal size.
+        // Offscreen's 12 pt font grows "OUT" and "10" even at the normal size.
         QTest::addColumn<qreal>("scale");
         QTest::newRow("normal") << 1.0;
         QTest::newRow("1.25") << 1.25;
@@ -208,7 +204,6 @@ private slots:
                                     form.checkBox_5};
         for (int i = 0; i < 5; ++i) {
             QCOMPARE(said(boxes[i], QAccessible::Name), QStringLiteral("Output %1").arg(i + 1));
-            // Space toggles an output, from clear.
             QTest::keyClick(boxes[i], Qt::Key_Space);
             QVERIFY(boxes[i]->isChecked());
         }
@@ -219,7 +214,6 @@ private slots:
             QCOMPARE(lamps[i]->toolTip(), QStringLiteral("Input %1: unknown").arg(i + 6));
         }
 
-        // The status bar's message is its name, for as long as it shows.
         form.statusBar->showMessage(QStringLiteral("Wait read response timeout 12:00:00"));
         QCOMPARE(said(form.statusBar, QAccessible::Name),
                  QStringLiteral("Wait read response timeout 12:00:00"));
@@ -230,7 +224,6 @@ private slots:
     // The port list with long device names. Last: it sets the style.
     void longNames_data()
     {
-        // Fusion sizes the open list to its entries itself; Windows to the box.
         QTest::addColumn<QString>("style");
         QTest::addColumn<QString>("name");
         const QString byId = QStringLiteral("/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10K1234-if00-port0");
@@ -250,8 +243,7 @@ private slots:
         window->show();
         QComboBox *box = form.port_box;
 
-        // Short names look as on a plain box; names that differ only at the end
-        // look different.
+        // Short names look as on a plain box; names differing at the end differ.
         const auto look = [](QComboBox *shown, const QString &port) {
             shown->clear();
             shown->addItem(port);
@@ -263,8 +255,7 @@ private slots:
         const QString twin = QString(name).replace(name.size() - 2, 1, QLatin1Char('1'));
         QVERIFY(look(box, name) != look(box, twin));
 
-        // The tool tip and the description give the whole name of the current
-        // port; the box keeps the form's geometry.
+        // The tool tip and description give the current port's whole name.
         box->addItems({QStringLiteral("ttyS0"), name});
         for (const QString &port : {QStringLiteral("ttyS0"), name}) {
             box->setCurrentText(port);

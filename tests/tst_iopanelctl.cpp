@@ -1,6 +1,4 @@
-// iopanelctl as scripts run it, against the module stand-in: every command,
-// its output formats and exit statuses, and watch and serve beside a polling
-// panel on the same port.
+// iopanelctl as scripts run it: its commands, and watch and serve beside the panel.
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -18,76 +16,58 @@ class TestIopanelctl : public QObject
 private slots:
     void commands_data()
     {
-        QTest::addColumn<QStringList>("arguments");    // "PORT" stands for the stand-in's path
-        QTest::addColumn<bool>("portFromEnvironment"); // IOPANEL_PORT names the stand-in
-        QTest::addColumn<QByteArray>("reply"); // "module": its own answer; else these bytes ("" silent)
+        QTest::addColumn<QStringList>("arguments"); // PORT: the stand-in's path; IOPANEL_PORT=PORT: set so
+        QTest::addColumn<QByteArray>("reply");      // "module": its own answer; else these bytes ("" silent)
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QString>("output"); // pattern for standard output and error together
         QTest::addColumn<QStringList>("frames");
 
         const QByteArray module = "module";
         const QString none = QStringLiteral("^$");
-        const auto args = [](const char *line) { return QString::fromLatin1(line).split(QLatin1Char(' ')); };
+        const auto row = [](const char *name, const QByteArray &reply, int exitCode, const QString &output,
+                            const char *frame = nullptr) {
+            QTest::newRow(name) << QString::fromLatin1(name).section(',', 0, 0).split(' ') << reply
+                                << exitCode << output << (frame ? QStringList{frame} : QStringList());
+        };
         const auto usage = [](const char *what) {
             return QStringLiteral("^iopanelctl: %1.*\\nTry 'iopanelctl --help'")
                 .arg(QString::fromLatin1(what));
         };
 
-        QTest::newRow("inputs") << args("--port PORT inputs") << false << module << 0
-                                << QStringLiteral("^6=1 7=0 8=1 9=1 10=0\\n$") << QStringList{"~A"};
-        QTest::newRow("inputs --json")
-            << args("inputs --json --port PORT") << false << module << 0
-            << QStringLiteral("^\\{\"6\":true,\"7\":false,\"8\":true,\"9\":true,\"10\":false\\}\\n$")
-            << QStringList{"~A"};
-        QTest::newRow("outputs") << args("--port PORT outputs 10100") << false << module << 0 << none
-                                 << QStringList{"~P10100"};
-        QTest::newRow("set, port from IOPANEL_PORT")
-            << args("set 3") << true << module << 0 << none << QStringList{"~S3"};
-        QTest::newRow("reset, with no reply")
-            << args("--port PORT reset 3") << false << QByteArray() << 0 << none << QStringList{"~R3"};
-        QTest::newRow("--version") << args("--version") << false << module << 0
-                                   << QStringLiteral("^iopanelctl \\d+\\.\\d+\\.\\d+\\n$") << QStringList();
-        QTest::newRow("no port") << args("inputs") << false << module << 2 << usage("no port given")
-                                 << QStringList();
-        QTest::newRow("port can't be opened")
-            << args("--port /nonexistent/tty inputs") << false << module << 3
-            << QStringLiteral("^iopanelctl: can't open /nonexistent/tty: .+\\n$") << QStringList();
-        QTest::newRow("watch, port can't be opened, its name escaped")
-            << args("--port /nonexistent/\x1b[2Jtty watch") << false << module << 3
-            << QStringLiteral("^iopanelctl: can't open /nonexistent/\\\\x1b\\[2Jtty: .+\\n$")
-            << QStringList();
-        // Lost output is never success.
+        row("--port PORT inputs", module, 0, QStringLiteral("^6=1 7=0 8=1 9=1 10=0\\n$"), "~A");
+        row("inputs --json --port PORT", module, 0,
+            QStringLiteral("^\\{\"6\":true,\"7\":false,\"8\":true,\"9\":true,\"10\":false\\}\\n$"), "~A");
+        row("--port PORT outputs 10100", module, 0, none, "~P10100");
+        row("IOPANEL_PORT=PORT set 3", module, 0, none, "~S3");
+        row("--port PORT reset 3", QByteArray(), 0, none, "~R3"); // no reply
+        row("--version", module, 0, QStringLiteral("^iopanelctl \\d+\\.\\d+\\.\\d+\\n$"));
+        row("inputs", module, 2, usage("no port given"));
+        row("--port /nonexistent/tty inputs", module, 3,
+            QStringLiteral("^iopanelctl: can't open /nonexistent/tty: .+\\n$"));
+        row("--port /nonexistent/\x1b[2Jtty watch", module, 3,
+            QStringLiteral("^iopanelctl: can't open /nonexistent/\\\\x1b\\[2Jtty: .+\\n$"));
         const QString full =
             QStringLiteral("^iopanelctl: can't write the inputs: No space left on device\\n$");
-        QTest::newRow("inputs >/dev/full")
-            << args("--port PORT inputs >/dev/full") << false << module << 1 << full << QStringList{"~A"};
-        QTest::newRow("watch >/dev/full")
-            << args("--port PORT watch >/dev/full") << false << module << 1 << full << QStringList{"~A"};
-        QTest::newRow("inputs, no reply")
-            << args("--port PORT inputs") << false << QByteArray() << 4
-            << QStringLiteral("^iopanelctl: no reply from /dev/\\S+ within 50 ms\\n$") << QStringList{"~A"};
-        QTest::newRow("inputs, a single-input report")
-            << args("--port PORT inputs") << false << QByteArray("~G61") << 5
-            << QStringLiteral("^iopanelctl: the reply from /dev/\\S+ is not an inputs report: \"~G61\"\\n$")
-            << QStringList{"~A"};
+        row("--port PORT inputs >/dev/full", module, 1, full, "~A");
+        row("--port PORT watch >/dev/full", module, 1, full, "~A");
+        row("--port PORT inputs, no reply", QByteArray(), 4,
+            QStringLiteral("^iopanelctl: no reply from /dev/\\S+ within 50 ms\\n$"), "~A");
+        row("--port PORT inputs, a single-input report", "~G61", 5,
+            QStringLiteral("^iopanelctl: the reply from /dev/\\S+ is not an inputs report: \"~G61\"\\n$"),
+            "~A");
         // Refused before the port is touched: the stand-in sees nothing.
-        const char *const refused[][2] = {
-            {"--port PORT outputs 1010", "outputs takes exactly five digits"},
-            {"--port PORT set 6", "set takes an output 1 to 5"},
-            {"--port PORT set", "set needs an argument"},
-            {"--port PORT watch --interval 19", "--interval takes 20 to"},
-            {"--port PORT inputs --interval 50", "--interval goes with watch"},
-            {"--port PORT frob", "unknown command 'frob'"},
-            {"--port PORT serve now", "unexpected argument 'now'"},
-        };
-        for (const auto &row : refused)
-            QTest::newRow(row[0]) << args(row[0]) << false << module << 2 << usage(row[1]) << QStringList();
+        row("--port PORT outputs 1010", module, 2, usage("outputs takes exactly five digits"));
+        row("--port PORT set 6", module, 2, usage("set takes an output 1 to 5"));
+        row("--port PORT set", module, 2, usage("set needs an argument"));
+        row("--port PORT watch --interval 19", module, 2, usage("--interval takes 20 to"));
+        row("--port PORT inputs --interval 50", module, 2, usage("--interval goes with watch"));
+        row("--port PORT frob", module, 2, usage("unknown command 'frob'"));
+        row("--port PORT serve now", module, 2, usage("unexpected argument 'now'"));
     }
 
     void commands()
     {
         QFETCH(QStringList, arguments);
-        QFETCH(bool, portFromEnvironment);
         QFETCH(QByteArray, reply);
         QFETCH(int, exitCode);
         QFETCH(QString, output);
@@ -105,7 +85,7 @@ private slots:
         QProcess ctl;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.remove(QStringLiteral("IOPANEL_PORT"));
-        if (portFromEnvironment)
+        if (arguments.removeAll(QStringLiteral("IOPANEL_PORT=PORT")) > 0)
             environment.insert(QStringLiteral("IOPANEL_PORT"), module.portName());
         ctl.setProcessEnvironment(environment);
         const bool full = arguments.removeAll(QStringLiteral(">/dev/full")) > 0;
@@ -120,21 +100,14 @@ private slots:
         QCOMPARE(ctl.exitStatus(), QProcess::NormalExit);
         QCOMPARE(ctl.exitCode(), exitCode);
         QVERIFY2(QRegularExpression(output).match(printed).hasMatch(), qPrintable(printed));
-        // The frame reached the stand-in before the program ended; nothing more comes.
-        QTest::qWait(100);
+        QTest::qWait(100); // the frame came before the end; nothing more comes
         QStringList received;
         for (const PtyModule::Frame &frame : module.frames())
             received << QString::fromLatin1(frame.bytes);
         QCOMPARE(received, frames);
     }
 
-    // The panel holds its port (the lock file names the device the port leads
-    // to, also when one of them reaches it through a link, and as root, whom the
-    // terminal's own exclusive mode does not stop): watch says so once on
-    // standard error, naming the port as given, and goes on trying; it prints
-    // the inputs within an interval or so of the port coming free. serve, its
-    // input open, does the same. The panel polls on meanwhile, no frame on the
-    // line mangled.
+    // The panel holds the port, also through links: watch and serve say so once and try on.
     void besideThePanel_data()
     {
         QTest::addColumn<QString>("command");

@@ -15,8 +15,7 @@ class TestMainWindow : public QObject
 private slots:
     void statusMessageExpires()
     {
-        // A module that answers every frame, so the worker adds no messages.
-        PtyModule module;
+        PtyModule module; // answers every frame: the worker adds no messages
         module.setResponder([](const QByteArray &) { return PtyModule::Reply{{0, "~A00000"}}; });
         auto window = windowOn(module.portName());
         QStatusBar *bar = window->statusBar();
@@ -27,8 +26,7 @@ private slots:
         window->ser_error(QStringLiteral("second"));
         QCOMPARE(bar->currentMessage(), QStringLiteral("second"));
 
-        // The newer message gets its own 500 ms.
-        QElapsedTimer clock;
+        QElapsedTimer clock; // the newer message gets its own 500 ms
         clock.start();
         QTRY_VERIFY_WITH_TIMEOUT(bar->currentMessage().isEmpty(), 3000);
         QVERIFY2(clock.elapsed() >= 400, qPrintable(QString::number(clock.elapsed())));
@@ -63,8 +61,7 @@ private slots:
         QStatusBar *bar = window->statusBar();
         QTRY_VERIFY(!record.messages.isEmpty());
         const QString whole = record.messages.first(), shown = bar->currentMessage();
-        // The record and the bar's name keep the whole message; the bar shows it
-        // whole if it fits, else with the name's middle elided to fit.
+        // The bar shows the whole message if it fits, else the name's middle elided.
         QCOMPARE(whole, QStringLiteral("Can't open %1, error code 1").arg(port)); // device not found
         QCOMPARE(QAccessible::queryAccessibleInterface(bar)->text(QAccessible::Name), whole);
         QVERIFY2(bar->fontMetrics().horizontalAdvance(shown) <= bar->width() - 18, qPrintable(shown));
@@ -89,9 +86,7 @@ private slots:
         for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts())
             expected << info.portName();
 
-        // No event is processed between the scans and emptying the list, so no
-        // poll tick can reach a real port.
-        MainWindow window;
+        MainWindow window; // no event is processed before the list is emptied
         auto *box = window.findChild<QComboBox *>(QStringLiteral("port_box"));
         auto *scan = window.findChild<QPushButton *>(QStringLiteral("scan_btn"));
         QStringList steps; // the list's entries, then the port polled
@@ -104,14 +99,11 @@ private slots:
         if (!extraPorts.isEmpty())
             window.setExtraPorts(extraPorts);
         step();
-        // The operator picks the last entry: a rescan keeps it.
         box->setCurrentIndex(box->count() - 1);
         scan->click();
         step();
-        // Giving the ports again selects the first of them, not the kept one.
         window.setExtraPorts(extraPorts);
         step();
-        // A port that has gone since leaves the first entry selected.
         box->addItem(QStringLiteral("/nonexistent/unplugged"));
         box->setCurrentIndex(box->count() - 1);
         scan->click();

@@ -1,7 +1,4 @@
-// The iopanel program as operators start it: its command line, the real
-// panel polling the real iomodule-sim on the link given by --port, with its
-// record and its output on pipes, and the port it remembers from one start to
-// the next.
+// The iopanel program as operators start it, against the real iomodule-sim.
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -12,10 +9,7 @@
 #include "processtesting.h"
 
 namespace {
-// Runs a program where the machine's serial devices can't be reached: in a
-// private mount namespace whose /dev/ttyS*, /dev/ttyUSB* and /dev/ttyACM*
-// are /dev/null. For a panel started without --port, which would otherwise
-// poll the first listed port (here the console, /dev/ttyS0).
+// Runs a program in a mount namespace whose serial devices are /dev/null.
 const QStringList withoutSerialDevices{"unshare",
                                        "-m",
                                        "sh",
@@ -37,49 +31,34 @@ private slots:
         QTest::addColumn<QString>("out"); // pattern for standard output
         QTest::addColumn<QString>("err"); // pattern for standard error
 
-        const auto args = [](const QString &line) { return line.split(QLatin1Char(' ')); };
         const QString help = QStringLiteral("^Usage: \\S*iopanel \\[options\\]\\n(.|\\n)*--port <path>");
         const QString none = QStringLiteral("^$");
-        const QString hint = QStringLiteral("\\nTry 'iopanel --help' for more information\\.\\n$");
         const QString noDisplay = QStringLiteral("^iopanel: no display found");
-        QTest::newRow("--help") << args("--help") << 0 << help << none;
-        QTest::newRow("-h, with a port") << args("--port /x -h") << 0 << help << none;
-        QTest::newRow("--version") << args("--version") << 0
-                                   << QStringLiteral("^iopanel \\d+\\.\\d+\\.\\d+\\n$") << none;
-        QTest::newRow("unknown option")
-            << args("--bogus") << 2 << none << QStringLiteral("^iopanel: Unknown option 'bogus'\\.") + hint;
-        QTest::newRow("unknown option after a Qt one")
-            << args("-style fusion -x") << 2 << none << QStringLiteral("Unknown option 'x'\\.") + hint;
-        QTest::newRow("--port without a path")
-            << args("--port") << 2 << none << QStringLiteral("Missing value after '--port'\\.") + hint;
-        QTest::newRow("stray argument")
-            << args("ttyUSB0") << 2 << none << QStringLiteral("unexpected argument 'ttyUSB0'\\.") + hint;
-        // A record file is opened once the panel can start, without waiting.
+        const auto row = [](const QString &arguments, int exitCode, const QString &out, const QString &err) {
+            QTest::newRow(qPrintable(arguments)) << arguments.split(' ') << exitCode << out << err;
+        };
+        const auto refused = [&](const char *arguments, const char *err) {
+            row(arguments, 2, none,
+                err + QStringLiteral("\\nTry 'iopanel --help' for more information\\.\\n$"));
+        };
+        row("--help", 0, help, none);
+        row("--port /x -h", 0, help, none);
+        row("--version", 0, "^iopanel \\d+\\.\\d+\\.\\d+\\n$", none);
+        refused("--bogus", "^iopanel: Unknown option 'bogus'\\.");
+        refused("-style fusion -x", "Unknown option 'x'\\."); // after a Qt option
+        refused("--port", "Missing value after '--port'\\.");
+        refused("ttyUSB0", "unexpected argument 'ttyUSB0'\\.");
         const QString record = QStringLiteral("-platform offscreen --record ");
-        QTest::newRow("record file that can't be opened")
-            << args(record + "/nonexistent/record.csv") << 2 << none
-            << QStringLiteral("iopanel: can't record to /nonexistent/record\\.csv: ");
+        row(record + "/nonexistent/record.csv", 2, none,
+            "iopanel: can't record to /nonexistent/record\\.csv: ");
         const QString fifo = home.filePath(QStringLiteral("fifo"));
         QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
-        QTest::newRow("record to a FIFO that no program reads")
-            << args(record + fifo) << 2 << none
-            << QStringLiteral("\\niopanel: can't record to .*fifo: no program reads from this FIFO\\n$");
-        // Another user's link in a folder others write to may lead anywhere.
-        const QString planted = home.filePath(QStringLiteral("planted.csv"));
-        QCOMPARE(::symlink(".profile", QFile::encodeName(planted).constData()), 0);
-        if (::lchown(QFile::encodeName(planted).constData(), 65534, 65534) == 0)
-            QTest::newRow("record through another user's link")
-                << args(record + planted) << 2 << none
-                << QStringLiteral(
-                       "(^|\\n)iopanel: can't record to %1: the symbolic link %1 belongs to user nobody, "
-                       "not to you or root\\n$")
-                       .arg(QRegularExpression::escape(planted));
-        // Without a display the panel says so, whatever else it is given; Qt
-        // takes no "-platform=name", so neither does the display check.
-        QTest::newRow("a record file, no display") << args("--record new.csv") << 1 << none << noDisplay;
-        QTest::newRow("a port, no display") << args("--port /x") << 1 << none << noDisplay;
-        QTest::newRow("-platform=offscreen")
-            << args("-platform=offscreen --port /x") << 1 << none << noDisplay;
+        row(record + fifo, 2, none,
+            "\\niopanel: can't record to .*fifo: no program reads from this FIFO\\n$");
+        // Qt takes no "-platform=name", so neither does the display check.
+        row("--record new.csv", 1, none, noDisplay);
+        row("--port /x", 1, none, noDisplay);
+        row("-platform=offscreen --port /x", 1, none, noDisplay);
     }
 
     void commandLineWithoutDisplay()
@@ -101,7 +80,6 @@ private slots:
         QCOMPARE(panel.exitCode(), exitCode);
         QVERIFY2(QRegularExpression(out).match(stdOut).hasMatch(), qPrintable(stdOut));
         QVERIFY2(QRegularExpression(err).match(stdErr).hasMatch(), qPrintable(stdErr));
-        // A refused start leaves nothing behind.
         QCOMPARE(QDir(workingDirectory.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
                  QStringList());
     }
@@ -117,8 +95,7 @@ private slots:
             << QStringLiteral("/dev/stdout"); // iopanel --record /dev/stdout | head -n 3
     }
 
-    // The panel polls on, at close saves the port and removes its lock, and its
-    // record holds what happened, after the torn last row of an earlier run.
+    // The panel polls on, saves the port and unlocks at close; its record follows a torn row.
     void pollsAndRecords()
     {
         QFETCH(QStringList, reader);
@@ -139,9 +116,7 @@ private slots:
             startSimulator(sim, simOutput, {"--inputs", "10100", "--silent-outputs", "--link", link});
         QVERIFY(!pty.isEmpty());
 
-        // Qt's own -platform option, in its two-dash form, reaches the
-        // application object.
-        QProcess panel;
+        QProcess panel; // Qt's -platform, in its two-dash form, reaches Qt
         QProcess pipeReader;
         QProcessEnvironment environment = headless(dir.path());
         environment.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("default.debug=true"));
@@ -154,8 +129,6 @@ private slots:
                     {"--platform", "offscreen", "--port", link, "--record", recordFile});
         QVERIFY2(panel.waitForStarted(5000), qPrintable(panel.errorString()));
         const qint64 panelPid = panel.processId();
-        // Watch which devices the panel opens while it polls, until the
-        // simulator has seen a dozen frames.
         int frames = 0;
         QStringList devicesSeen;
         const QRegularExpression frameLine(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d\\.\\d{3}  \\S+  outputs"));
@@ -167,12 +140,9 @@ private slots:
         }
         QCOMPARE(panel.state(), QProcess::Running);
         QVERIFY2(frames >= 12, qPrintable(QString::number(frames)));
-        // SIGTERM ends it as closing the window does: port closed, lock released.
         panel.terminate();
         QVERIFY(panel.waitForFinished(5000));
         stop(sim);
-        // Its standard error holds one debug line per reply, and a sanitizer's
-        // report when one stopped it.
         const QString log =
             record.isEmpty() ? QString() : QString::fromLocal8Bit(panel.readAllStandardError());
         QCOMPARE(panel.exitStatus(), QProcess::NormalExit);
@@ -187,15 +157,13 @@ private slots:
         QVERIFY2(devicesSeen.isEmpty() || devicesSeen == QStringList{pty},
                  qPrintable(devicesSeen.join(u' ')));
 
-        // Rows as lines, without their times.
         const auto rowsOf = [](const QByteArray &text) {
             QStringList rows = QString::fromUtf8(text).split(u'\n');
             for (QString &row : rows)
                 row.remove(QRegularExpression(QLatin1Char('^') + isoTime));
             return rows;
         };
-        // A slow machine may send an output frame, and time out on it, before
-        // the first report, so rows are matched by kind, not by position.
+        // An output frame may time out before the first report: rows are matched by kind.
         const QRegularExpression timeout(
             QStringLiteral("^,status,,,\"Wait read response timeout [\\d:]{8}\"$"));
         const QRegularExpression wholeRow(QStringLiteral("^,(in|out)put,\\d+,o(n|ff),$|")
@@ -210,8 +178,6 @@ private slots:
             return;
         }
         QCOMPARE(taken, QStringList({"\"~A10100\"", ""}));
-        // The torn row stays alone, then come the first report's rows
-        // (tst_recordfile checks all the kinds of rows) and time-outs.
         QVERIFY(earlier.open(QIODevice::ReadOnly));
         const QStringList rows = rowsOf(earlier.readAll());
         QCOMPARE(rows.mid(0, 2), QStringList({"time,event,channel,state,text", ",input"}));
@@ -229,8 +195,7 @@ private slots:
         QVERIFY(!startSimulator(sim, simOutput, {"--link", link}).isEmpty());
         const QString saved = startsHome.filePath(QStringLiteral(".config/iopanel/iopanel.conf"));
 
-        // Each start must poll the link (the simulator sees a query) and close
-        // cleanly. The frames of the start before are read and passed over first.
+        // Each start must poll the link and close cleanly.
         const auto start = [&](const QStringList &arguments, const QStringList &prefix = {}) {
             sim.waitForReadyRead(300);
             sim.readAllStandardOutput();
@@ -247,13 +212,76 @@ private slots:
         QVERIFY(!QFile::exists(saved));
         QVERIFY(start({"--port", link}));
         QCOMPARE(QSettings(saved, QSettings::IniFormat).value("port").toString(), link);
-        // Without --port it polls the saved link, or, should remembering fail,
-        // the first listed port: so it runs where no serial device can be reached.
+        // Without --port it polls the saved link; should that fail, no serial device is reached.
         if (QProcess::execute(withoutSerialDevices.first(), withoutSerialDevices.mid(1) << "true") != 0)
             QSKIP("unshare -m (as root) is needed to keep the machine's serial devices out of the panel's "
                   "reach");
         QVERIFY(start({}, withoutSerialDevices));
         stop(sim);
+    }
+
+    // Its standard error on a pipe whose reader stalls, as a pager's does.
+    void stalledReaderFreezesNothing()
+    {
+        QTemporaryDir dir;
+        const QString link = dir.filePath(QStringLiteral("module"));
+        QProcess sim;
+        ProcessOutput simOutput(sim);
+        QVERIFY(!startSimulator(sim, simOutput, {"--link", link}).isEmpty());
+
+        const QString fifo = dir.filePath(QStringLiteral("fifo"));
+        const int reader = fullFifo(fifo); // never reads
+        QVERIFY(reader >= 0);
+        const auto closeReader = qScopeGuard([reader] { ::close(reader); });
+        QProcess panel;
+        QProcessEnvironment environment = headless(dir.path());
+        environment.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("default.debug=true"));
+        panel.setProcessEnvironment(environment);
+        panel.setProcessChannelMode(QProcess::MergedChannels);
+        panel.setStandardOutputFile(fifo);
+        panel.start(QStringLiteral(IOPANEL), {"-platform", "offscreen", "--port", link});
+        QVERIFY2(panel.waitForStarted(5000), qPrintable(panel.errorString()));
+        QTest::qWait(3000);
+
+        const QRegularExpression frameLine(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d\\.\\d{3}  ~"));
+        sim.readAllStandardOutput();
+        simOutput.clear();
+        int frames = 0;
+        QElapsedTimer clock;
+        clock.start();
+        while (!clock.hasExpired(3000))
+            frames += simOutput.waitForLine(frameLine, 100).isEmpty() ? 0 : 1;
+        QVERIFY2(frames >= 15, qPrintable(QString::number(frames)));
+
+        const qint64 panelPid = panel.processId();
+        clock.restart();
+        panel.terminate();
+        QVERIFY(panel.waitForFinished(5000));
+        QVERIFY2(clock.elapsed() < 2000, qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(panel.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(panel.exitCode(), 0);
+        QCOMPARE(lockFilesOf(panelPid), QStringList());
+        stop(sim);
+    }
+
+    // Qt's warning naming a missing platform plugin comes before its fatal message.
+    void causeOfAFailedStartComesFirst()
+    {
+        QTemporaryDir home;
+        QProcessEnvironment environment = headless(home.path());
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("nosuch"));
+        for (int run = 0; run < 20; ++run) {
+            QProcess panel;
+            panel.setProcessEnvironment(environment);
+            panel.start(QStringLiteral(IOPANEL), {"--no-remember", "--port", "/nonexistent"});
+            QVERIFY(panel.waitForFinished(10000));
+            const QString printed = QString::fromLocal8Bit(panel.readAllStandardError());
+            const int cause =
+                printed.indexOf(QStringLiteral("Could not find the Qt platform plugin \"nosuch\""));
+            const int fatal = printed.indexOf(QStringLiteral("This application failed to start"));
+            QVERIFY2(cause >= 0 && cause < fatal,
+                     qPrintable(QStringLiteral("run %1:\n%2").arg(run).arg(printed)));
+        }
     }
 
 private:

@@ -1,21 +1,10 @@
 #include <QCheckBox>
 #include <QtTest>
 
-#include "ptymodule.h"
+#include "processtesting.h"
 #include "windowtesting.h"
 
-namespace {
-QList<QByteArray> frameBytes(const PtyModule &module)
-{
-    QList<QByteArray> list;
-    for (const auto &frame : module.frames())
-        list << frame.bytes;
-    return list;
-}
-} // namespace
-
-// The frames the window sends, as the module stand-in receives them. The
-// first test must run first: the poll phase lives as long as the program.
+// The window's frames at the stand-in; the first test first (the poll phase lives on).
 class TestPollCycle : public QObject
 {
     Q_OBJECT
@@ -30,17 +19,14 @@ private slots:
         const auto frames = module.frames();
         for (int i = 0; i < 10; ++i)
             QCOMPARE(frames[i].bytes, i % 2 == 0 ? QByteArray("~A") : QByteArray("~P00000"));
-        // Ten intervals of one tick each; generous bounds against a busy machine.
         const double meanMs = (frames[10].receivedUs - frames[0].receivedUs) / 10000.0;
         QVERIFY2(meanMs > 70 && meanMs < 200, qPrintable(QString::number(meanMs)));
 
-        // Boxes ticked now go out in one of the next two frames.
         window->findChild<QCheckBox *>(QStringLiteral("checkBox_1"))->setChecked(true);
         window->findChild<QCheckBox *>(QStringLiteral("checkBox_5"))->setChecked(true);
-        const int before = module.frames().size();
-        QTRY_VERIFY(module.frames().size() >= before + 2);
-        const auto next = frameBytes(module).mid(before, 2);
-        QVERIFY2(next.contains("~P10001"), next.join(' ').constData());
+        const int before = commandsReceived(module).size(); // the next "~P" carries them
+        QTRY_VERIFY(commandsReceived(module).size() > before);
+        QCOMPARE(commandsReceived(module).at(before), QStringLiteral("~P10001"));
         QCOMPARE(module.outputs(), QStringLiteral("10001"));
     }
 
@@ -50,9 +36,8 @@ private slots:
         auto window = windowOn(first.portName());
         QTRY_VERIFY(first.frames().size() >= 1);
 
-        // Switch right after a frame reached the first module, well before the
-        // next tick.
-        const int seen = first.frames().size();
+        const int seen = first.frames().size(); // switch right after a frame, before the next tick
+
         QTRY_VERIFY(first.frames().size() > seen);
         auto *box = window->findChild<QComboBox *>(QStringLiteral("port_box"));
         box->addItem(second.portName());
@@ -87,8 +72,7 @@ private slots:
         QFETCH(int, argument);
         QFETCH(QByteArray, frame);
 
-        // Sent before the first tick, so no poll frame competes with it.
-        PtyModule module;
+        PtyModule module; // sent before the first tick: no poll frame competes
         auto window = windowOn(module.portName());
         QVERIFY(QMetaObject::invokeMethod(window.get(), slot.constData(), Q_ARG(int, argument)));
         QVERIFY(module.waitForFrames(1, 2000));
@@ -97,9 +81,8 @@ private slots:
 
     void slowModuleStillGetsOutputs()
     {
-        // Each reply comes in eight pieces 15 ms apart, so one exchange lasts
-        // longer than a tick: every tick lands during an exchange.
-        PtyModule module;
+        PtyModule module; // replies in 8 pieces 15 ms apart: every tick lands in an exchange
+
         module.setResponder([](const QByteArray &) {
             PtyModule::Reply pieces;
             for (const char byte : QByteArray("~A00000 "))
@@ -110,8 +93,8 @@ private slots:
         window->findChild<QCheckBox *>(QStringLiteral("checkBox_1"))->setChecked(true);
 
         QTest::qWait(3000);
-        const auto frames = frameBytes(module);
-        QVERIFY2(frames.count("~P10000") >= 5, frames.join(' ').constData());
+        const QStringList frames = commandsReceived(module);
+        QVERIFY2(frames.count("~P10000") >= 5, qPrintable(frames.join(' ')));
         QCOMPARE(module.outputs(), QStringLiteral("10000"));
     }
 };

@@ -16,8 +16,7 @@ class TestPortMemory : public QObject
 private slots:
     void initTestCase()
     {
-        // Nothing here may reach the user's own settings.
-        QVERIFY(home.isValid());
+        QVERIFY(home.isValid()); // nothing here may reach the user's own settings
         qputenv("HOME", QFile::encodeName(home.path()));
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(home.filePath(QStringLiteral("config"))));
         QStandardPaths::setTestModeEnabled(true);
@@ -32,17 +31,15 @@ private slots:
         QTest::addColumn<QString>("saved");    // what the file then holds; empty: nothing
         QTest::addColumn<QString>("recalled"); // what the next start polls; empty: nothing
 
-        QTest::newRow("a listed name is a device under /dev")
-            << QStringLiteral("null") << QStringLiteral("null") << QStringLiteral("/dev/null");
-        QTest::newRow("a listed name gone since")
-            << QStringLiteral("ttyIOPANEL9") << QStringLiteral("ttyIOPANEL9") << QString();
-        QTest::newRow("a link to a pseudo-terminal") << link << link << link;
-        QTest::newRow("a relative path, saved absolute") << QStringLiteral("./module") << link << link;
-        QTest::newRow("a pseudo-terminal") << module.portName() << QString() << QString();
-        QTest::newRow("a pseudo-terminal, spelt otherwise")
-            << module.portName().replace(QLatin1String("/pts/"), QLatin1String("//pts/./")) << QString()
-            << QString();
-        QTest::newRow("an empty list") << QString() << QString() << QString();
+        const auto row = [](const char *name, const QString &shown, const QString &saved,
+                            const QString &recalled) { QTest::newRow(name) << shown << saved << recalled; };
+        row("a listed name is a device under /dev", "null", "null", "/dev/null");
+        row("a listed name gone since", "ttyIOPANEL9", "ttyIOPANEL9", {});
+        row("a link to a pseudo-terminal", link, link, link);
+        row("a relative path, saved absolute", "./module", link, link);
+        row("a pseudo-terminal", module.portName(), {}, {});
+        row("a pseudo-terminal, spelt otherwise", module.portName().replace("/pts/", "//pts/./"), {}, {});
+        row("an empty list", {}, {}, {});
     }
 
     void savedAndRecalled()
@@ -74,8 +71,7 @@ private slots:
             << ("[General]\nport=" + module.portName().toUtf8() + '\n') << true;
         QTest::newRow("a directory") << QByteArray("[General]\nport=..\n") << true;
         QTest::newRow("binary garbage") << QByteArray("\xff\xfe[\0\x01port=\x80\n@Variant(\x7f", 21) << true;
-        // As root no file is unreadable: a directory in the file's place is.
-        QTest::newRow("neither readable nor writable") << QByteArray() << false;
+        QTest::newRow("neither readable nor writable") << QByteArray() << false; // as root: a directory
     }
 
     void unusableSettingsAreIgnored()
@@ -95,7 +91,6 @@ private slots:
 
         QSettings settings(fileName, QSettings::IniFormat);
         QCOMPARE(rememberedPort(settings), QString());
-        // Closing then saves over it, or fails and says so.
         QCOMPARE(rememberPort(settings, link), writable);
         if (writable)
             QCOMPARE(rememberedPort(QSettings(fileName, QSettings::IniFormat)), link);

@@ -1,6 +1,4 @@
-// The panel's record file (--record) with the window polling the module
-// stand-in: the rows of a session, appending, and the symbolic links the
-// record follows to its file.
+// The panel's record file (--record): a session's rows, and the links it follows.
 #include <QCheckBox>
 #include <QStatusBar>
 #include <QTemporaryDir>
@@ -17,8 +15,7 @@ class TestRecordFile : public QObject
     Q_OBJECT
 
 private slots:
-    // Input changes, output changes, a time-out and a message that needs quoting,
-    // in a file that exists but is empty; then a second run appends to it.
+    // Changes, a time-out and a quoted message in an empty file; a second run appends.
     void session()
     {
         QTemporaryDir dir;
@@ -42,8 +39,7 @@ private slots:
             module.setResponder([](const QByteArray &) { return PtyModule::Reply{}; });
             QTRY_VERIFY(window->statusBar()->currentMessage().startsWith(
                 QLatin1String("Wait read response timeout")));
-            // A frame replaced before the worker took it up never went out and
-            // leaves no row. A reply trickling in keeps the worker busy meanwhile.
+            // A frame replaced before the busy worker took it up leaves no row.
             PtyModule::Reply trickle;
             for (int piece = 0; piece < 30; ++piece)
                 trickle << PtyModule::Piece{10, "~"};
@@ -94,11 +90,10 @@ private slots:
         QTest::newRow("one's own link to a folder on the way")
             << "folder/real.csv" << false << "real/real.csv";
         QTest::newRow("another user's link to a folder on the way") << "folder/real.csv" << true << "";
+        QTest::newRow("another user's link") << "link.csv" << true << "";
     }
 
-    // A link is followed, wherever on the path, only when it belongs to the user
-    // running the panel or to root: another user's link in a folder others may
-    // write to could lead the record into someone else's file.
+    // A link anywhere on the path is followed only when it is the user's or root's.
     void linksOnThePath()
     {
         QFETCH(QString, record);

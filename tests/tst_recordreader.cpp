@@ -1,6 +1,4 @@
-// The panel's record file (--record) and its reader: writes that start
-// failing, a pipe or FIFO whose reader stalls, and the panel's close while
-// the reader is slow.
+// The panel's record file (--record) when writes fail or its reader stalls.
 #include <QLabel>
 #include <QStatusBar>
 #include <QTemporaryDir>
@@ -35,8 +33,7 @@ private slots:
             << "full" << bound << QStringLiteral("^Recording stopped: No space left on device$") << 0;
         QTest::newRow("FIFO reader gone")
             << "gone" << bound << QStringLiteral("^Recording stopped: Broken pipe$") << 0;
-        // Every row waits: the first report's, the first "~P" frame's, and six
-        // input changes.
+        // Every row waits: the first report's, the first "~P" frame's, six changes.
         QTest::newRow("FIFO reader stalled") << "stalled" << bound << QString() << 16;
         // Past the bound, after the header and five rows of 43 or 44 bytes.
         QTest::newRow("FIFO reader stalled past the bound")
@@ -44,8 +41,7 @@ private slots:
             << QStringLiteral("^Recording stopped: the reader of .*record\\.csv fell 260 bytes behind$") << 5;
     }
 
-    // The status bar says so once, nothing more is written, and the panel polls
-    // on with its lamps following the inputs.
+    // The status bar says so once, nothing more is written, and the panel polls on.
     void writeFailure()
     {
         QFETCH(QString, file);
@@ -54,7 +50,6 @@ private slots:
         QFETCH(int, taken);
 
         QTemporaryDir dir;
-        // A tmpfs of two pages, one taken by a filler: a file system that fills up.
         const QString small = dir.filePath(QStringLiteral("small"));
         bool mounted = false;
         int reader = -1;
@@ -74,7 +69,6 @@ private slots:
             QFile filler(small + QStringLiteral("/filler"));
             QVERIFY(filler.open(QIODevice::WriteOnly) && filler.write(QByteArray(4096, 'x')) == 4096);
             path = small + QStringLiteral("/record.csv");
-            // An earlier run's rows fill the last page but for a few bytes.
             QFile earlier(path);
             QVERIFY(earlier.open(QIODevice::WriteOnly));
             earlier.write("time,event,channel,state,text\n" + QByteArray(4000, '#') + '\n');
@@ -123,8 +117,7 @@ private slots:
         QCOMPARE(QFileInfo(path).size(), size);
 
         if (reader >= 0) {
-            // Once the reader reads it gets the rows in order, each one whole.
-            QByteArray read;
+            QByteArray read; // in order, each row whole
             const auto rows = [&] {
                 char buffer[4096];
                 for (ssize_t n; (n = ::read(reader, buffer, sizeof buffer)) > 0;)
@@ -151,9 +144,7 @@ private slots:
         QTest::newRow("a long row, then nothing") << 0 << true;
     }
 
-    // 200 rows wait for a FIFO's reader, more than its pipe holds, when the panel
-    // closes. The reader gets only whole rows; the rest are counted, whole. A
-    // row with a port path of 4 KiB is cut to one write, and says so.
+    // At close the reader gets only whole rows, the rest counted; a 4 KiB row is cut.
     void closeWithASlowReader()
     {
         QFETCH(int, pages);
@@ -174,7 +165,6 @@ private slots:
         const int rows = 200 + (longRow ? 1 : 0);
         for (int row = 0; row < 200; ++row)
             record.statusMessageShown(QStringLiteral("row %1").arg(row));
-        // The filler is taken; the reader comes back for a page every 50 ms.
         QCOMPARE(int(::read(reader, page.data(), page.size())), page.size());
         QByteArray read;
         std::thread slowReader([&] {
@@ -186,7 +176,6 @@ private slots:
         });
         const bool finished = record.finish(&error);
         slowReader.join();
-        // What went into the pipe was written, read or not.
         for (ssize_t size; (size = ::read(reader, page.data(), page.size())) > 0;)
             read.append(page.constData(), int(size));
 

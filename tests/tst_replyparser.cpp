@@ -17,13 +17,11 @@ void recordDebug(QtMsgType type, const QMessageLogContext &context, const QStrin
         previousHandler(type, context, message);
 }
 
-// Lamps 6 to 10 before each decoding case: a mix, so that a wrong change in
-// either direction shows.
+// Lamps 6 to 10 before each case: a mix, so a wrong change either way shows.
 const QString baseline = QStringLiteral("01011");
 } // namespace
 
-// Replies fed straight into the window's decoder, and the lamps drawn from
-// them.
+// Replies fed straight into the window's decoder, and the lamps drawn from them.
 class TestReplyParser : public QObject
 {
     Q_OBJECT
@@ -96,11 +94,7 @@ private slots:
         QCOMPARE(debugMessages.size(), replies.size());
         QVERIFY(closer.seen.isEmpty());
 
-        // Each lamp is 10 by 10 pixels (times the screen's scale: tst_lamps_2x
-        // runs this scaled 2x), a transparent edge and a black ring around a
-        // green or gray fill; a screen reader reads its state
-        // (tools/check-accessibility.sh checks that it hears of changes:
-        // headless, Qt sends no accessibility events).
+        // 10x10 pixels times the scale (tst_lamps_2x): an edge, a black ring, the fill.
         const int ratio = std::max(1, qEnvironmentVariableIntValue("QT_SCALE_FACTOR"));
         for (int channel = 6; channel <= 10; ++channel) {
             const bool on = expected.at(channel - 6) == QLatin1Char('1');
@@ -150,7 +144,6 @@ private slots:
         row("UTF-8", firmwareReport("\xD0\x92\xD0\xB5\xD1\x80-7"),
             QString::fromUtf8("\xD0\x92\xD0\xB5\xD1\x80-7"), baseline);
         row("15 bytes: no box", "~I123456789012345", QString(), baseline);
-        // Markup in the version is shown as it stands, never interpreted.
         for (const char *markup : {"<img src=/x.png>", "<a href=x>y</a>", "<b>V2</b>", "&lt;V2&gt;"})
             row(markup, firmwareReport(markup), QString::fromLatin1(markup), baseline);
     }
@@ -189,17 +182,15 @@ private slots:
         QTest::addColumn<QString>("lampsWhileOpen");
 
         const QByteArray v2 = firmwareReport("V2.0"), v3 = firmwareReport("V3.0");
-        QTest::newRow("separate replies, lamp reports between")
-            << QList<QByteArray>{v2, "~G61", v3, "~G70"} << "V3.0"
-            << "10011";
-        QTest::newRow("two versions and a lamp report in one reply")
-            << QList<QByteArray>{v2 + v3 + "~G61"} << "V3.0"
-            << "11011";
-        QTest::newRow("all inputs report") << QList<QByteArray>{v2, "~A10100"} << "V2.0"
-                                           << "10100";
-        // The box's own reply goes on from a clean state once it is closed,
-        // whatever state the burst left behind.
-        QTest::newRow("burst ends inside a frame") << QList<QByteArray>{v3, "~G"} << "V3.0" << baseline;
+        const auto row = [](const char *name, const QList<QByteArray> &burst, const char *version,
+                            const QString &lampsWhileOpen) {
+            QTest::newRow(name) << burst << QString::fromLatin1(version) << lampsWhileOpen;
+        };
+        row("separate replies, lamp reports between", {v2, "~G61", v3, "~G70"}, "V3.0", "10011");
+        row("two versions and a lamp report in one reply", {v2 + v3 + "~G61"}, "V3.0", "11011");
+        row("all inputs report", {v2, "~A10100"}, "V2.0", "10100");
+        // The box's own reply goes on from a clean state whatever the burst left.
+        row("burst ends inside a frame", {v3, "~G"}, "V3.0", baseline);
     }
 
     void firmwareBurst()
@@ -208,10 +199,7 @@ private slots:
         QFETCH(QString, version);
         QFETCH(QString, lampsWhileOpen);
 
-        // Once the box is open, the burst is queued as the worker's replies are,
-        // so it is decoded inside the box's event loop; a tick later what is on
-        // screen is recorded and the box closed. A box opened inside the box
-        // would be seen and closed too.
+        // The burst is queued once the box is open, decoded inside its event loop.
         MessageBoxCloser closer(window.get());
         closer.onFirstBox = [&] {
             for (const QByteArray &reply : burst)

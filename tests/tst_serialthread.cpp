@@ -12,9 +12,7 @@
 Q_DECLARE_METATYPE(PtyModule::Reply)
 
 namespace {
-// The worker's signals as "response REPLY", "error MESSAGE" or "timeout
-// MESSAGE", recorded on the test's thread: the connections are queued, so
-// nothing is appended from the worker thread.
+// The worker's signals as "response REPLY", "error MESSAGE" or "timeout MESSAGE".
 class WorkerEvents : public QObject
 {
 public:
@@ -68,16 +66,14 @@ private slots:
         QCOMPARE(module.frames().size(), 1);
         QCOMPARE(module.frames()[0].bytes, QByteArray("~A"));
 
-        // Bytes that came after the reply ended never surface: the next exchange
-        // reopens the port, on the same name, and clears it before writing.
+        // Bytes after the reply's end never surface: the port is cleared before writing.
         module.setResponder({});
         QTest::qWait(150);
         worker.submitRequest(module.portName(), 50, QStringLiteral("~A"));
         QTRY_COMPARE(events.seen.size(), 2);
         QCOMPARE(events.seen[1], QStringLiteral("response ~A00000"));
 
-        // The stand-in leaves output frames unanswered: one time-out, not one
-        // per retry.
+        // An unanswered output frame: one time-out, not one per retry.
         worker.submitRequest(module.portName(), 50, QByteArray("~P10001"));
         QTRY_COMPARE(module.outputs(), QStringLiteral("10001"));
         QTRY_COMPARE(events.seen.size(), 3);
@@ -106,16 +102,13 @@ private slots:
     void requestDuringExchangeIsPerformedNext()
     {
         PtyModule module;
-        // A slow answer keeps the exchange busy while the next requests come.
         module.setResponder([](const QByteArray &frame) { return PtyModule::Reply{{30, frame}}; });
         SerialThread worker;
         WorkerEvents events(&worker);
 
-        // Time-outs long enough that a loaded machine still gets both replies.
         worker.submitRequest(module.portName(), 500, QStringLiteral("~A"));
         QVERIFY(module.waitForFrames(1, 2000));
-        // Of two requests made during the exchange the later one is performed
-        // right after it, with its own values; the earlier one is replaced.
+        // Of two requests made during the exchange only the later is performed.
         worker.submitRequest(module.portName(), 500, QStringLiteral("~S1"));
         worker.submitRequest(module.portName(), 500, QStringLiteral("~R2"));
         QTRY_COMPARE(events.seen, (QStringList{"response ~A", "response ~R2"}));
@@ -126,8 +119,7 @@ private slots:
 
     void latestRequestIsPerformedAfterFailedOpens()
     {
-        // Each failed open ends a run; requests keep coming meanwhile, some of
-        // them while a run is returning. The last one must still be performed.
+        // Requests come while failed opens end runs: the last is still performed.
         SerialThread worker;
         WorkerEvents events(&worker);
         QString last;
@@ -138,7 +130,6 @@ private slots:
         }
         QTRY_VERIFY(!events.seen.isEmpty() && events.seen.last().contains(last + QLatin1Char(',')));
         QVERIFY(worker.wait(2000));
-        // Every run the requests started failed to open, and said so.
         const QRegularExpression openError(
             QStringLiteral("^error Can't open /nonexistent/iopanel-port-\\d+, error code [1-9]\\d*$"));
         for (const QString &event : std::as_const(events.seen))
@@ -197,7 +188,6 @@ private slots:
         clock.start();
         worker.reset();
         QVERIFY2(clock.elapsed() < boundMs, qPrintable(QString::number(clock.elapsed())));
-        // The stop comes before a pending request: nothing more is sent.
         QCOMPARE(module.frames().size(), when == QLatin1String("idle") ? 0 : 1);
     }
 };

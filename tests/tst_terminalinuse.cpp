@@ -1,10 +1,4 @@
-// No program writes to a terminal in use: a pseudo-terminal that is some
-// process's controlling terminal (here a sleep's, made so by setsid as a
-// login makes one a shell's), reached through a link left behind by a module
-// program that died. The panel and iopanelctl refuse it at every open, name
-// it once, and poll it again once it is free; the panel's saved port is not
-// polled at all. /dev/tty, the terminal of whoever started the program, is
-// refused by the panel, iopanelctl and iopanel-mqtt alike.
+// No program writes to a terminal in use: a pty someone holds, or /dev/tty.
 #include <QMutex>
 #include <QProcess>
 #include <QSettings>
@@ -72,10 +66,7 @@ class TestTerminalInUse : public QObject
     Q_OBJECT
 
 private slots:
-    // A pseudo-terminal polled a moment after it was made becomes someone's
-    // terminal: from the next open on, the status bar says so at every poll,
-    // standard error once, and not a byte reaches the terminal; once it is free
-    // the panel polls it again. Saved, the link is not polled at the next start.
+    // Refused at every open, named once, polled again once free; saved, not polled at start.
     void panelRefusesIt()
     {
         PtyModule module;
@@ -128,8 +119,7 @@ private slots:
             << "iopanelctl: can't open LINK: it leads to PTY, a terminal in use; watching on\n";
     }
 
-    // One-shot commands end with status 3, watch goes on trying as for a held
-    // port, and prints the inputs once the terminal is free.
+    // One-shot commands end with status 3; watch tries on until the terminal is free.
     void iopanelctlRefusesIt()
     {
         QFETCH(QString, arguments);
@@ -176,9 +166,7 @@ private slots:
                                  << "iopanel: not opening /dev/tty: a terminal in use";
     }
 
-    // Started from a shell, as setsid --ctty makes a pseudo-terminal of the
-    // test's own its controlling terminal: the program says so and not a
-    // byte reaches that terminal, where it would land in the shell.
+    // Started with a pty of the test's own as its terminal: not a byte reaches it.
     void devTtyRefused()
     {
         QFETCH(QString, program);

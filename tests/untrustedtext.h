@@ -5,15 +5,12 @@
 #include <QList>
 #include <QString>
 
-// Text from outside that would act on a terminal printed raw, and how every
-// program quotes it: the operand of a "set" read from a pipe by iopanelctl
-// serve, or published to the bridge's set topic.
+// Text that would act on a terminal printed raw, and how every program quotes it.
 struct UntrustedText
 {
     QByteArray text;
     QString shown;
-    // Invalid UTF-8 is decoded to U+FFFD before serve sees the words; only
-    // the bridge quotes its bytes.
+    // Invalid UTF-8 reaches serve as U+FFFD; only the bridge quotes its bytes.
     bool validUtf8;
 };
 

@@ -24,8 +24,7 @@ inline void pointAt(MainWindow &window, const QString &port)
         box->addItem(port);
 }
 
-// Builds a window whose port list names only `port` (or nothing), before its
-// first poll tick, so no test ever reaches the machine's real serial ports.
+// A window whose list names only `port` before its first tick: no real port is polled.
 inline std::unique_ptr<MainWindow> windowOn(const QString &port)
 {
     auto window = std::make_unique<MainWindow>();
@@ -58,8 +57,7 @@ inline QString lamps(const MainWindow &window)
     return text;
 }
 
-// Brings the reply decoder back to hunting for a start byte, whatever state
-// earlier replies left it in.
+// Brings the reply decoder back to hunting for a start byte, whatever its state.
 inline void resetDecoder(MainWindow &window)
 {
     window.ser_read("Z");  // ends states 2, 3 and 4; state 1 skips it
@@ -72,8 +70,7 @@ inline QByteArray firmwareReport(const QByteArray &version)
     return "~I" + version + QByteArray(16 - version.size(), '\0');
 }
 
-// Closes every message box that opens while it lives, recording what each
-// showed and what the lamps were while it was open.
+// Closes every message box opening while it lives, recording it and the lamps then.
 class MessageBoxCloser : public QObject
 {
 public:
@@ -102,8 +99,7 @@ public:
     }
 
     QList<Seen> seen;
-    // Run instead of closing on the first tick that finds a box open: what
-    // the test does while the box is up. A later tick closes the box.
+    // Run instead of closing on the first tick that finds a box open.
     std::function<void()> onFirstBox;
 
 private:
