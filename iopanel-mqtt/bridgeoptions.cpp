@@ -47,11 +47,11 @@ const char description[] =
 constexpr int minIntervalMs = 20;
 constexpr int maxIntervalMs = 1000;
 // In the order of the help text, and of the checks.
-const QStringList settingNames{QStringLiteral("port"),      QStringLiteral("broker"),
-                               QStringLiteral("topic"),     QStringLiteral("interval"),
-                               QStringLiteral("username"),  QStringLiteral("password-file"),
-                               QStringLiteral("tls-ca"),    QStringLiteral("client-id"),
-                               QStringLiteral("discovery"), QStringLiteral("restore-outputs")};
+const QStringList settingNames{
+    QStringLiteral("port"),      QStringLiteral("broker"),         QStringLiteral("topic"),
+    QStringLiteral("interval"),  QStringLiteral("username"),       QStringLiteral("password-file"),
+    QStringLiteral("tls-ca"),    QStringLiteral("client-id"),      QStringLiteral("keepalive"),
+    QStringLiteral("discovery"), QStringLiteral("restore-outputs")};
 // Settings that take no value on the command line; "true" or "false" in the file.
 const QStringList flagNames{QStringLiteral("restore-outputs")};
 

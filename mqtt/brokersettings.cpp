@@ -27,15 +27,19 @@ QString checkBroker(const QString &value, BrokerSettings &settings)
     return QString();
 }
 
+// MQTT's keep-alive field holds at most 65535 s; an hour is plenty.
+constexpr int minKeepaliveSeconds = 5;
+constexpr int maxKeepaliveSeconds = 3600;
+
 } // namespace
 
 namespace BrokerOptions {
 
 const QStringList &names()
 {
-    static const QStringList all{QStringLiteral("broker"), QStringLiteral("username"),
+    static const QStringList all{QStringLiteral("broker"),        QStringLiteral("username"),
                                  QStringLiteral("password-file"), QStringLiteral("tls-ca"),
-                                 QStringLiteral("client-id")};
+                                 QStringLiteral("client-id"),     QStringLiteral("keepalive")};
     return all;
 }
 
@@ -47,6 +51,8 @@ QString valueName(const QString &name)
         return QStringLiteral("name");
     if (name == QLatin1String("client-id"))
         return QStringLiteral("id");
+    if (name == QLatin1String("keepalive"))
+        return QStringLiteral("seconds");
     return QStringLiteral("file");
 }
 
@@ -62,6 +68,11 @@ QString helpText(const QString &name)
     if (name == QLatin1String("tls-ca"))
         return QStringLiteral(
             "Connect with TLS, the broker's certificate and host name checked against this CA.");
+    if (name == QLatin1String("keepalive"))
+        return QStringLiteral("How long the broker may stay silent before the connection counts as lost, "
+                              "%1 to %2 s (default 30).")
+            .arg(minKeepaliveSeconds)
+            .arg(maxKeepaliveSeconds);
     return QStringLiteral("The MQTT client id.");
 }
 
@@ -91,6 +102,15 @@ QString apply(const QString &name, const QString &value, BrokerSettings &setting
         if (!id.match(value).hasMatch())
             return QStringLiteral("takes 1 to 128 letters, digits, '-' or '_', not '%1'").arg(value);
         settings.clientId = value;
+    } else if (name == QLatin1String("keepalive")) {
+        bool ok = false;
+        const int seconds = value.toInt(&ok);
+        if (!ok || seconds < minKeepaliveSeconds || seconds > maxKeepaliveSeconds)
+            return QStringLiteral("takes %1 to %2 seconds, not '%3'")
+                .arg(minKeepaliveSeconds)
+                .arg(maxKeepaliveSeconds)
+                .arg(value);
+        settings.keepaliveSeconds = seconds;
     }
     return QString();
 }

@@ -6,7 +6,7 @@
 #include <QStringList>
 
 // How a program reaches the broker, from its options: --broker, --tls-ca,
-// --username, --password-file and --client-id mean the same for every
+// --username, --password-file, --client-id and --keepalive mean the same for every
 // program that connects, with the same checks.
 struct BrokerSettings
 {
@@ -16,6 +16,7 @@ struct BrokerSettings
     QByteArray password; // from the password file, never from the command line
     QString caFile;      // TLS on, the broker checked against this CA
     QString clientId;
+    int keepaliveSeconds = 30; // the broker silent this long: the connection is lost
 };
 
 namespace BrokerOptions {

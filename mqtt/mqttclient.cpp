@@ -155,7 +155,7 @@ void MqttClient::publish(const QString &topic, const QByteArray &payload, int ex
         publishErrors.insert(rc);
         emit publishRefused(QStringLiteral("the MQTT library refused to publish to %1: %2; further "
                                            "refusals for this reason are not logged")
-                                .arg(topic, MqttReasons::libraryError(rc, keepaliveSeconds)));
+                                .arg(topic, MqttReasons::libraryError(rc, settings.broker.keepaliveSeconds)));
     }
     wake();
 }

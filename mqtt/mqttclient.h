@@ -42,7 +42,6 @@ public:
     };
 
     static constexpr int inboxSize = 16;
-    static constexpr int keepaliveSeconds = 30;
     // The broker sends no larger message: a flood of huge ones costs nothing.
     static constexpr int maxPacketBytes = 16 * 1024;
 

@@ -39,8 +39,8 @@ void MqttClient::run()
     mosquitto_property_add_int32(&properties, MQTT_PROP_MAXIMUM_PACKET_SIZE, maxPacketBytes);
     const QByteArray host = settings.broker.host.toUtf8();
     // Blocking: a host that does not answer holds up this thread only.
-    int rc = mosquitto_connect_bind_v5(client, host.constData(), settings.broker.port, keepaliveSeconds,
-                                       nullptr, properties);
+    int rc = mosquitto_connect_bind_v5(client, host.constData(), settings.broker.port,
+                                       settings.broker.keepaliveSeconds, nullptr, properties);
     mosquitto_property_free_all(&properties);
     bool connected = rc == MOSQ_ERR_SUCCESS;
     bool lasting = !connected && !connectFailed(rc);
@@ -103,7 +103,7 @@ void MqttClient::run()
 bool MqttClient::connectFailed(int rc)
 {
     if (rc != MOSQ_ERR_TLS) {
-        post(false, MqttReasons::libraryError(rc, keepaliveSeconds), false);
+        post(false, MqttReasons::libraryError(rc, settings.broker.keepaliveSeconds), false);
         return true;
     }
     const QString trust = QStringLiteral("can't trust %1: ").arg(BrokerOptions::address(settings.broker));
@@ -202,7 +202,7 @@ void MqttClient::onDisconnect(mosquitto *, void *self, int reason, const mosquit
     // it lasts.
     auto *that = static_cast<MqttClient *>(self);
     if (!that->stopping() && reason != MOSQ_ERR_TLS)
-        that->post(false, MqttReasons::disconnection(reason, keepaliveSeconds), false);
+        that->post(false, MqttReasons::disconnection(reason, that->settings.broker.keepaliveSeconds), false);
 }
 
 void MqttClient::onMessage(mosquitto *, void *self, const mosquitto_message *message,

@@ -69,6 +69,7 @@ private slots:
             "--remove-discovery: no discovery prefix given: use --discovery or a 'discovery = ...' line in "
             "the --config file");
         row("interval", basic + " --interval 5", {}, "--interval: takes 20 to 1000 ms, not '5'");
+        row("keep-alive", basic + " --keepalive 2", {}, "--keepalive: takes 5 to 3600 seconds, not '2'");
         row("wildcard topic", "--port p --broker b --topic a/#", {},
             "--topic: takes a topic such as bench/module1 (no '+', '#', empty level or leading '$' or '/'), "
             "not 'a/#'");
