@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <sys/stat.h>
 
+#include "exchange.h"
 #include "portdevice.h"
 
 namespace {
@@ -18,6 +19,11 @@ HeldPort::HeldPort(const QString &port, QObject *parent)
     , portName(port)
 {
     connect(&serial, &QSerialPort::errorOccurred, this, &HeldPort::failed);
+    // Between exchanges Qt goes on reading what the module sends; a module
+    // that never stops must not grow this buffer without end. Once it is
+    // full the rest waits in the line's own bounded buffer, and the next
+    // exchange drops both.
+    serial.setReadBufferSize(Exchange::maxReplyBytes);
 }
 
 ExchangeOutcome HeldPort::exchange(const QString &frame, bool wantInputs)

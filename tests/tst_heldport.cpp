@@ -23,6 +23,14 @@ QString heldLock(qint64 pid)
         .arg(locks[0], QString::number(made.st_ino), QString::number(made.st_mtim.tv_nsec));
 }
 
+// The resident set of process `pid` in kB.
+qint64 residentKb(qint64 pid)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    const QString text = status.open(QIODevice::ReadOnly) ? QString::fromLatin1(status.readAll()) : QString();
+    return QRegularExpression(QStringLiteral("VmRSS:\\s*(\\d+)")).match(text).captured(1).toLongLong();
+}
+
 // Points `link` at `target` in one step, so it never dangles.
 bool pointLink(const QString &link, const QString &target)
 {
@@ -53,6 +61,23 @@ private slots:
             QTest::qWait(3);
         }
         QCOMPARE(QProcess::execute(QStringLiteral(IOPANELCTL), {"--port", module.portName(), "inputs"}), 3);
+        stop(ctl);
+    }
+
+    // A module that sends without end between two polls an hour apart: what
+    // the held port takes in meanwhile stays bounded.
+    void floodBetweenPolls()
+    {
+        PtyModule module;
+        QProcess ctl;
+        ProcessOutput lines(ctl);
+        ctl.start(QStringLiteral(IOPANELCTL),
+                  {"--port", module.portName(), "watch", "--interval", "3600000"});
+        QVERIFY(!lines.waitForLine(QStringLiteral("6=0 7=0 8=0 9=0 10=0$")).isEmpty());
+        module.startFlood(QByteArray(4096, 'x'), 0);
+        QTest::qWait(2000);
+        const qint64 kb = residentKb(ctl.processId());
+        QVERIFY2(kb > 0 && kb < 40000, qPrintable(QString::number(kb)));
         stop(ctl);
     }
 
