@@ -2,13 +2,16 @@
 // of the bench's own, timed as a dashboard sees it: an input switched at
 // the module to its message at a subscriber, a command published to its
 // frame at the module with the bridge idle, and the bridge's CPU and memory
-// beside iopanelctl watch polling the same module at the same interval.
+// beside a minimal C poller (the floor) on a stand-in of its own, measured
+// over the same seconds, and beside iopanelctl watch polling the same module
+// at the same interval.
 #include <QJsonObject>
 #include <QProcess>
 #include <QRandomGenerator>
 
 #include <chrono>
 #include <thread>
+#include <vector>
 
 #include "measurements.h"
 #include "mqttprobe.h"
@@ -23,6 +26,7 @@ constexpr int intervalMs = 100;
 constexpr double targetInputMs = intervalMs + 60;
 constexpr double targetCommandMs = 60;
 constexpr double targetCpuRatio = 1.2;
+constexpr double targetFloorRatio = 2.5;
 constexpr double targetRssMb = 20;
 constexpr int warmUpMs = 1000;
 
@@ -37,14 +41,21 @@ int spacingMs()
     return 150 + QRandomGenerator::global()->bounded(100);
 }
 
-// CPU seconds of a process over `seconds`, after a warm-up.
-double cpuOver(const QProcess &process, int seconds)
+// CPU seconds a second of each process (time on a CPU, to the nanosecond)
+// over the same `seconds`, after a warm-up; -1 for one that could not be read.
+std::vector<double> cpuOver(const std::vector<const QProcess *> &processes, int seconds)
 {
+    const auto cpu = ProcStat::runSeconds;
     pause(warmUpMs);
-    const double start = ProcStat::cpuSeconds(process.processId());
+    std::vector<double> start, used;
+    for (const QProcess *process : processes)
+        start.push_back(cpu(process->processId()));
     pause(seconds * 1000);
-    const double end = ProcStat::cpuSeconds(process.processId());
-    return start < 0 || end < 0 ? -1 : (end - start) / seconds;
+    for (size_t k = 0; k < processes.size(); ++k) {
+        const double end = cpu(processes[k]->processId());
+        used.push_back(start[k] < 0 || end < 0 ? -1 : (end - start[k]) / seconds);
+    }
+    return used;
 }
 
 void stopProcess(QProcess &process)
@@ -118,21 +129,34 @@ void measureBridge(const Options &options, Report &report)
         }
         lost += seen ? 0 : 1;
     }
-    const double bridgeCpu = cpuOver(bridge, options.cpuSeconds);
+    // The floor poller on a stand-in of its own, at the same interval, measured
+    // over the same seconds as the bridge.
+    PtyModule floorModule;
+    QProcess floor;
+    floor.setStandardOutputFile(QProcess::nullDevice());
+    floor.start(QStringLiteral(IOPANEL_FLOOR_POLLER),
+                {floorModule.portName(), QString::number(options.cpuSeconds + warmUpMs / 1000 + 5),
+                 QString::number(intervalMs)});
+    const std::vector<double> cpu = cpuOver({&bridge, &floor}, options.cpuSeconds);
+    const double bridgeCpu = cpu[0], floorCpu = floorModule.frames().isEmpty() ? -1 : cpu[1];
     const double peakMb = ProcStat::peakRssKb(bridge.processId()) / 1024.0;
     stopProcess(bridge);
+    stopProcess(floor);
+    if (floorCpu < 0)
+        report.addError(QStringLiteral("MQTT bridge: the floor poller polled nothing"));
 
     // iopanelctl watch on the same module at the same interval, for comparison.
     QProcess watch;
     watch.setStandardOutputFile(QProcess::nullDevice());
     watch.start(QStringLiteral(IOPANELCTL),
                 {"--port", module.portName(), "watch", "--interval", QString::number(intervalMs)});
-    const double watchCpu = cpuOver(watch, options.cpuSeconds);
+    const double watchCpu = cpuOver({&watch}, options.cpuSeconds)[0];
     stopProcess(watch);
 
     const Stats inputs = Stats::of(inputMs);
     const Stats commands = Stats::of(commandMs);
     const double ratio = watchCpu > 0 ? bridgeCpu / watchCpu : -1;
+    const double floorRatio = floorCpu > 0 ? bridgeCpu / floorCpu : -1;
     report.addRow(QStringLiteral("bridge: input at module to subscriber p50"), Report::ms(inputs.p50));
     report.addRow(QStringLiteral("bridge: input at module to subscriber p99"), Report::ms(inputs.p99),
                   QStringLiteral("<= %1 ms").arg(targetInputMs),
@@ -147,6 +171,13 @@ void measureBridge(const Options &options, Report &report)
                       .arg(100 * watchCpu, 0, 'f', 3)
                       .arg(ratio, 0, 'f', 2),
                   QStringLiteral("ratio <= %1").arg(targetCpuRatio), ratio >= 0 && ratio <= targetCpuRatio);
+    report.addRow(QStringLiteral("bridge / floor poller CPU, side by side"),
+                  QStringLiteral("%1 % / %2 % = %3")
+                      .arg(100 * bridgeCpu, 0, 'f', 3)
+                      .arg(100 * floorCpu, 0, 'f', 3)
+                      .arg(floorRatio, 0, 'f', 2),
+                  QStringLiteral("ratio <= %1").arg(targetFloorRatio),
+                  floorRatio >= 0 && floorRatio <= targetFloorRatio);
     report.addRow(QStringLiteral("bridge peak RSS (VmHWM)"), QString::number(peakMb, 'f', 1) + " MB",
                   QStringLiteral("< %1 MB").arg(targetRssMb), peakMb > 0 && peakMb < targetRssMb);
     if (lost > 0)
@@ -159,5 +190,7 @@ void measureBridge(const Options &options, Report &report)
                                   {"bridge_cpu_percent", 100 * bridgeCpu},
                                   {"watch_cpu_percent", 100 * watchCpu},
                                   {"cpu_ratio", ratio},
+                                  {"floor_cpu_percent", 100 * floorCpu},
+                                  {"floor_cpu_ratio", floorRatio},
                                   {"peak_rss_kb", peakMb * 1024}});
 }

@@ -74,9 +74,8 @@ QString statesJson(const QList<QPair<int, std::optional<bool>>> &states, const Q
 
 } // namespace
 
-ExchangeOutcome exchangeWith(const QString &port, const QString &frame, bool wantInputs)
+bool openModulePort(QSerialPort &serial, const QString &port, ExchangeOutcome &outcome)
 {
-    ExchangeOutcome outcome;
     // Opened, and locked, by the device the path leads to, as the panel does.
     const QString device = portDevice(port);
     // Opening it would set a shell's line and write into its terminal. A
@@ -86,16 +85,21 @@ ExchangeOutcome exchangeWith(const QString &port, const QString &frame, bool wan
         outcome.problem =
             QStringLiteral("can't open %1: %2").arg(escaped(port), terminalInUseReason(port, device));
         outcome.portHeld = true;
-        return outcome;
+        return false;
     }
-    QSerialPort serial(device);
+    serial.setPortName(device);
     if (!serial.open(QIODevice::ReadWrite)) {
         outcome.status = ExchangeOutcome::CannotOpen;
         outcome.problem = QStringLiteral("can't open %1: %2").arg(escaped(port), serial.errorString());
         outcome.portHeld = heldByAnother(serial, port);
-        return outcome;
+        return false;
     }
+    return true;
+}
 
+ExchangeOutcome exchangeOn(QSerialPort &serial, const QString &port, const QString &frame, bool wantInputs)
+{
+    ExchangeOutcome outcome;
     const Exchange::Outcome exchange = Exchange::run(serial, Exchange::commandWaitMs, frame.toLocal8Bit());
     if (exchange.result == Exchange::Outcome::WriteTimedOut) {
         outcome.status = ExchangeOutcome::NoReply;
@@ -119,6 +123,15 @@ ExchangeOutcome exchangeWith(const QString &port, const QString &frame, bool wan
                               .arg(escaped(port), quoted(exchange.reply, '"', quotedReplyBytes));
     }
     return outcome;
+}
+
+ExchangeOutcome exchangeWith(const QString &port, const QString &frame, bool wantInputs)
+{
+    QSerialPort serial;
+    ExchangeOutcome outcome;
+    if (!openModulePort(serial, port, outcome))
+        return outcome;
+    return exchangeOn(serial, port, frame, wantInputs);
 }
 
 QString inputsText(const InputStates &inputs)

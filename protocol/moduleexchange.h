@@ -7,6 +7,8 @@
 #include <array>
 #include <optional>
 
+class QSerialPort;
+
 // Inputs 6 to 10, in that order.
 using InputStates = std::array<bool, 5>;
 
@@ -34,6 +36,14 @@ struct ExchangeOutcome
 // the frame having been written is enough, and the inputs a reply reports
 // are passed on all the same.
 ExchangeOutcome exchangeWith(const QString &port, const QString &frame, bool wantInputs);
+
+// The two halves of exchangeWith(), for a program that keeps the port open.
+// openModulePort() opens `serial` on the device `port` leads to, with its
+// lock, unless that is a terminal in use; when it can't, it says why in
+// `outcome` and returns false. exchangeOn() runs one exchange on the open
+// `serial` (`port` names it in messages).
+bool openModulePort(QSerialPort &serial, const QString &port, ExchangeOutcome &outcome);
+ExchangeOutcome exchangeOn(QSerialPort &serial, const QString &port, const QString &frame, bool wantInputs);
 
 // "6=1 7=0 8=1 9=1 10=0"
 QString inputsText(const InputStates &inputs);

@@ -4,7 +4,7 @@
 
 ModuleLoop::ModuleLoop(const QString &port, int intervalMs, QObject *parent)
     : QObject(parent)
-    , portName(port)
+    , port(port)
 {
     pollTimer.setTimerType(Qt::PreciseTimer);
     pollTimer.setInterval(intervalMs);
@@ -27,6 +27,7 @@ void ModuleLoop::stop()
     halted = true;
     pollTimer.stop();
     turnTimer.stop();
+    port.release();
 }
 
 bool ModuleLoop::enqueue(const Command &command)
@@ -80,7 +81,7 @@ void ModuleLoop::turn()
 void ModuleLoop::poll()
 {
     lastWasPoll = true;
-    const ExchangeOutcome outcome = exchangeWith(portName, Frames::queryInputs(), true);
+    const ExchangeOutcome outcome = port.exchange(Frames::queryInputs(), true);
     emit polled(outcome);
     if (halted)
         return;
@@ -101,7 +102,7 @@ void ModuleLoop::sendNext()
     const bool wasFull = isFull();
     const Command command = queue.dequeue();
     const bool inputs = command.command.kind == ModuleCommand::Inputs;
-    const ExchangeOutcome outcome = exchangeWith(portName, commandFrame(command.command), inputs);
+    const ExchangeOutcome outcome = port.exchange(commandFrame(command.command), inputs);
     if (outcome.status != ExchangeOutcome::Done) {
         emit commandFailed(command, outcome.problem);
     } else {

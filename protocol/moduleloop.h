@@ -7,11 +7,13 @@
 
 #include <optional>
 
+#include "heldport.h"
 #include "modulecommand.h"
 #include "moduleexchange.h"
 
 // Owns a module's port for a program that watches it and sends it commands
-// (iopanelctl watch and serve, the MQTT bridge): asks for the inputs every
+// (iopanelctl watch and serve, the MQTT bridge), and holds it open while it
+// runs (see HeldPort): asks for the inputs every
 // interval and sends the commands queued, in order, each as soon as the
 // line is free. One exchange a turn of the event loop, so signals and other
 // events are seen between two exchanges, and polls keep their interval
@@ -39,7 +41,7 @@ public:
     ModuleLoop(const QString &port, int intervalMs, QObject *parent = nullptr);
 
     void start(); // the first poll at once, then one every interval
-    void stop();  // no exchange from now on; what waits stays unsent
+    void stop();  // no exchange from now on, the port closed; what waits stays unsent
     bool stopped() const { return halted; }
 
     // Queues a command; false, and nothing queued, when maxQueued wait already.
@@ -69,7 +71,7 @@ private:
     void take(const InputStates &inputs, bool asked);
     void schedule();
 
-    const QString portName;
+    HeldPort port;
     QTimer pollTimer;
     QTimer turnTimer; // zero-time: one exchange each turn of the event loop
     QQueue<Command> queue;
