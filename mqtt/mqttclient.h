@@ -88,7 +88,7 @@ private:
     // Why the socket's peer is gone, after a poll said it hung up; empty
     // while something is left to read.
     static QString hungUp(int socket);
-    void sleepUnlessStopped(int seconds);
+    void sleepUnlessStopped(int milliseconds);
     bool hasRoom() const;
     void wake(); // the connection's thread, to write, read again or stop
     static void poke(int pipe);

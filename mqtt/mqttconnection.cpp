@@ -2,6 +2,8 @@
 // libmosquitto's callbacks, handed to the event loop's thread.
 #include "mqttclient.h"
 
+#include <QRandomGenerator>
+
 #include <mqtt_protocol.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -14,6 +16,14 @@ namespace {
 // The delay before a new try grows from this to maxRetrySeconds.
 constexpr unsigned firstRetrySeconds = 1;
 constexpr unsigned maxRetrySeconds = 5;
+
+// A try after a wait of half to all of `seconds`, at random: the bridges of
+// a plant, thrown off together by a broker's restart, do not all come back
+// in the same instant.
+int spreadMs(unsigned seconds)
+{
+    return static_cast<int>(QRandomGenerator::global()->bounded(seconds * 500, seconds * 1000 + 1));
+}
 
 // Refusals that no retry mends: the bridge ends with status 2 instead.
 bool lastingRefusal(int reason)
@@ -51,7 +61,7 @@ void MqttClient::run()
     // was published, and the disconnection, have gone out.
     while (!lasting && (!stopping() || (connected && mosquitto_want_write(client)))) {
         if (!connected) {
-            sleepUnlessStopped(static_cast<int>(delay));
+            sleepUnlessStopped(spreadMs(delay));
             if (stopping())
                 break;
             delay = qMin(delay * 2, maxRetrySeconds);
@@ -147,10 +157,10 @@ bool MqttClient::stopping() const
     return stopRequested;
 }
 
-void MqttClient::sleepUnlessStopped(int seconds)
+void MqttClient::sleepUnlessStopped(int milliseconds)
 {
     std::unique_lock<std::mutex> lock(mutex);
-    changed.wait_for(lock, std::chrono::seconds(seconds), [this] { return stopRequested; });
+    changed.wait_for(lock, std::chrono::milliseconds(milliseconds), [this] { return stopRequested; });
 }
 
 // Hands what happened on the connection's thread to the event loop's.
