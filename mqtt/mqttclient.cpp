@@ -33,7 +33,9 @@ MqttClient::MqttClient(QObject *parent)
 
 MqttClient::~MqttClient()
 {
-    stop(0);
+    // Not stopped by its owner: the thread gets the time to end on its own,
+    // since one cancelled inside libmosquitto may hold its locks.
+    stop(1000);
     mosquitto_lib_cleanup();
 }
 
