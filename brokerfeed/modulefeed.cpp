@@ -21,6 +21,7 @@ ModuleFeed::ModuleFeed(const BrokerSettings &broker, const QString &base, QObjec
         states.insert(topics.base(), ModuleState());
     connect(&client, &MqttClient::connected, this, [this] {
         connection = Connected;
+        connectedFor.start();
         showStatus();
     });
     connect(&client, &MqttClient::connectionLost, this, [this](const QString &reason) {
@@ -59,7 +60,9 @@ QString ModuleFeed::waitForRefusal(int waitMs)
     if (connection == Connecting && refusal.isEmpty()) {
         QEventLoop loop;
         QTimer::singleShot(waitMs, &loop, &QEventLoop::quit);
-        connect(this, &ModuleFeed::statusChanged, &loop, &QEventLoop::quit);
+        connect(&client, &MqttClient::connected, &loop, &QEventLoop::quit);
+        connect(&client, &MqttClient::connectionLost, &loop, &QEventLoop::quit);
+        connect(&client, &MqttClient::refused, &loop, &QEventLoop::quit);
         loop.exec();
     }
     return refusal;
@@ -120,7 +123,7 @@ void ModuleFeed::command(int output, bool on)
         pending.append({current, output, on, QDeadlineTimer(confirmMs)});
         emit commandPublished(output, on);
     } else {
-        state.undelivered = QStringLiteral("%1 not delivered: %2").arg(text, problem);
+        undelivered(state, output, on, problem);
         emit outputsChanged();
     }
     showStatus();
@@ -194,11 +197,23 @@ void ModuleFeed::confirm(const QString &module, ModuleState &state)
 {
     for (int i = pending.size() - 1; i >= 0; --i) {
         const Pending &command = pending[i];
-        if (command.module == module && state.outputs[command.output - 1] == command.on) {
+        if (command.module == module && state.outputs[command.output - 1] == command.on)
             pending.removeAt(i);
-            state.undelivered.clear();
-        }
     }
+    // Carried out after all (the bridge sends what waited for a silent
+    // module), or switched so by someone else: nothing is amiss any more.
+    if (state.undeliveredOutput > 0 && state.outputs[state.undeliveredOutput - 1] == state.undeliveredOn) {
+        state.undelivered.clear();
+        state.undeliveredOutput = 0;
+    }
+}
+
+void ModuleFeed::undelivered(ModuleState &state, int output, bool on, const QString &why)
+{
+    state.undelivered =
+        QStringLiteral("%1 %2 not delivered: %3").arg(on ? "set" : "reset").arg(output).arg(why);
+    state.undeliveredOutput = output;
+    state.undeliveredOn = on;
 }
 
 void ModuleFeed::check()
@@ -209,11 +224,8 @@ void ModuleFeed::check()
         if (!command.deadline.hasExpired())
             continue;
         pending.removeAt(i);
-        states[command.module].undelivered =
-            QStringLiteral("%1 %2 not delivered: its bridge did not confirm it within %3 s")
-                .arg(command.on ? "set" : "reset")
-                .arg(command.output)
-                .arg(confirmMs / 1000);
+        undelivered(states[command.module], command.output, command.on,
+                    QStringLiteral("its bridge did not confirm it within %1 s").arg(confirmMs / 1000));
         reverted = reverted || command.module == current;
     }
     if (reverted)
@@ -233,8 +245,10 @@ void ModuleFeed::showStatus()
                    .arg(BrokerOptions::address(broker), awayReason);
     else if (!current.isEmpty())
         text = moduleStatus(current, states.value(current));
-    else
+    else if (connectedFor.hasExpired(settleMs))
         text = QStringLiteral("%1: no module on the broker yet").arg(topics.base());
+    else
+        return; // the retained statuses are on their way
     if (text == shownStatus)
         return;
     shownStatus = text;

@@ -2,6 +2,7 @@
 #define MODULEFEED_H
 
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QList>
 #include <QMap>
 #include <QObject>
@@ -69,6 +70,7 @@ private:
     void takeStatus(const MqttMessage &message, ModuleState &state);
     void heard(ModuleState &state, const MqttMessage &message);
     void confirm(const QString &module, ModuleState &state);
+    static void undelivered(ModuleState &state, int output, bool on, const QString &why);
     void check(); // every second: trust that ran out, commands not reported
     void showStatus();
 
@@ -76,6 +78,10 @@ private:
     MqttClient client;
     BrokerSettings broker;
     enum { Connecting, Connected, Away } connection = Connecting;
+    QElapsedTimer connectedFor;
+    // How long after connecting the retained statuses may take to come
+    // before "no module" is said.
+    static constexpr int settleMs = 1000;
     QString awayReason;
     QString refusal;
     QMap<QString, ModuleState> states;

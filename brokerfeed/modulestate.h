@@ -27,8 +27,11 @@ struct ModuleState
     QString heardSince; // the time of the last word believed, for when trust runs out
     States inputs;
     States outputs;
-    // The last command that did not reach the module, as the status tells it.
+    // The last command that did not reach the module, as the status tells
+    // it, until the output is reported in the state it asked for.
     QString undelivered;
+    int undeliveredOutput = 0;
+    bool undeliveredOn = false;
 
     bool believedOnline() const { return word == Online && !trustedUntil.hasExpired(); }
 };

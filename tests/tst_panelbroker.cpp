@@ -67,12 +67,12 @@ class TestPanelBroker : public QObject
     Q_OBJECT
 
 private slots:
-    void init()
+    // One broker for every test, each on a base of its own.
+    void initTestCase()
     {
         skipWithoutBroker();
         QVERIFY(broker.start());
     }
-    void cleanup() { broker.stop(); }
 
     void moduleList()
     {
@@ -127,12 +127,12 @@ private slots:
     {
         QFETCH(QByteArray, payload);
         QFETCH(QString, checked);
-        QVERIFY(broker.publish("bench/m1/status", "online", {"-r"}));
-        QVERIFY(broker.publish("bench/m1/outputs", R"({"1":true,"2":true,"3":false,"4":false,"5":false})",
-                               {"-r"}));
-        Panel panel(broker, "bench/m1");
+        QVERIFY(broker.publish("out/m1/status", "online", {"-r"}));
+        QVERIFY(
+            broker.publish("out/m1/outputs", R"({"1":true,"2":true,"3":false,"4":false,"5":false})", {"-r"}));
+        Panel panel(broker, "out/m1");
         QTRY_VERIFY(panel.output(2)->isChecked());
-        QVERIFY(broker.publish("bench/m1/outputs", payload));
+        QVERIFY(broker.publish("out/m1/outputs", payload));
         QTest::qWait(300);
         for (int n = 1; n <= 5; ++n) {
             const QChar want = checked[n - 1];
@@ -147,52 +147,51 @@ private slots:
     // bridge does not confirm is told, and the box shows the output as reported.
     void commands()
     {
-        QVERIFY(broker.publish("bench/m1/status", "online", {"-r"}));
-        QVERIFY(broker.publish("bench/m1/outputs", R"({"1":false,"2":false,"3":false,"4":false,"5":false})",
+        QVERIFY(broker.publish("cmd/m1/status", "online", {"-r"}));
+        QVERIFY(broker.publish("cmd/m1/outputs", R"({"1":false,"2":false,"3":false,"4":false,"5":false})",
                                {"-r"}));
         Subscriber everything(broker, "#", {"-v", "-R"});
         QTest::qWait(300);
-        Panel panel(broker, "bench/m1");
+        Panel panel(broker, "cmd/m1");
         QTRY_COMPARE(panel.status(), QString());
         panel.output(3)->click();
-        QVERIFY(everything.find("^bench/m1/set set 3$") >= 0);
-        QVERIFY(broker.publish("bench/m1/outputs", R"({"1":false,"2":false,"3":true,"4":false,"5":false})"));
+        QVERIFY(everything.find("^cmd/m1/set set 3$") >= 0);
+        QVERIFY(broker.publish("cmd/m1/outputs", R"({"1":false,"2":false,"3":true,"4":false,"5":false})"));
         panel.output(2)->click();
-        QVERIFY(everything.find("^bench/m1/set set 2$") >= 0);
+        QVERIFY(everything.find("^cmd/m1/set set 2$") >= 0);
         QTRY_COMPARE_WITH_TIMEOUT(
             panel.status(),
-            QStringLiteral("bench/m1: set 2 not delivered: its bridge did not confirm it within 3 s"), 6000);
+            QStringLiteral("cmd/m1: set 2 not delivered: its bridge did not confirm it within 3 s"), 6000);
         QVERIFY(panel.output(3)->isChecked());
         QVERIFY(!panel.output(2)->isChecked());
         // The next command that its bridge confirms clears it.
         panel.output(2)->click();
-        QVERIFY(broker.publish("bench/m1/outputs", R"({"1":false,"2":true,"3":true,"4":false,"5":false})"));
+        QVERIFY(broker.publish("cmd/m1/outputs", R"({"1":false,"2":true,"3":true,"4":false,"5":false})"));
         QTRY_COMPARE(panel.status(), QString());
         // Only the commands, and the test's own messages.
         everything.find("^$", 0, 300);
         for (const QString &line : everything.lines)
-            QVERIFY2(line.startsWith("bench/m1/set ") || line.startsWith("bench/m1/outputs "),
-                     qPrintable(line));
+            QVERIFY2(line.startsWith("cmd/m1/set ") || line.startsWith("cmd/m1/outputs "), qPrintable(line));
     }
 
     void status()
     {
-        QVERIFY(broker.publish("bench/m1/status", "offline", {"-r"}));
-        QVERIFY(broker.publish("bench/m2/status", "online",
+        QVERIFY(broker.publish("st/m1/status", "offline", {"-r"}));
+        QVERIFY(broker.publish("st/m2/status", "online",
                                {"-r", "-D", "publish", "message-expiry-interval", "2"}));
-        Panel panel(broker, "bench/+");
-        QTRY_COMPARE(panel.status(), QStringLiteral("bench/m1: offline"));
-        QVERIFY(broker.publish("bench/m1/status", "online", {"-r"}));
+        Panel panel(broker, "st/+");
+        QTRY_COMPARE(panel.status(), QStringLiteral("st/m1: offline"));
+        QVERIFY(broker.publish("st/m1/status", "online", {"-r"}));
         QTRY_COMPARE(panel.status(), QString());
-        QVERIFY(broker.publish("bench/m1/status", "offline", {"-r"}));
-        QTRY_VERIFY(QRegularExpression("^bench/m1: offline since \\d\\d:\\d\\d:\\d\\d$")
+        QVERIFY(broker.publish("st/m1/status", "offline", {"-r"}));
+        QTRY_VERIFY(QRegularExpression("^st/m1: offline since \\d\\d:\\d\\d:\\d\\d$")
                         .match(panel.status())
                         .hasMatch());
         // Believed while its bridge's word lasts.
-        panel.box()->setCurrentText(QStringLiteral("bench/m2"));
+        panel.box()->setCurrentText(QStringLiteral("st/m2"));
         QCOMPARE(panel.status(), QString());
         QTRY_VERIFY_WITH_TIMEOUT(
-            QRegularExpression("^bench/m2: no word from its bridge since \\d\\d:\\d\\d:\\d\\d$")
+            QRegularExpression("^st/m2: no word from its bridge since \\d\\d:\\d\\d:\\d\\d$")
                 .match(panel.status())
                 .hasMatch(),
             4000);
@@ -203,15 +202,15 @@ private slots:
         QTest::qWait(1500);
         QVERIFY(panel.status().startsWith(QStringLiteral("can't reach")));
         QVERIFY(broker.start());
-        QVERIFY(broker.publish("bench/m2/status", "online", {"-r"}));
+        QVERIFY(broker.publish("st/m2/status", "online", {"-r"}));
         QTRY_COMPARE_WITH_TIMEOUT(panel.status(), QString(), 8000);
     }
 
     void noStatusYet()
     {
-        Panel panel(broker, "bench/m1");
-        QTRY_COMPARE(panel.status(), QStringLiteral("bench/m1: no status on the broker yet"));
-        QCOMPARE(panel.listed(), QStringList{"bench/m1"});
+        Panel panel(broker, "none/m1");
+        QTRY_COMPARE(panel.status(), QStringLiteral("none/m1: no status on the broker yet"));
+        QCOMPARE(panel.listed(), QStringList{"none/m1"});
     }
 
 private:
