@@ -23,8 +23,9 @@ void MainWindow::watchFeed(ModuleFeed *watched)
     QCheckBox *const boxes[] = {form->checkBox_1, form->checkBox_2, form->checkBox_3, form->checkBox_4,
                                 form->checkBox_5};
     for (int i = 0; i < 5; ++i)
-        // A click only: a box set from the module's report commands nothing.
-        connect(boxes[i], &QCheckBox::clicked, feed, [this, i](bool on) { feed->command(i + 1, on); });
+        // A click, a key or a screen reader's toggle action; a box set from
+        // the module's report commands nothing (its signals are blocked then).
+        connect(boxes[i], &QCheckBox::toggled, feed, [this, i](bool on) { feed->command(i + 1, on); });
     connect(feed, &ModuleFeed::commandPublished, this, [this](int output, bool on) {
         if (events)
             events->frameSent(on ? Frames::setOutput(output) : Frames::resetOutput(output));
@@ -68,8 +69,10 @@ void MainWindow::showFeedOutputs()
                                 form->checkBox_5};
     const auto outputs = feed->outputs();
     for (int i = 0; i < 5; ++i) {
-        if (outputs[i])
+        if (outputs[i]) {
+            const QSignalBlocker reported(boxes[i]);
             boxes[i]->setChecked(*outputs[i]);
+        }
         describeOutputKnown(boxes[i], i + 1, outputs[i].has_value());
     }
 }
