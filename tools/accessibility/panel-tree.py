@@ -1,77 +1,48 @@
 #!/usr/bin/python3
 """Reads the panel's window through AT-SPI, as a screen reader does.
 
-  panel-tree.py dump APP                 print APP's accessible tree
-  panel-tree.py names APP                check the names of outputs and lamps
-  panel-tree.py status APP TEXT         wait until the status bar says TEXT
-  panel-tree.py lamps APP BITS [COMMAND] run the shell COMMAND, then wait until
-                                         lamps 6..10 read BITS (1 on, 0 off,
-                                         ? unknown) and every lamp that
-                                         changed has announced it
+  panel-tree.py [--within S] COMMAND APP ARG...
 
-APP is the application's name on the bus (the program's file name). Exit
-status 0 when the check holds, 1 when it does not, 2 on wrong use.
+  dump APP                  print APP's accessible tree
+  names APP                 check the names of outputs and lamps
+  status APP TEXT           wait until the status bar's message holds TEXT
+  status-is APP TEXT        wait until it is TEXT ('' for an empty status)
+  status-starts APP TEXT    wait until it starts with TEXT
+  lamps APP BITS [COMMAND]  run the shell COMMAND, then wait until lamps
+                            6..10 read BITS (1 on, 0 off, ? unknown) and
+                            every lamp that changed has announced it
+  boxes APP BITS            wait until boxes "Output 1".."Output 5" read BITS
+                            (1 checked, 0 not, ? described "unknown", -
+                            either); a box not unknown has no description
+  click APP NAME            press the check box NAME ("Output 3") as a
+                            screen reader's user does (its action)
+  quiet NAME COMMAND        run the shell COMMAND; no new application NAME
+                            may come onto the bus while it runs
+
+APP is the application's name on the bus (the program's file name), or
+NAME@PID for the one whose process is PID where several have that name. The
+waits give up after S seconds (default 10). Exit status 0 when the check
+holds, 1 when it does not, 2 on wrong use.
 """
 import subprocess
 import sys
 import time
 
 import pyatspi
-from gi.repository import GLib
+
+# Run from the source tree: no __pycache__ left beside the module.
+sys.dont_write_bytecode = True
+from panelreading import (applications, box_states, by_name, describe, find_app, lamp_states,  # noqa: E402
+                          lamps, pump, status_texts, wait_until, walk)
 
 STATE_WORDS = {"1": "on", "0": "off", "?": "unknown"}
 
 
-def find_app(name, seconds=10):
-    deadline = time.monotonic() + seconds
-    while time.monotonic() < deadline:
-        desktop = pyatspi.Registry.getDesktop(0)
-        for app in desktop:
-            if app is not None and app.name == name:
-                return app
-        time.sleep(0.2)
-    names = [app.name for app in pyatspi.Registry.getDesktop(0) if app is not None]
-    sys.exit(f"panel-tree.py: no application '{name}' on the accessibility bus, only {names}")
-
-
-def walk(node, depth=0):
-    yield depth, node
-    for child in node:
-        if child is not None:
-            yield from walk(child, depth + 1)
-
-
-def text_of(node):
-    try:
-        text = node.queryText()
-        return text.getText(0, text.characterCount)
-    except NotImplementedError:
-        return None
-
-
-def describe(node):
-    states = sorted(pyatspi.stateToString(s) for s in node.getState().getStates())
-    line = f"{node.getRoleName()} name={node.name!r} description={node.description!r}"
-    text = text_of(node)
-    if text:
-        line += f" text={text!r}"
-    try:
-        width, height = node.queryComponent().getSize()
-        line += f" {width}x{height}"
-    except NotImplementedError:
-        pass
-    return line + f" [{' '.join(states)}]"
-
-
-def by_name(app, role):
-    return {node.name: node for _, node in walk(app) if node.getRole() == role and node.name}
-
-
 def check_names(app):
     boxes = by_name(app, pyatspi.ROLE_CHECK_BOX)
-    lamps = by_name(app, pyatspi.ROLE_LABEL) | by_name(app, pyatspi.ROLE_IMAGE)
+    found = lamps(app)
     missing = [f"Output {n}" for n in range(1, 6) if f"Output {n}" not in boxes]
-    missing += [f"Input {n}" for n in range(6, 11) if f"Input {n}" not in lamps]
+    missing += [f"Input {n}" for n in range(6, 11) if f"Input {n}" not in found]
     if missing:
         print("missing: " + ", ".join(missing))
         return 1
@@ -79,51 +50,37 @@ def check_names(app):
     return 0
 
 
-def lamp_states(app):
-    lamps = by_name(app, pyatspi.ROLE_LABEL) | by_name(app, pyatspi.ROLE_IMAGE)
-    return [lamps[f"Input {n}"].description if f"Input {n}" in lamps else None for n in range(6, 11)]
+def check_status(app, holds, wanted, seconds):
+    """Waits until the status bar's message satisfies holds(message)."""
 
-
-def wait_until(look, seconds, pause):
-    """Calls look() until it returns (True, message) or `seconds` have
-    passed; prints the message of its last call. 0 if it held, else 1."""
-    deadline = time.monotonic() + seconds
-    while True:
-        held, message = look()
-        if held or time.monotonic() > deadline:
-            print(message)
-            return 0 if held else 1
-        time.sleep(pause)
-
-
-def check_status(app, text, seconds=10):
     def look():
-        said = [node.name for _, node in walk(app) if node.getRole() == pyatspi.ROLE_STATUS_BAR]
-        if any(text in name for name in said):
+        said = status_texts(app)
+        if any(holds(text) for text in said):
             return True, f"ok: the status bar reads {said[0]!r}"
-        return False, f"the status bar reads {said}, not {text!r}"
+        return False, f"the status bar reads {said}, not {wanted}"
 
     return wait_until(look, seconds, 0.1)
 
 
-def check_lamps(app, bits, command, seconds=10):
+def check_lamps(app, bits, command, seconds):
     wanted = [STATE_WORDS[b] for b in bits]
     before = lamp_states(app)
-    # The change events a screen reader would announce, by lamp.
+    pid = app.get_process_id()
+    # The change events a screen reader would announce, by lamp, from this
+    # application only: another panel on the bus has lamps of the same names.
     heard = {}
 
     def on_event(event):
-        name = event.source.name if event.source is not None else None
-        heard.setdefault(name, []).append(event.any_data)
+        source = event.source
+        if source is None or source.get_process_id() != pid:
+            return
+        heard.setdefault(source.name, []).append(event.any_data)
 
     pyatspi.Registry.registerEventListener(on_event, "object:property-change:accessible-description")
     if command:
         subprocess.run(command, shell=True, check=True)
-    context = GLib.MainContext.default()
 
     def look():
-        while context.iteration(False):
-            pass
         shown = lamp_states(app)
         changed = [f"Input {n}" for n, (a, b) in enumerate(zip(before, wanted), 6) if a != b]
         silent = [name for name in changed if name not in heard]
@@ -135,23 +92,87 @@ def check_lamps(app, bits, command, seconds=10):
     return wait_until(look, seconds, 0.05)
 
 
+def check_boxes(app, bits, seconds):
+    def look():
+        shown = box_states(app)
+        if all(want in ("-", got) for want, got in zip(bits, shown)):
+            return True, f"ok: boxes 1..5 read {shown}"
+        return False, f"boxes 1..5 read {shown}, expected {bits} (1 checked, 0 not, ? unknown, ! other description)"
+
+    return wait_until(look, seconds, 0.05)
+
+
+def click(app, name):
+    boxes = by_name(app, pyatspi.ROLE_CHECK_BOX)
+    if name not in boxes:
+        print(f"no check box {name!r}, only {sorted(boxes)}")
+        return 1
+    action = boxes[name].queryAction()
+    if action.nActions < 1:
+        print(f"the check box {name!r} offers no action")
+        return 1
+    if not action.doAction(0):
+        print(f"the check box {name!r} refused its action {action.getName(0)!r}")
+        return 1
+    print(f"ok: {name!r} pressed (action {action.getName(0)!r})")
+    return 0
+
+
+def quiet(name, command):
+    """Runs COMMAND, watching the bus meanwhile for an application NAME that
+    was not there before."""
+    before = {pid for app_name, pid, _ in applications() if app_name == name}
+    came = set()
+    process = subprocess.Popen(command, shell=True)
+    while True:
+        ended = process.poll() is not None
+        came |= {pid for app_name, pid, _ in applications() if app_name == name and pid not in before}
+        if ended:
+            break
+        time.sleep(0.05)
+    if came:
+        print(f"an application {name!r} came onto the bus while the command ran: pid {sorted(came)}")
+        return 1
+    print(f"ok: no application {name!r} came onto the bus while the command ran")
+    return 0
+
+
 def main(argv):
-    if len(argv) < 3 or argv[1] not in ("dump", "names", "status", "lamps"):
+    seconds = 10.0
+    if len(argv) > 2 and argv[1] == "--within":
+        seconds = float(argv[2])
+        argv = argv[:1] + argv[3:]
+    command, args = (argv[1], argv[2:]) if len(argv) > 2 else (None, [])
+    arity = {"dump": (1,), "names": (1,), "status": (2,), "status-is": (2,), "status-starts": (2,),
+             "lamps": (2, 3), "boxes": (2,), "click": (2,), "quiet": (2,)}
+    if command not in arity or len(args) not in arity[command]:
         print(__doc__, file=sys.stderr)
         return 2
-    app = find_app(argv[2])
-    if argv[1] == "dump":
+    if command == "quiet":
+        return quiet(args[0], args[1])
+    if command in ("lamps", "boxes"):
+        if len(args[1]) != 5 or set(args[1]) - set("10?" if command == "lamps" else "10?-"):
+            print(__doc__, file=sys.stderr)
+            return 2
+    app = find_app(args[0], seconds)
+    if command == "dump":
         for depth, node in walk(app):
             print("  " * depth + describe(node))
         return 0
-    if argv[1] == "names":
+    if command == "names":
         return check_names(app)
-    if argv[1] == "status" and len(argv) == 4:
-        return check_status(app, argv[3])
-    if len(argv) not in (4, 5) or len(argv[3]) != 5 or set(argv[3]) - set(STATE_WORDS):
-        print(__doc__, file=sys.stderr)
-        return 2
-    return check_lamps(app, argv[3], argv[4] if len(argv) == 5 else None)
+    if command == "status":
+        return check_status(app, lambda text: args[1] in text, f"holding {args[1]!r}", seconds)
+    if command == "status-is":
+        return check_status(app, lambda text: text == args[1], repr(args[1]), seconds)
+    if command == "status-starts":
+        return check_status(app, lambda text: text.startswith(args[1]), f"starting {args[1]!r}", seconds)
+    if command == "lamps":
+        return check_lamps(app, args[1], args[2] if len(args) == 3 else None, seconds)
+    if command == "boxes":
+        return check_boxes(app, args[1], seconds)
+    pump()
+    return click(app, args[1])
 
 
 if __name__ == "__main__":
