@@ -7,13 +7,17 @@
   names APP                 check the names of outputs and lamps
   status APP TEXT           wait until the status bar's message holds TEXT
   status-is APP TEXT        wait until it is TEXT ('' for an empty status)
-  status-starts APP TEXT    wait until it starts with TEXT
-  lamps APP BITS [COMMAND]  run the shell COMMAND, then wait until lamps
-                            6..10 read BITS (1 on, 0 off, ? unknown) and
-                            every lamp that changed has announced it
+  status-matches APP RE      wait until all of it matches the regular
+                            expression RE
+  lamps APPS BITS [COMMAND] run the shell COMMAND, then wait until lamps
+                            6..10 of each of APPS (APP,APP...) read BITS
+                            (1 on, 0 off, ? unknown) and every lamp that
+                            changed has announced it
   boxes APP BITS            wait until boxes "Output 1".."Output 5" read BITS
                             (1 checked, 0 not, ? described "unknown", -
                             either); a box not unknown has no description
+  ports APP NAME...         wait until the port list holds NAME... in that
+                            order, the first one selected
   click APP NAME            press the check box NAME ("Output 3") as a
                             screen reader's user does (its action)
   quiet NAME COMMAND        run the shell COMMAND; no new application NAME
@@ -24,6 +28,7 @@ NAME@PID for the one whose process is PID where several have that name. The
 waits give up after S seconds (default 10). Exit status 0 when the check
 holds, 1 when it does not, 2 on wrong use.
 """
+import re
 import subprocess
 import sys
 import time
@@ -62,32 +67,38 @@ def check_status(app, holds, wanted, seconds):
     return wait_until(look, seconds, 0.1)
 
 
-def check_lamps(app, bits, command, seconds):
+def check_lamps(apps, bits, command, seconds):
     wanted = [STATE_WORDS[b] for b in bits]
-    before = lamp_states(app)
-    pid = app.get_process_id()
-    # The change events a screen reader would announce, by lamp, from this
-    # application only: another panel on the bus has lamps of the same names.
-    heard = {}
+    before = {app.get_process_id(): lamp_states(app) for app in apps}
+    # The change events a screen reader would announce, by application and
+    # lamp: panels on the bus have lamps of the same names.
+    heard = {pid: {} for pid in before}
 
     def on_event(event):
         source = event.source
-        if source is None or source.get_process_id() != pid:
-            return
-        heard.setdefault(source.name, []).append(event.any_data)
+        if source is not None and source.get_process_id() in heard:
+            heard[source.get_process_id()].setdefault(source.name, []).append(event.any_data)
 
     pyatspi.Registry.registerEventListener(on_event, "object:property-change:accessible-description")
     if command:
         subprocess.run(command, shell=True, check=True)
 
-    def look():
+    def look_at(app):
+        pid = app.get_process_id()
         shown = lamp_states(app)
-        changed = [f"Input {n}" for n, (a, b) in enumerate(zip(before, wanted), 6) if a != b]
-        silent = [name for name in changed if name not in heard]
+        changed = [f"Input {n}" for n, (a, b) in enumerate(zip(before[pid], wanted), 6) if a != b]
+        silent = [name for name in changed if name not in heard[pid]]
         if shown == wanted and not silent:
-            counts = ", ".join(f"{name} {len(heard[name])}" for name in changed) or "none needed"
-            return True, f"ok: lamps 6..10 read {' '.join(shown)}; change events heard: {counts}"
-        return False, f"lamps 6..10 read {shown}, expected {wanted}; no change event from {silent}; heard {heard}"
+            counts = ", ".join(f"{name} {len(heard[pid][name])}" for name in changed) or "none needed"
+            return True, f"lamps 6..10 read {' '.join(shown)}; change events heard: {counts}"
+        return False, (f"lamps 6..10 read {shown}, expected {wanted}; no change event from {silent}; "
+                       f"heard {heard[pid]}")
+
+    def look():
+        seen = [look_at(app) for app in apps]
+        lines = "\n".join(f"{'ok' if held else 'not yet'}: {app.name}@{app.get_process_id()}: {message}"
+                          for app, (held, message) in zip(apps, seen))
+        return all(held for held, _ in seen), lines
 
     return wait_until(look, seconds, 0.05)
 
@@ -100,6 +111,19 @@ def check_boxes(app, bits, seconds):
         return False, f"boxes 1..5 read {shown}, expected {bits} (1 checked, 0 not, ? unknown, ! other description)"
 
     return wait_until(look, seconds, 0.05)
+
+
+def check_ports(app, names, seconds):
+    def look():
+        lists = [node for _, node in walk(app) if node.getRole() == pyatspi.ROLE_COMBO_BOX]
+        if not lists:
+            return False, "the window has no port list"
+        items = [node.name for _, node in walk(lists[0]) if node.getRole() == pyatspi.ROLE_LIST_ITEM]
+        if items == names and lists[0].name == names[0]:
+            return True, f"ok: the port list holds {items}, {lists[0].name!r} selected"
+        return False, f"the port list holds {items}, {lists[0].name!r} selected, not {names} with the first selected"
+
+    return wait_until(look, seconds, 0.1)
 
 
 def click(app, name):
@@ -143,8 +167,8 @@ def main(argv):
         seconds = float(argv[2])
         argv = argv[:1] + argv[3:]
     command, args = (argv[1], argv[2:]) if len(argv) > 2 else (None, [])
-    arity = {"dump": (1,), "names": (1,), "status": (2,), "status-is": (2,), "status-starts": (2,),
-             "lamps": (2, 3), "boxes": (2,), "click": (2,), "quiet": (2,)}
+    arity = {"dump": (1,), "names": (1,), "status": (2,), "status-is": (2,), "status-matches": (2,),
+             "lamps": (2, 3), "boxes": (2,), "ports": range(2, 20), "click": (2,), "quiet": (2,)}
     if command not in arity or len(args) not in arity[command]:
         print(__doc__, file=sys.stderr)
         return 2
@@ -154,6 +178,9 @@ def main(argv):
         if len(args[1]) != 5 or set(args[1]) - set("10?" if command == "lamps" else "10?-"):
             print(__doc__, file=sys.stderr)
             return 2
+    if command == "lamps":
+        apps = [find_app(spec, seconds) for spec in args[0].split(",")]
+        return check_lamps(apps, args[1], args[2] if len(args) == 3 else None, seconds)
     app = find_app(args[0], seconds)
     if command == "dump":
         for depth, node in walk(app):
@@ -165,12 +192,12 @@ def main(argv):
         return check_status(app, lambda text: args[1] in text, f"holding {args[1]!r}", seconds)
     if command == "status-is":
         return check_status(app, lambda text: text == args[1], repr(args[1]), seconds)
-    if command == "status-starts":
-        return check_status(app, lambda text: text.startswith(args[1]), f"starting {args[1]!r}", seconds)
-    if command == "lamps":
-        return check_lamps(app, args[1], args[2] if len(args) == 3 else None, seconds)
+    if command == "status-matches":
+        return check_status(app, lambda text: re.fullmatch(args[1], text), f"matching {args[1]!r}", seconds)
     if command == "boxes":
         return check_boxes(app, args[1], seconds)
+    if command == "ports":
+        return check_ports(app, args[1:], seconds)
     pump()
     return click(app, args[1])
 

@@ -1,0 +1,206 @@
+#!/usr/bin/env bash
+# The panel on the broker, with the real tools: the broker on the network of
+# docs/broker-network.md (docs/broker/iopanel.conf and iopanel.acl: TLS,
+# users, the ACL; tools/lib/closedbroker.sh), iomodule-sim on a link, its
+# bridge started from docs/broker/module1.conf, a dashboard (mosquitto_sub
+# as user dashboard) and two desks' panels, iopanel --broker localhost:PORT
+# --topic 'bench/+' --tls-ca CA as users panel1 and panel2, each with its
+# password in a file mode 0600 in its own home, on a virtual X display with
+# the accessibility bus; tools/accessibility/panel-tree.py reads both windows
+# as a screen reader does. It checks that:
+#
+#   the port list holds bench/module1, selected, the status is empty and the
+#     lamps read the module's inputs; desk 1's saved port is not polled;
+#   a. the lamps of both panels follow the simulator's inputs, switched twice;
+#   b. Output 3 pressed in panel 1 reaches the simulator (~S3) and panel 2's
+#     box follows, pressed again in panel 2 (~R3) panel 1's follows, and the
+#     dashboard saw the outputs of both commands;
+#   c. the bridge killed with SIGKILL: both panels say "bench/module1:
+#     offline since" the time of the kill within 10 s, the lamps keep their
+#     state; the bridge started again: the status clears;
+#   d. the broker stopped: both say "can't reach localhost:PORT: ...; trying
+#     again"; started again on that port: the status clears and the lamps
+#     show an input switched meanwhile;
+#   e. a panel given a wrong password ends with status 2 within 5 s, one
+#     line on standard error, "iopanel: ...", with no window mapped (xev
+#     watches the root window) and nothing on the accessibility bus;
+#   closed, the panels leave desk 1's settings as they were and write none
+#     on desk 2.
+#
+#   tools/check-panel-broker.sh
+#
+#   IOPANEL_BUILD_DIR=DIR  build directory (default build-tests, which CI
+#                          has built already)
+#
+# Everything it starts is stopped by pid, and its scratch directory removed,
+# also when a check fails.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+# shellcheck source=tools/lib/local.sh
+source tools/lib/local.sh
+# shellcheck source=tools/lib/mqtt.sh
+source tools/lib/mqtt.sh
+# shellcheck source=tools/lib/closedbroker.sh
+source tools/lib/closedbroker.sh
+# shellcheck source=tools/lib/xvfb.sh
+source tools/lib/xvfb.sh
+# shellcheck source=tools/lib/panelbroker.sh
+source tools/lib/panelbroker.sh
+
+fail() { fail_check "PANEL ON THE BROKER" "$@"; }
+
+# Second stage, on the private session bus that dbus-run-session made.
+on_session_bus() {
+    tmp="$1" build="$2"
+    sim_bin="$build/simulator/iomodule-sim/iomodule-sim"
+    bridge_bin="$build/iopanel-mqtt/iopanel-mqtt"
+    sim_pid="" closed_pid="" bridge_pid="" dashboard_pid="" xev_pid=""
+    cleanup() {
+        exec 3>&- 2>/dev/null || true
+        stop_processes "${panel_pids[@]}" "$xev_pid" "$bridge_pid" "$dashboard_pid" "$closed_pid" "$sim_pid"
+        stop_desktop
+    }
+    on_exit cleanup
+
+    start_desktop
+    make_certificates
+    make_users module1:secret-one dashboard:secret-dash panel1:secret-panel1 panel2:secret-panel2
+    start_closed_broker
+    start_simulator --link "$tmp/module"
+    wait_for 50 test -L "$tmp/module" || fail "the simulator made no link"
+    client_config dashboard dashboard secret-dash
+    XDG_CONFIG_HOME="$tmp/dashboard" mosquitto_sub -v -t 'bench/#' >"$tmp/dashboard.log" 2>&1 &
+    dashboard_pid=$!
+    bridge_config module1 secret-one "$tmp/module"
+    start_bridge
+    wait_for 50 grep -qx "bench/module1/status online" "$tmp/dashboard.log" || fail "the bridge did not come up over TLS"
+    echo "==== the module's bridge on the broker at localhost:$closed_port (TLS, users, ACL); the dashboard sees:"
+    grep -E '^bench/module1/(status|inputs|outputs) ' "$tmp/dashboard.log" | sed 's/^/    /'
+
+    # Desk 1 has a saved port, the simulator's link, which a panel in
+    # serial mode would poll.
+    mkdir -p "$(desk 1)/.config/iopanel"
+    printf '[General]\nport=%s\n' "$tmp/module" >"$(desk 1)/.config/iopanel/iopanel.conf"
+    cp "$(desk 1)/.config/iopanel/iopanel.conf" "$tmp/desk1-settings.before"
+    start_panel 1
+    start_panel 2
+    echo "==== two desks' panels: iopanel $(panel_options 1 panel1 secret-panel1)"
+    echo "     and the same with panel2: pids ${panel_pids[1]} and ${panel_pids[2]}"
+    both "the outputs and lamps are not named" names
+    both "the port list does not hold the module alone" ports bench/module1
+    both "the status is not empty with the module online" status-is ""
+    see "the lamps do not read the module's inputs 10100" lamps "$(panel 1),$(panel 2)" 10100
+
+    echo "==== a. the lamps follow the simulator's inputs"
+    for bits in 01001 11010; do
+        see "the lamps did not follow inputs $bits" lamps "$(panel 1),$(panel 2)" "$bits" "echo 'inputs $bits' >'$tmp/sim.in'"
+    done
+
+    echo "==== b. the outputs, pressed in one panel, followed in the other"
+    press 1 "Output 3" "~S3"
+    see "panel 2's box 3 did not follow" boxes "$(panel 2)" --1--
+    see "panel 1's box 3 did not follow its own press" boxes "$(panel 1)" --1--
+    press 2 "Output 3" "~R3"
+    see "panel 1's box 3 did not follow" boxes "$(panel 1)" --0--
+    see "panel 2's box 3 did not follow its own press" boxes "$(panel 2)" --0--
+    dashboard_saw '^bench/module1/outputs .*"3":true' '^bench/module1/outputs .*"3":false'
+    echo "  the dashboard saw both commands' outputs:"
+    grep '^bench/module1/outputs ' "$tmp/dashboard.log" | tail -n 2 | sed 's/^/    /'
+
+    echo "==== c. the bridge killed with SIGKILL, then started again"
+    kill -KILL "$bridge_pid"
+    wait "$bridge_pid" 2>/dev/null || true
+    bridge_pid=""
+    local killed
+    killed="$(date +%s)"
+    for n in 1 2; do
+        within=10 see "panel $n: no 'offline since' within 10 s of the bridge's end" status-matches "$(panel "$n")" \
+            'bench/module1: offline since [0-9]{2}:[0-9]{2}:[0-9]{2}'
+        since_kill "$killed"
+    done
+    within=1 see "the lamps lost their last state" lamps "$(panel 1),$(panel 2)" 11010
+    start_bridge
+    within=15 both "the status did not clear with the bridge back" status-is ""
+
+    echo "==== d. the broker stopped, then started again on its port"
+    stop_processes "$closed_pid"
+    closed_pid=""
+    within=15 both "the broker's absence is not told" status-matches \
+        "can't reach localhost:$closed_port: .+; trying again"
+    echo "inputs 00111" >&3
+    wait_for 20 grep -q 'inputs 6..10: 00111' "$tmp/sim.log" || fail "the simulator did not switch to 00111"
+    launch_mosquitto "$tmp/etc/mosquitto/iopanel.conf" "$tmp/closed-broker.log" "$closed_port"
+    closed_pid=$launched_pid
+    within=20 both "the status did not clear with the broker back" status-is ""
+    see "the lamps did not show inputs 00111, switched while the broker was away" \
+        lamps "$(panel 1),$(panel 2)" 00111
+
+    echo "==== e. a wrong password"
+    refused_panel
+
+    echo "==== the panels closed (SIGTERM): no saved port read or written"
+    stop_processes "${panel_pids[@]}"
+    cmp -s "$tmp/desk1-settings.before" "$(desk 1)/.config/iopanel/iopanel.conf" ||
+        fail "desk 1's settings changed: $(cat "$(desk 1)/.config/iopanel/iopanel.conf")"
+    [ ! -e "$(desk 2)/.config/iopanel" ] || fail "desk 2's panel wrote settings: $(ls -R "$(desk 2)/.config/iopanel")"
+    echo "  desk 1's settings as they were; desk 2 has none"
+}
+
+start_bridge() {
+    "$bridge_bin" --config "$tmp/etc/iopanel-mqtt/module1.conf" 2>>"$tmp/bridge.log" &
+    bridge_pid=$!
+}
+
+# press N BOX FRAME: BOX pressed in panel N reaches the simulator as FRAME
+# within 5 s.
+press() {
+    local before
+    before="$(commands_received | wc -l)"
+    see "panel $1 could not press $2" click "$(panel "$1")" "$2"
+    wait_for 50 next_command_is "$before" "$3" || fail "$2 pressed in panel $1 did not reach the simulator as $3"
+    echo "  $2 pressed in panel $1 reached the simulator as $3"
+}
+
+# dashboard_saw RE...: the dashboard got lines matching each RE, in order,
+# within 5 s.
+dashboard_saw() {
+    wait_for 50 lines_in_order "$tmp/dashboard.log" "$@" || fail "the dashboard did not see $*"
+}
+lines_in_order() {
+    local file="$1" line=0 re found
+    for re in "${@:2}"; do
+        found="$(tail -n "+$((line + 1))" "$file" | grep -n -m 1 -E "$re" | cut -d: -f1)" || return 1
+        line=$((line + found))
+    done
+}
+
+# since_kill SECONDS: the time in the status the reader saw last is the
+# kill's, at SECONDS since the epoch, within 2 s.
+since_kill() {
+    local said late
+    said="$(grep -oE '[0-9]{2}:[0-9]{2}:[0-9]{2}' "$tmp/seen" | head -n 1)"
+    late=$(($(date -d "$said" +%s) - $1))
+    [ "$late" -ge -1 ] && [ "$late" -le 2 ] ||
+        fail "the status says offline since $said, the bridge was killed at $(date -d "@$1" +%T)"
+    echo "  offline since $said: the bridge was killed at $(date -d "@$1" +%T)"
+}
+
+if [ "${1:-}" = "--on-session-bus" ]; then
+    on_session_bus "$2" "$3"
+    exit
+fi
+
+build_for mqtt iopanel iopanel-mqtt iomodule-sim
+tools/install-deps.sh a11y
+make_scratch panel-broker
+on_exit remove_scratch
+# A home of its own for everything started here (the buses, the X tools,
+# the clients); each panel has one of its own beside it.
+mkdir -p "$tmp/home/.config"
+export HOME="$tmp/home" XDG_CONFIG_HOME="$tmp/home/.config"
+# dbus-run-session ends its bus when the second stage ends.
+if dbus-run-session -- "$0" --on-session-bus "$tmp" "$build"; then
+    echo "PANEL ON THE BROKER CHECK PASSED"
+else
+    exit 1
+fi
