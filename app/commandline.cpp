@@ -1,5 +1,7 @@
 #include "commandline.h"
 
+#include "brokerarguments.h"
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
 
@@ -9,7 +11,8 @@ namespace {
 
 const char description[] = "Control panel for a digital I/O module on a serial line: five check boxes\n"
                            "drive outputs 1 to 5, five lamps show inputs 6 to 10. The module is polled\n"
-                           "every 100 ms on the port shown in the port list.";
+                           "every 100 ms on the port shown in the port list. With --broker it shows\n"
+                           "instead the modules that iopanel-mqtt bridges put on an MQTT broker.";
 
 // Options that QApplication itself takes (X11 ones included), so that they
 // are not reported as unknown. They stay in argv for the application object.
@@ -103,6 +106,7 @@ CommandLine parseCommandLine(int argc, char *argv[])
                        "link on the path is followed only if it belongs to you or to root."),
         QStringLiteral("file"));
     parser.addOption(record);
+    addBrokerOptions(parser);
     addToolkitOptions(parser);
 
     const QString program = QStringLiteral("iopanel");
@@ -136,5 +140,9 @@ CommandLine parseCommandLine(int argc, char *argv[])
     result.ports = parser.values(port);
     result.remember = !parser.isSet(noRemember);
     result.recordFile = parser.value(record);
+    if (const QString problem = readBrokerOptions(parser, result); !problem.isEmpty()) {
+        std::fprintf(stderr, "%s: %s\n", qPrintable(program), qPrintable(problem));
+        return done(2);
+    }
     return result;
 }

@@ -3,6 +3,8 @@
 
 #include <QStringList>
 
+#include "brokersettings.h"
+
 // What the command line asks of the panel. Parsed before the application
 // object exists, so that --help, --version and a wrong option need no display.
 struct CommandLine
@@ -13,6 +15,10 @@ struct CommandLine
     QString recordFile; // --record: the CSV log to append to; empty for none
     // false with --no-remember: the saved port is neither read nor written
     bool remember = true;
+    // --broker: the modules a bridge puts on a broker, instead of a port
+    bool onBroker = false;
+    BrokerSettings broker;
+    QString topic; // the module's base, or one with a '+' level
 };
 
 // Parses argv without changing it; the application object gets it as it came.

@@ -8,6 +8,7 @@
 #include "displaycheck.h"
 #include "highdpi.h"
 #include "mainwindow.h"
+#include "modulefeed.h"
 #include "portmemory.h"
 #include "quitonsignals.h"
 #include "recordfile.h"
@@ -17,6 +18,30 @@
 namespace {
 // How long a closing panel lets standard error's reader take the last lines.
 constexpr int closeWaitMs = 500;
+// How long a start on a broker waits to learn whether the broker refuses the
+// panel (its password, its certificate): a broker that answers later, or
+// not at all, is shown as away in the window instead.
+constexpr int refusalWaitMs = 1500;
+
+// The broker's feed, connecting; null, with the reason told, when it can't
+// be used.
+std::unique_ptr<ModuleFeed> startFeed(CommandLine &commandLine)
+{
+    auto feed = std::make_unique<ModuleFeed>(commandLine.broker, commandLine.topic);
+    commandLine.broker.password.fill('\0');
+    QString problem = feed->start();
+    if (problem.isEmpty())
+        problem = feed->waitForRefusal(refusalWaitMs);
+    if (problem.isEmpty()) {
+        // Refused later (the broker's users changed): the status bar says so too.
+        QObject::connect(feed.get(), &ModuleFeed::refused, [](const QString &reason) {
+            StderrLog::line(QStringLiteral("iopanel: ") + reason);
+        });
+        return feed;
+    }
+    StderrLog::line(QStringLiteral("iopanel: ") + problem);
+    return nullptr;
+}
 } // namespace
 
 int main(int argc, char *argv[])
@@ -26,7 +51,7 @@ int main(int argc, char *argv[])
     // a standard stream closed at the start is never taken by the port.
     guardStandardStreams();
 
-    const CommandLine commandLine = parseCommandLine(argc, argv);
+    CommandLine commandLine = parseCommandLine(argc, argv);
     if (commandLine.exit)
         return commandLine.exitCode;
 
@@ -45,6 +70,12 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     // Lets a Wayland desktop match the window to its desktop entry and icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("io.github.iopanel.iopanel"));
+    // A broker that refuses the panel ends it before any window opens.
+    std::unique_ptr<ModuleFeed> feed;
+    if (commandLine.onBroker && !(feed = startFeed(commandLine))) {
+        StderrLog::finish(closeWaitMs);
+        return 2;
+    }
     // A record file that can't be written is a usage error, found before any
     // window opens. It is opened only once the panel can start, so a refused
     // start leaves no file behind.
@@ -65,8 +96,9 @@ int main(int argc, char *argv[])
     }
     // ~/.config/iopanel/iopanel.conf keeps the port shown at the last close.
     // Opening the settings reads them, so --no-remember does not open them.
+    // A session on the broker has no port to keep.
     std::unique_ptr<QSettings> settings;
-    if (commandLine.remember)
+    if (commandLine.remember && !feed)
         settings = std::make_unique<QSettings>(QStringLiteral("iopanel"), QStringLiteral("iopanel"));
     QStringList ports = commandLine.ports;
     if (ports.isEmpty() && settings) {
@@ -81,6 +113,8 @@ int main(int argc, char *argv[])
     // first --port path, or to the remembered port.
     if (!ports.isEmpty())
         window.setExtraPorts(ports);
+    if (feed)
+        window.watchFeed(feed.get());
     window.show();
     const int exitCode = app.exec();
     if (settings && !rememberPort(*settings, window.currentPort()))

@@ -43,7 +43,7 @@ QString Bridge::broker() const
 
 QString Bridge::start()
 {
-    MqttClient::Settings settings{options.broker, topic("status"), topic("set")};
+    MqttClient::Settings settings{options.broker, topic("status"), QStringList{topic("set")}};
     options.broker.password.fill('\0');
     const QString problem = client.start(settings);
     settings.broker.password.fill('\0');

@@ -17,7 +17,7 @@ DiscoveryRemoval::DiscoveryRemoval(const BridgeOptions &options, QObject *parent
 QString DiscoveryRemoval::start()
 {
     MqttClient::Settings settings{options.broker, options.base + QStringLiteral("/status"),
-                                  options.base + QStringLiteral("/set")};
+                                  QStringList{options.base + QStringLiteral("/set")}};
     options.broker.password.fill('\0');
     const QString problem = client.start(settings);
     settings.broker.password.fill('\0');

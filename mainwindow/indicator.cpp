@@ -39,3 +39,14 @@ void MainWindow::setIndicator(int channel, bool on)
     if (events)
         events->lampSet(channel, on);
 }
+
+// Back to the look the form starts with, for an input nobody knows.
+void MainWindow::clearIndicator(int channel)
+{
+    if (channel < 6 || channel > 10)
+        return;
+    QLabel *const lamps[] = {form->l6, form->l7, form->l8, form->l9, form->l10};
+    QLabel *const lamp = lamps[channel - 6];
+    lamp->setText(tr("..."));
+    describeLampUnknown(lamp, channel);
+}

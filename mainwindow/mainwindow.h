@@ -7,6 +7,7 @@
 #include "serialthread.h"
 
 class MainWindowForm;
+class ModuleFeed;
 class PanelEvents;
 class QTimer;
 
@@ -30,6 +31,12 @@ public:
     // sent and status message shown from now on.
     void setEvents(PanelEvents *events);
 
+    // Shows the modules that `feed` (not owned) watches on the broker
+    // instead of polling a port: the port list lists them, the lamps and
+    // boxes follow the one selected, a click on a box commands it, and the
+    // status bar tells what is wrong for as long as it lasts.
+    void watchFeed(ModuleFeed *feed);
+
 public slots:
     void scanPorts();
     void ser_read(const QByteArray &s);
@@ -45,12 +52,18 @@ private:
     void sendCommand(const QString &command);
     void sendOutput(int channel, int i);
     void setIndicator(int channel, bool on);
+    void clearIndicator(int channel);
+    void listModules();
+    void showFeedInputs();
+    void showFeedOutputs();
+    void showFeedStatus(const QString &status);
 
     QTimer *pollTimer;
     MainWindowForm *form;
     SerialThread worker;
     QStringList extraPorts;
     PanelEvents *events = nullptr;
+    ModuleFeed *feed = nullptr;
 };
 
 #endif // MAINWINDOW_H

@@ -14,6 +14,10 @@
 // before it.
 void MainWindow::scanPorts()
 {
+    if (feed) {
+        listModules();
+        return;
+    }
     const QString shown = form->port_box->currentText();
     form->port_box->clear();
     for (const QString &port : std::as_const(extraPorts))

@@ -54,3 +54,17 @@ void describeLampState(QLabel *lamp, int channel, bool on)
 {
     describeLamp(lamp, channel, on ? text("on") : text("off"));
 }
+
+void describeLampUnknown(QLabel *lamp, int channel)
+{
+    describeLamp(lamp, channel, text("unknown"));
+}
+
+void describeOutputKnown(QCheckBox *box, int output, bool known)
+{
+    const QString state = known ? QString() : text("unknown");
+    if (box->accessibleDescription() == state)
+        return;
+    box->setAccessibleDescription(state);
+    box->setToolTip(known ? QString() : text("Output %1: unknown").arg(output));
+}

@@ -2,6 +2,7 @@
 #define SCREENREADER_H
 
 class MainWindowForm;
+class QCheckBox;
 class QLabel;
 
 // What a screen reader says about the window: the output boxes and the lamps
@@ -13,5 +14,10 @@ void nameForScreenReaders(MainWindowForm &form);
 // Gives lamp `channel` the state "on" or "off" in its description and tool
 // tip; a change is announced to screen readers.
 void describeLampState(QLabel *lamp, int channel, bool on);
+// The same for a lamp whose input nobody knows: "unknown".
+void describeLampUnknown(QLabel *lamp, int channel);
+// An output box whose state nobody knows has the description "unknown"
+// (its check mark is only what it was); one known has none.
+void describeOutputKnown(QCheckBox *box, int output, bool known);
 
 #endif // SCREENREADER_H

@@ -42,10 +42,10 @@ MqttClient::~MqttClient()
 QString MqttClient::start(const Settings &given)
 {
     settings = given;
-    // Clean start off, and a session that never expires (below): the broker
-    // keeps the subscription, and the commands published meanwhile, for
-    // when the bridge is back.
-    client = mosquitto_new(settings.broker.clientId.toUtf8().constData(), false, this);
+    // For a kept session, clean start off and a session that never expires
+    // (below): the broker keeps the subscription, and the commands published
+    // meanwhile, for when the bridge is back.
+    client = mosquitto_new(settings.broker.clientId.toUtf8().constData(), !settings.keepSession, this);
     if (!client)
         return QStringLiteral("can't set up the MQTT client: out of memory");
     mosquitto_int_option(client, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
@@ -55,7 +55,9 @@ QString MqttClient::start(const Settings &given)
     mosquitto_message_v5_callback_set(client, &MqttClient::onMessage);
     mosquitto_log_callback_set(client, &MqttClient::onLog);
     const QByteArray willTopic = settings.willTopic.toUtf8();
-    int rc = mosquitto_will_set_v5(client, willTopic.constData(), 7, "offline", 1, true, nullptr);
+    int rc = willTopic.isEmpty()
+        ? MOSQ_ERR_SUCCESS
+        : mosquitto_will_set_v5(client, willTopic.constData(), 7, "offline", 1, true, nullptr);
     if (rc == MOSQ_ERR_SUCCESS && !settings.broker.username.isEmpty())
         rc = mosquitto_username_pw_set(
             client, settings.broker.username.toUtf8().constData(),
@@ -160,6 +162,21 @@ void MqttClient::publish(const QString &topic, const QByteArray &payload, int ex
                                 .arg(topic, MqttReasons::libraryError(rc, settings.broker.keepaliveSeconds)));
     }
     wake();
+}
+
+bool MqttClient::send(const QString &topic, const QByteArray &payload, QString *problem)
+{
+    int rc = MOSQ_ERR_NO_CONN;
+    if (connectedNow)
+        rc = mosquitto_publish_v5(client, nullptr, topic.toUtf8().constData(), payload.size(),
+                                  payload.constData(), 1, false, nullptr);
+    if (rc == MOSQ_ERR_SUCCESS) {
+        wake();
+        return true;
+    }
+    *problem = rc == MOSQ_ERR_NO_CONN ? QStringLiteral("not connected to the broker")
+                                      : MqttReasons::libraryError(rc, settings.broker.keepaliveSeconds);
+    return false;
 }
 
 void MqttClient::stop(int waitMs)

@@ -4,6 +4,7 @@
 #include <QObject>
 #include <QSet>
 #include <QString>
+#include <QStringList>
 
 class QSocketNotifier;
 
@@ -37,8 +38,16 @@ public:
     struct Settings
     {
         BrokerSettings broker;
-        QString willTopic;    // "offline" goes there, retained, if the connection dies
-        QString subscription; // the commands' topic
+        QString willTopic; // "offline" goes there, retained, if the connection dies; none if empty
+        QStringList subscriptions;
+        // A bridge keeps its session, so that commands wait for it while it
+        // is away. A panel starts a clean one on every connection: the
+        // retained messages give it the state, and nothing is queued for it.
+        bool keepSession = true;
+        // Messages published retained while subscribed come flagged too (a
+        // bridge never runs a retained command); without it only those from
+        // the broker's store, which tell a state from before the connection.
+        bool retainAsPublished = true;
     };
 
     static constexpr int inboxSize = 16;
@@ -60,6 +69,10 @@ public:
     // library refuses (a topic or size it does not take) is dropped, and
     // publishRefused() names the first of each reason.
     void publish(const QString &topic, const QByteArray &payload, int expirySeconds = 0);
+    // Sends a message at QoS 1, not retained; false, saying why, while not
+    // connected or when the library refuses it.
+    bool send(const QString &topic, const QByteArray &payload, QString *problem);
+    bool isConnected() const { return connectedNow; }
     // The next message taken from the broker, if any.
     bool takeMessage(MqttMessage &message);
     int messagesWaiting() const;

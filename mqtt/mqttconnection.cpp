@@ -45,7 +45,8 @@ bool lastingRefusal(int reason)
 void MqttClient::run()
 {
     mosquitto_property *properties = nullptr;
-    mosquitto_property_add_int32(&properties, MQTT_PROP_SESSION_EXPIRY_INTERVAL, UINT32_MAX);
+    if (settings.keepSession)
+        mosquitto_property_add_int32(&properties, MQTT_PROP_SESSION_EXPIRY_INTERVAL, UINT32_MAX);
     mosquitto_property_add_int32(&properties, MQTT_PROP_MAXIMUM_PACKET_SIZE, maxPacketBytes);
     const QByteArray host = settings.broker.host.toUtf8();
     // Blocking: a host that does not answer holds up this thread only.
@@ -198,11 +199,13 @@ void MqttClient::onConnect(mosquitto *client, void *self, int reason, int, const
         return;
     }
     // On every connection: a broker that lost the session (no persistence)
-    // has forgotten the subscription too. Retained messages come flagged,
-    // also those published while subscribed, so none is taken for a command.
-    const QByteArray topic = that->settings.subscription.toUtf8();
-    mosquitto_subscribe_v5(client, nullptr, topic.constData(), 1,
-                           MQTT_SUB_OPT_NO_LOCAL | MQTT_SUB_OPT_RETAIN_AS_PUBLISHED, nullptr);
+    // has forgotten the subscriptions too.
+    const int options =
+        MQTT_SUB_OPT_NO_LOCAL | (that->settings.retainAsPublished ? MQTT_SUB_OPT_RETAIN_AS_PUBLISHED : 0);
+    for (const QString &subscription : qAsConst(that->settings.subscriptions)) {
+        const QByteArray topic = subscription.toUtf8();
+        mosquitto_subscribe_v5(client, nullptr, topic.constData(), 1, options, nullptr);
+    }
     that->post(true, QString(), false);
 }
 
@@ -216,7 +219,7 @@ void MqttClient::onDisconnect(mosquitto *, void *self, int reason, const mosquit
 }
 
 void MqttClient::onMessage(mosquitto *, void *self, const mosquitto_message *message,
-                           const mosquitto_property *)
+                           const mosquitto_property *properties)
 {
     auto *that = static_cast<MqttClient *>(self);
     MqttMessage taken;
@@ -225,6 +228,9 @@ void MqttClient::onMessage(mosquitto *, void *self, const mosquitto_message *mes
     taken.payload = QByteArray(static_cast<const char *>(message->payload),
                                qMin(message->payloadlen, MqttMessage::keptBytes));
     taken.retained = message->retain;
+    uint32_t expiry = 0;
+    if (mosquitto_property_read_int32(properties, MQTT_PROP_MESSAGE_EXPIRY_INTERVAL, &expiry, false))
+        taken.expirySeconds = static_cast<int>(qMin<uint32_t>(expiry, INT32_MAX));
     // Kept even past inboxSize: what one read brings is bounded, and the
     // connection's thread reads no more until there is room.
     {

@@ -15,6 +15,7 @@ struct MqttMessage
     QByteArray payload; // at most keptBytes of it
     int size = 0;       // of the whole payload
     bool retained = false;
+    int expirySeconds = 0; // what is left of its message expiry; 0 for none
 };
 
 #endif // MQTTMESSAGE_H

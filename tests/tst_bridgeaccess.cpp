@@ -130,11 +130,6 @@ private slots:
         QFETCH(QString, arguments);
         QFETCH(int, exitCode);
         QFETCH(QString, line);
-        const auto filled = [this](QString text) {
-            return text.replace(QLatin1String("DIR"), dir)
-                .replace(QLatin1String("GROUP"), groupName)
-                .replace(QLatin1String("PORT"), QString::number(broker.port));
-        };
         if (!arguments.startsWith(QLatin1String("--broker")))
             arguments.prepend(QLatin1String("--broker 127.0.0.1:PORT "));
         PtyModule module;
@@ -159,6 +154,65 @@ private slots:
         QCOMPARE(bridge.exitCode(), exitCode);
         errors += QString::fromLocal8Bit(bridge.readAllStandardError());
         QCOMPARE(errors.count(QLatin1Char('\n')) - errors.count(QStringLiteral(" answers\n")), 1);
+    }
+
+    // The panel on the same broker: a refusal ends it before any window, a
+    // broker away does not.
+    void panelRefusals_data()
+    {
+        QTest::addColumn<QString>("arguments"); // after --broker 127.0.0.1:PORT --topic bench/+ unless given
+        QTest::addColumn<int>("exitCode");      // -1: the window opens
+        QTest::addColumn<QString>("line");      // its one line on standard error
+
+        const QString user = "--tls-ca DIR/ca.crt --username module1 --password-file ";
+        QTest::newRow("TLS, user and password file") << user + "DIR/pw600" << -1 << "";
+        QTest::newRow("the broker away") << "--broker 127.0.0.1:1 --topic bench/+" << -1 << "";
+        QTest::newRow("another CA")
+            << "--tls-ca DIR/other.crt --username module1 --password-file DIR/pw600" << 2
+            << "can't trust 127.0.0.1:PORT: its certificate does not verify against DIR/other.crt";
+        QTest::newRow("a wrong password")
+            << user + "DIR/wrong" << 2
+            << "127.0.0.1:PORT refused user 'module1' and its password: Not authorized";
+        QTest::newRow("a password file others may read")
+            << user + "DIR/pw644" << 2
+            << "--password-file: can't use the password file DIR/pw644: group GROUP and others may use it "
+               "(mode 0644); it must be for this user alone (chmod 600 DIR/pw644)";
+        QTest::newRow("--port too") << "--port /dev/null" << 2 << "--broker and --port exclude each other";
+        QTest::newRow("a '#' in the topic")
+            << "--broker 127.0.0.1:PORT --topic bench/#" << 2 << "--topic: takes a";
+    }
+
+    void panelRefusals()
+    {
+        QFETCH(QString, arguments);
+        QFETCH(int, exitCode);
+        QFETCH(QString, line);
+        if (!arguments.startsWith(QLatin1String("--broker")))
+            arguments.prepend(QLatin1String("--broker 127.0.0.1:PORT --topic bench/+ "));
+        QProcess panel;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("HOME", dir);
+        environment.insert("XDG_CONFIG_HOME", dir);
+        panel.setProcessEnvironment(environment);
+        const QString record = dir + "/record.csv";
+        QFile::remove(record);
+        panel.start(QStringLiteral(IOPANEL),
+                    filled(arguments + " --record " + record).split(QLatin1Char(' ')));
+        if (exitCode < 0) {
+            QVERIFY2(!panel.waitForFinished(2500), panel.readAllStandardError().constData());
+            QTRY_VERIFY(QFile::exists(record)); // the window opened
+            panel.terminate();
+            exitCode = 0;
+        }
+        QVERIFY(panel.waitForFinished(10000));
+        QCOMPARE(panel.exitCode(), exitCode);
+        const QStringList lines = QString::fromLocal8Bit(panel.readAllStandardError())
+                                      .split('\n', Qt::SkipEmptyParts)
+                                      .filter(QRegularExpression("^iopanel: "));
+        QCOMPARE(lines.size(), line.isEmpty() ? 0 : 1);
+        QVERIFY2(line.isEmpty() || lines.first().startsWith("iopanel: " + filled(line)),
+                 qPrintable(lines.join("")));
+        QCOMPARE(QFile::exists(record), exitCode == 0);
     }
 
     // A closed, reset or unanswered connection is no verdict: tried again,
@@ -225,6 +279,13 @@ private slots:
     }
 
 private:
+    QString filled(QString text) const
+    {
+        return text.replace(QLatin1String("DIR"), dir)
+            .replace(QLatin1String("GROUP"), groupName)
+            .replace(QLatin1String("PORT"), QString::number(broker.port));
+    }
+
     Broker broker;
     QString dir;
     QString groupName; // this user's group

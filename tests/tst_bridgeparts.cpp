@@ -174,7 +174,7 @@ private slots:
         settings.broker.port = broker.port;
         settings.broker.clientId = QStringLiteral("refusals");
         settings.willTopic = QStringLiteral("t/status");
-        settings.subscription = QStringLiteral("t/set");
+        settings.subscriptions = QStringList{QStringLiteral("t/set")};
         QCOMPARE(client.start(settings), QString());
         QVERIFY(connected.wait(5000));
         for (const char *topic : {"t/big", "t/bigger"})
