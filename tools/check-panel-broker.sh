@@ -97,10 +97,10 @@ on_session_bus() {
     done
 
     echo "==== b. the outputs, pressed in one panel, followed in the other"
-    press 1 "Output 3" "~S3"
+    press 1 click "Output 3" "~S3"
     see "panel 2's box 3 did not follow" boxes "$(panel 2)" --1--
     see "panel 1's box 3 did not follow its own press" boxes "$(panel 1)" --1--
-    press 2 "Output 3" "~R3"
+    press 2 mouse "Output 3" "~R3"
     see "panel 1's box 3 did not follow" boxes "$(panel 1)" --0--
     see "panel 2's box 3 did not follow its own press" boxes "$(panel 2)" --0--
     dashboard_saw '^bench/module1/outputs .*"3":true' '^bench/module1/outputs .*"3":false'
@@ -129,6 +129,8 @@ on_session_bus() {
         "can't reach localhost:$closed_port: .+; trying again"
     echo "inputs 00111" >&3
     wait_for 20 grep -q 'inputs 6..10: 00111' "$tmp/sim.log" || fail "the simulator did not switch to 00111"
+    echo "  inputs switched to 00111 meanwhile: the lamps keep the last state they heard of"
+    within=1 see "the lamps lost their last state" lamps "$(panel 1),$(panel 2)" 11010
     launch_mosquitto "$tmp/etc/mosquitto/iopanel.conf" "$tmp/closed-broker.log" "$closed_port"
     closed_pid=$launched_pid
     within=20 both "the status did not clear with the broker back" status-is ""
@@ -151,14 +153,16 @@ start_bridge() {
     bridge_pid=$!
 }
 
-# press N BOX FRAME: BOX pressed in panel N reaches the simulator as FRAME
-# within 5 s.
+# press N HOW BOX FRAME: BOX pressed in panel N reaches the simulator as
+# FRAME within 5 s; HOW: click (the box's action, as a screen reader's user
+# presses it) or mouse.
 press() {
     local before
     before="$(commands_received | wc -l)"
-    see "panel $1 could not press $2" click "$(panel "$1")" "$2"
-    wait_for 50 next_command_is "$before" "$3" || fail "$2 pressed in panel $1 did not reach the simulator as $3"
-    echo "  $2 pressed in panel $1 reached the simulator as $3"
+    see "panel $1 could not press $3" "$2" "$(panel "$1")" "$3"
+    wait_for 50 next_command_is "$before" "$4" ||
+        fail "$3 pressed ($2) in panel $1 did not reach the simulator as $4"
+    echo "  $3 pressed ($2) in panel $1 reached the simulator as $4"
 }
 
 # dashboard_saw RE...: the dashboard got lines matching each RE, in order,
@@ -191,7 +195,7 @@ if [ "${1:-}" = "--on-session-bus" ]; then
 fi
 
 build_for mqtt iopanel iopanel-mqtt iomodule-sim
-tools/install-deps.sh a11y
+tools/install-deps.sh a11y soak
 make_scratch panel-broker
 on_exit remove_scratch
 # A home of its own for everything started here (the buses, the X tools,

@@ -20,6 +20,8 @@
                             order, the first one selected
   click APP NAME            press the check box NAME ("Output 3") as a
                             screen reader's user does (its action)
+  mouse APP NAME            click the middle of the check box NAME with the
+                            mouse (xdotool), APP's window raised first
   quiet NAME COMMAND        run the shell COMMAND; no new application NAME
                             may come onto the bus while it runs
 
@@ -142,6 +144,23 @@ def click(app, name):
     return 0
 
 
+def mouse(app, name):
+    boxes = by_name(app, pyatspi.ROLE_CHECK_BOX)
+    if name not in boxes:
+        print(f"no check box {name!r}, only {sorted(boxes)}")
+        return 1
+    pid = str(app.get_process_id())
+    # Windows of several panels may lie on top of each other.
+    windows = subprocess.run(["xdotool", "search", "--onlyvisible", "--pid", pid], capture_output=True, text=True)
+    for window in windows.stdout.split():
+        subprocess.run(["xdotool", "windowraise", window], check=True)
+    x, y, width, height = boxes[name].queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+    x, y = x + width // 2, y + height // 2
+    subprocess.run(["xdotool", "mousemove", str(x), str(y), "click", "1"], check=True)
+    print(f"ok: {name!r} clicked with the mouse at {x},{y}")
+    return 0
+
+
 def quiet(name, command):
     """Runs COMMAND, watching the bus meanwhile for an application NAME that
     was not there before."""
@@ -168,7 +187,7 @@ def main(argv):
         argv = argv[:1] + argv[3:]
     command, args = (argv[1], argv[2:]) if len(argv) > 2 else (None, [])
     arity = {"dump": (1,), "names": (1,), "status": (2,), "status-is": (2,), "status-matches": (2,),
-             "lamps": (2, 3), "boxes": (2,), "ports": range(2, 20), "click": (2,), "quiet": (2,)}
+             "lamps": (2, 3), "boxes": (2,), "ports": range(2, 20), "click": (2,), "mouse": (2,), "quiet": (2,)}
     if command not in arity or len(args) not in arity[command]:
         print(__doc__, file=sys.stderr)
         return 2
@@ -199,7 +218,7 @@ def main(argv):
     if command == "ports":
         return check_ports(app, args[1:], seconds)
     pump()
-    return click(app, args[1])
+    return click(app, args[1]) if command == "click" else mouse(app, args[1])
 
 
 if __name__ == "__main__":

@@ -52,13 +52,15 @@ panel_options() {
         --username "$2" --password-file "$home/.panel.password"
 }
 
-# desk_env N: sets desk_vars to the environment of desk N: its home and
-# settings, the display, and the toolkit on the accessibility bus without a
+# desk_env N: sets desk_vars to the environment of desk N: its home,
+# settings and runtime folder, the display, and the toolkit on the accessibility bus without a
 # desktop session asking it to.
 desk_env() {
     local home
     home="$(desk "$1")"
-    desk_vars=(HOME="$home" XDG_CONFIG_HOME="$home/.config" DISPLAY="$DISPLAY" QT_QPA_PLATFORM=xcb
+    install -d -m 0700 "$home/runtime"
+    desk_vars=(HOME="$home" XDG_CONFIG_HOME="$home/.config" XDG_RUNTIME_DIR="$home/runtime" DISPLAY="$DISPLAY"
+        QT_QPA_PLATFORM=xcb
         QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 QT_LOGGING_RULES="default.debug=false")
 }
 
@@ -103,11 +105,9 @@ refused_panel() {
         printf '%q ' timeout 10 env "${desk_vars[@]}" "$build/iopanel" "${options[@]}"
         printf '2>%q\necho $? >%q\n' "$tmp/refused.err" "$tmp/refused.status"
     } >"$tmp/refused.sh"
-    xev -root -event substructure -event property >"$tmp/xev.out" 2>&1 &
+    stdbuf -oL xev -root -event substructure -event property >"$tmp/xev.out" 2>&1 &
     xev_pid=$!
-    # xev watches once it sees a change of the root window's resources.
-    echo "iopanel-check.xev: ready" | xrdb -nocpp -merge
-    wait_for 50 grep -q PropertyNotify "$tmp/xev.out" || fail "xev does not watch the root window"
+    wait_for 50 xev_watches || fail "xev does not watch the root window"
     started="$(date +%s%N)"
     see "a refused panel came onto the accessibility bus" quiet iopanel "sh '$tmp/refused.sh'"
     elapsed=$((($(date +%s%N) - started) / 1000000))
@@ -123,4 +123,10 @@ refused_panel() {
     echo "  iopanel as panel1 with a wrong password ended with status 2 after $elapsed ms, saying:"
     sed 's/^/    /' "$tmp/refused.err"
     echo "  no window mapped ($(grep -c CreateNotify "$tmp/xev.out" || true) made), nothing new on the accessibility bus"
+}
+# xev_watches: xev has seen a change of the root window's resources, made
+# now: it watches the root window.
+xev_watches() {
+    echo "iopanel-check.xev: $RANDOM" | xrdb -nocpp -merge
+    grep -q PropertyNotify "$tmp/xev.out"
 }
