@@ -12,18 +12,22 @@
 #   the port list holds bench/module1, selected, the status is empty and the
 #     lamps read the module's inputs; desk 1's saved port is not polled;
 #   a. the lamps of both panels follow the simulator's inputs, switched twice;
-#   b. Output 3 pressed in panel 1 reaches the simulator (~S3) and panel 2's
-#     box follows, pressed again in panel 2 (~R3) panel 1's follows, and the
-#     dashboard saw the outputs of both commands;
+#   b. Output 3 pressed in panel 1 by the box's action, as a screen reader's
+#     user presses it, reaches the simulator (~S3) and panel 2's box
+#     follows; clicked with the mouse in panel 2 (~R3), panel 1's follows;
+#     the dashboard saw the outputs of both commands;
 #   c. the bridge killed with SIGKILL: both panels say "bench/module1:
 #     offline since" the time of the kill within 10 s, the lamps keep their
 #     state; the bridge started again: the status clears;
 #   d. the broker stopped: both say "can't reach localhost:PORT: ...; trying
-#     again"; started again on that port: the status clears and the lamps
-#     show an input switched meanwhile;
-#   e. a panel given a wrong password ends with status 2 within 5 s, one
-#     line on standard error, "iopanel: ...", with no window mapped (xev
-#     watches the root window) and nothing on the accessibility bus;
+#     again" and keep their lamps while an input is switched; started again
+#     on that port: the status clears and the lamps show the new inputs;
+#   e. a panel given a wrong password, a CA that did not sign the broker's
+#     certificate, a host name the certificate is not for, --port beside
+#     --broker or a password file mode 0644 ends with status 2 within 5 s,
+#     one line on standard error, "iopanel: ..." with the reason, with no
+#     window mapped (xev watches the root window) and nothing on the
+#     accessibility bus;
 #   closed, the panels leave desk 1's settings as they were and write none
 #     on desk 2.
 #
@@ -83,8 +87,8 @@ on_session_bus() {
     printf '[General]\nport=%s\n' "$tmp/module" >"$(desk 1)/.config/iopanel/iopanel.conf"
     cp "$(desk 1)/.config/iopanel/iopanel.conf" "$tmp/desk1-settings.before"
     start_panel 1
+    echo "==== two desks' panels: iopanel $panel_options"
     start_panel 2
-    echo "==== two desks' panels: iopanel $(panel_options 1 panel1 secret-panel1)"
     echo "     and the same with panel2: pids ${panel_pids[1]} and ${panel_pids[2]}"
     both "the outputs and lamps are not named" names
     both "the port list does not hold the module alone" ports bench/module1
@@ -137,14 +141,30 @@ on_session_bus() {
     see "the lamps did not show inputs 00111, switched while the broker was away" \
         lamps "$(panel 1),$(panel 2)" 00111
 
-    echo "==== e. a wrong password"
-    refused_panel
+    echo "==== e. refusals: one line on standard error, status 2, before any window"
+    start_xev
+    read -r -a options <<<"$(panel_options 3 panel1 not-the-password)"
+    refused_panel "a wrong password" "refused user 'panel1'" "${options[@]}"
+    # With the right password: each of these must be refused for its own reason.
+    read -r -a options <<<"$(panel_options 3 panel1 secret-panel1)"
+    set_option tls-ca "$tmp/other-ca.crt"
+    refused_panel "a CA that did not sign the broker's certificate" "does not verify against" "${options[@]}"
+    read -r -a options <<<"$(panel_options 3 panel1 secret-panel1)"
+    set_option broker "127.0.0.1:$closed_port"
+    refused_panel "a host name not in the certificate" "not for the host name 127.0.0.1" "${options[@]}"
+    read -r -a options <<<"$(panel_options 3 panel1 secret-panel1)"
+    refused_panel "--port beside --broker" "" "${options[@]}" --port "$tmp/module"
+    chmod 0644 "$(desk 3)/.config/iopanel/panel1.password"
+    refused_panel "a password file others may read" "for this user alone" "${options[@]}"
+    stop_processes "$xev_pid"
+    xev_pid=""
 
     echo "==== the panels closed (SIGTERM): no saved port read or written"
     stop_processes "${panel_pids[@]}"
     cmp -s "$tmp/desk1-settings.before" "$(desk 1)/.config/iopanel/iopanel.conf" ||
         fail "desk 1's settings changed: $(cat "$(desk 1)/.config/iopanel/iopanel.conf")"
-    [ ! -e "$(desk 2)/.config/iopanel" ] || fail "desk 2's panel wrote settings: $(ls -R "$(desk 2)/.config/iopanel")"
+    [ ! -e "$(desk 2)/.config/iopanel/iopanel.conf" ] ||
+        fail "desk 2's panel wrote settings: $(cat "$(desk 2)/.config/iopanel/iopanel.conf")"
     echo "  desk 1's settings as they were; desk 2 has none"
 }
 
@@ -161,7 +181,8 @@ press() {
     before="$(commands_received | wc -l)"
     see "panel $1 could not press $3" "$2" "$(panel "$1")" "$3"
     wait_for 50 next_command_is "$before" "$4" ||
-        fail "$3 pressed ($2) in panel $1 did not reach the simulator as $4"
+        fail "$3 pressed ($2) in panel $1 did not reach the simulator as $4; the dashboard's last commands:" \
+            "$(grep '^bench/module1/set ' "$tmp/dashboard.log" | tail -n 2 | tr '\n' ' ' || echo none)"
     echo "  $3 pressed ($2) in panel $1 reached the simulator as $4"
 }
 

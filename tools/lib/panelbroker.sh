@@ -41,15 +41,17 @@ stop_desktop() {
 desk() { echo "$tmp/desk$1"; }
 
 # panel_options N USER PASSWORD: the options with which desk N's panel
-# connects as USER, the password in a file only the desk's user may read, in
-# its home; the site's CA where docs/broker-network.md puts it.
+# connects as USER, the password in a file only the desk's user may read
+# where docs/panel-on-broker.md puts it, the site's CA where
+# docs/broker-network.md puts it.
 panel_options() {
-    local home
-    home="$(desk "$1")"
-    mkdir -p "$home/.config"
-    (umask 077; printf '%s\n' "$3" >"$home/.panel.password")
+    local folder
+    folder="$(desk "$1")/.config/iopanel"
+    mkdir -p "$folder"
+    install -m 0600 /dev/null "$folder/$2.password"
+    printf '%s\n' "$3" >"$folder/$2.password"
     echo --broker "localhost:$closed_port" --topic 'bench/+' --tls-ca "$tmp/etc/ssl/certs/iopanel-ca.crt" \
-        --username "$2" --password-file "$home/.panel.password"
+        --username "$2" --password-file "$folder/$2.password"
 }
 
 # desk_env N: sets desk_vars to the environment of desk N: its home,
@@ -65,10 +67,11 @@ desk_env() {
 }
 
 # start_panel N: desk N's panel on bench/+ as user panelN, its output in
-# $tmp/panelN.log; sets panel_pids[N].
+# $tmp/panelN.log; sets panel_pids[N] and panel_options to its options.
 start_panel() {
     local options
     read -r -a options <<<"$(panel_options "$1" "panel$1" "secret-panel$1")"
+    panel_options="${options[*]}"
     desk_env "$1"
     env "${desk_vars[@]}" "$build/iopanel" "${options[@]}" >"$tmp/panel$1.log" 2>&1 &
     panel_pids[$1]=$!
@@ -92,41 +95,53 @@ both() {
     done
 }
 
-# refused_panel: a panel on desk 3 as user panel1 with a wrong password ends
-# with status 2 within 5 s, saying why in one line "iopanel: ...", before
-# any window: xev, watching the root window, sees none mapped, and no new
-# iopanel comes onto the accessibility bus meanwhile. Sets xev_pid while xev
-# runs.
-refused_panel() {
-    local options status started elapsed
-    read -r -a options <<<"$(panel_options 3 panel1 not-the-password)"
-    desk_env 3
-    {
-        printf '%q ' timeout 10 env "${desk_vars[@]}" "$build/iopanel" "${options[@]}"
-        printf '2>%q\necho $? >%q\n' "$tmp/refused.err" "$tmp/refused.status"
-    } >"$tmp/refused.sh"
+# start_xev: xev watches the root window for windows made and mapped, its
+# lines in $tmp/xev.out; sets xev_pid.
+start_xev() {
     stdbuf -oL xev -root -event substructure -event property >"$tmp/xev.out" 2>&1 &
     xev_pid=$!
     wait_for 50 xev_watches || fail "xev does not watch the root window"
-    started="$(date +%s%N)"
-    see "a refused panel came onto the accessibility bus" quiet iopanel "sh '$tmp/refused.sh'"
-    elapsed=$((($(date +%s%N) - started) / 1000000))
-    stop_processes "$xev_pid"
-    xev_pid=""
-    status="$(cat "$tmp/refused.status")"
-    [ "$status" = 2 ] || fail "a panel with a wrong password ended with status $status: $(cat "$tmp/refused.err")"
-    [ "$elapsed" -le 5000 ] || fail "a panel with a wrong password took $elapsed ms to end"
-    [ "$(wc -l <"$tmp/refused.err")" = 1 ] && grep -q '^iopanel: ' "$tmp/refused.err" ||
-        fail "a panel with a wrong password said, on standard error: $(cat "$tmp/refused.err")"
-    ! grep -q MapNotify "$tmp/xev.out" ||
-        fail "a panel with a wrong password mapped a window: $(grep -A2 MapNotify "$tmp/xev.out")"
-    echo "  iopanel as panel1 with a wrong password ended with status 2 after $elapsed ms, saying:"
-    sed 's/^/    /' "$tmp/refused.err"
-    echo "  no window mapped ($(grep -c CreateNotify "$tmp/xev.out" || true) made), nothing new on the accessibility bus"
 }
-# xev_watches: xev has seen a change of the root window's resources, made
-# now: it watches the root window.
+# xev_watches: xev has seen a change of the root window's resources made
+# since the last time it held, and so every event before that change.
 xev_watches() {
+    local seen
     echo "iopanel-check.xev: $RANDOM" | xrdb -nocpp -merge
-    grep -q PropertyNotify "$tmp/xev.out"
+    seen="$(grep -c PropertyNotify "$tmp/xev.out" || true)"
+    [ "$seen" -gt "${properties_seen:-0}" ] && properties_seen="$seen"
+}
+
+# set_option NAME VALUE: the value of --NAME in the array options is VALUE.
+set_option() {
+    local i
+    for i in "${!options[@]}"; do
+        [ "${options[$i]}" != "--$1" ] || options[i + 1]="$2"
+    done
+}
+
+# refused_panel WHAT TEXT OPTION...: a panel on desk 3 with OPTION... ends
+# with status 2 within 5 s, saying why in one line "iopanel: ..." that holds
+# TEXT, before any window: xev (start_xev) sees none mapped, and no new
+# iopanel comes onto the accessibility bus meanwhile.
+refused_panel() {
+    local status started elapsed maps
+    desk_env 3
+    {
+        printf '%q ' timeout 10 env "${desk_vars[@]}" "$build/iopanel" "${@:3}"
+        printf '2>%q\necho $? >%q\n' "$tmp/refused.err" "$tmp/refused.status"
+    } >"$tmp/refused.sh"
+    maps="$(grep -c MapNotify "$tmp/xev.out" || true)"
+    started="$(date +%s%N)"
+    see "a panel with $1 came onto the accessibility bus" quiet iopanel "sh '$tmp/refused.sh'"
+    elapsed=$((($(date +%s%N) - started) / 1000000))
+    wait_for 50 xev_watches || fail "xev stopped watching the root window"
+    status="$(cat "$tmp/refused.status")"
+    [ "$status" = 2 ] || fail "a panel with $1 ended with status $status: $(cat "$tmp/refused.err")"
+    [ "$elapsed" -le 5000 ] || fail "a panel with $1 took $elapsed ms to end"
+    [ "$(wc -l <"$tmp/refused.err")" = 1 ] && grep -q "^iopanel: .*$2" "$tmp/refused.err" ||
+        fail "a panel with $1 said, on standard error (expected one line 'iopanel: ...$2...'): $(cat "$tmp/refused.err")"
+    [ "$(grep -c MapNotify "$tmp/xev.out" || true)" = "$maps" ] ||
+        fail "a panel with $1 mapped a window: $(grep -A2 MapNotify "$tmp/xev.out" | tail -n 3)"
+    echo "  $1: status 2 after $elapsed ms, no window mapped:"
+    sed 's/^/    /' "$tmp/refused.err"
 }
