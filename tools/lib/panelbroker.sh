@@ -2,7 +2,8 @@
 # For tools/check-panel-broker.sh, which sources this file after local.sh,
 # mqtt.sh, closedbroker.sh and xvfb.sh: a desktop with a screen reader's bus,
 # the panels on it, and what a screen reader reads from them. Uses $tmp,
-# $build, $closed_port and fail; sets xvfb_pid, atspi_pid and panel_pids.
+# $build, $closed_port and fail; sets xvfb_pid, atspi_pid, panel_pids and
+# xev_pid.
 
 reader=(/usr/bin/python3 tools/accessibility/panel-tree.py)
 panel_pids=()
@@ -67,11 +68,12 @@ desk_env() {
 }
 
 # start_panel N: desk N's panel on bench/+ as user panelN, its output in
-# $tmp/panelN.log; sets panel_pids[N] and panel_options to its options.
+# $tmp/panelN.log; sets panel_pids[N], and panel_command to its options.
 start_panel() {
     local options
     read -r -a options <<<"$(panel_options "$1" "panel$1" "secret-panel$1")"
-    panel_options="${options[*]}"
+    # shellcheck disable=SC2034 # for the script that sourced this file
+    panel_command="${options[*]}"
     desk_env "$1"
     env "${desk_vars[@]}" "$build/iopanel" "${options[@]}" >"$tmp/panel$1.log" 2>&1 &
     panel_pids[$1]=$!
@@ -99,6 +101,7 @@ both() {
 # lines in $tmp/xev.out; sets xev_pid.
 start_xev() {
     stdbuf -oL xev -root -event substructure -event property >"$tmp/xev.out" 2>&1 &
+    # shellcheck disable=SC2034 # stopped by the script that sourced this file
     xev_pid=$!
     wait_for 50 xev_watches || fail "xev does not watch the root window"
 }
