@@ -220,14 +220,27 @@ fi
 build_for mqtt iopanel iopanel-mqtt iomodule-sim
 tools/install-deps.sh a11y soak
 make_scratch panel-broker
-on_exit remove_scratch
+session_pid=""
+# Ended early (SIGTERM), the second stage is told to end too, and stops what
+# it started, before the scratch directory goes.
+end_session() {
+    local stage
+    if [ -n "$session_pid" ]; then
+        stage="$(pgrep -P "$session_pid" -f -- --on-session-bus || true)"
+        [ -z "$stage" ] || kill -TERM "$stage" 2>/dev/null || true
+        wait "$session_pid" 2>/dev/null || true
+    fi
+    remove_scratch
+}
+on_exit end_session
 # A home of its own for everything started here (the buses, the X tools,
 # the clients); each panel has one of its own beside it.
 mkdir -p "$tmp/home/.config"
 export HOME="$tmp/home" XDG_CONFIG_HOME="$tmp/home/.config"
 # dbus-run-session ends its bus when the second stage ends.
-if dbus-run-session -- "$0" --on-session-bus "$tmp" "$build"; then
-    echo "PANEL ON THE BROKER CHECK PASSED"
-else
-    exit 1
-fi
+dbus-run-session -- "$0" --on-session-bus "$tmp" "$build" &
+session_pid=$!
+wait "$session_pid" && status=0 || status=$?
+session_pid=""
+[ "$status" = 0 ] || exit 1
+echo "PANEL ON THE BROKER CHECK PASSED"
