@@ -49,8 +49,10 @@ QString readBrokerOptions(const QCommandLineParser &parser, CommandLine &command
             given << name;
     if (given.isEmpty())
         return QString();
-    if (!given.contains(QStringLiteral("broker")) || !given.contains(topicName))
-        return QStringLiteral("--%1 needs --broker and --topic").arg(given.first());
+    if (!given.contains(QStringLiteral("broker")))
+        return QStringLiteral("--%1 goes with --broker").arg(given.first());
+    if (!given.contains(topicName))
+        return QStringLiteral("--broker needs --topic, the module's topics' base (e.g. bench/module1)");
     if (!commandLine.ports.isEmpty())
         return QStringLiteral("--broker and --port exclude each other");
     for (const QString &name : BrokerOptions::names()) {
