@@ -7,7 +7,7 @@
   names APP                 check the names of outputs and lamps
   status APP TEXT           wait until the status bar's message holds TEXT
   status-is APP TEXT        wait until it is TEXT ('' for an empty status)
-  status-matches APP RE      wait until all of it matches the regular
+  status-matches APP RE     wait until all of it matches the regular
                             expression RE
   lamps APPS BITS [COMMAND] run the shell COMMAND, then wait until lamps
                             6..10 of each of APPS (APP,APP...) read BITS
