@@ -13,9 +13,12 @@
 #             llvm-symbolizer for readable sanitizer stacks
 #   soak      also what tools/soak.sh needs: a virtual X display (Xvfb) and
 #             the tools that find and close the panel's windows on it
+#             (xdotool, x11-utils); tools/check-panel-broker.sh clicks with
+#             xdotool and watches for windows with xev
 #   network   also what tools/check-network-module.sh needs: ser2net, socat
 #             and ss (iproute2) to find a free local TCP port
-#   a11y      also what tools/check-accessibility.sh needs: Xvfb and xrdb, a
+#   a11y      also what tools/check-accessibility.sh (and, with mqtt and
+#             soak, tools/check-panel-broker.sh) needs: Xvfb and xrdb, a
 #             private D-Bus session, the accessibility bus (at-spi2-core) and
 #             pyatspi to read it as a screen reader does
 #   mqtt      also what tools/check-mqtt.sh and the bridge's tests need:
