@@ -229,6 +229,6 @@ void measurePanelBroker(const Options &options, Report &report, double bridgeCom
                                   {"idle_seconds_measured", options.idleSeconds},
                                   {"idle_broker_panel_cpu_percent", 100 * idle.brokerCpu},
                                   {"idle_polling_panel_cpu_percent", 100 * idle.pollingCpu},
-                                  {"idle_polling_panel_polls", idle.polls},
+                                  {"idle_polling_panel_frames", idle.polls},
                                   {"idle_cpu_ratio", ratio}});
 }

@@ -10,7 +10,7 @@ struct IdlePanels
 {
     double brokerCpu = -1;
     double pollingCpu = -1;
-    int polls = 0; // frames the polling panel sent while measured
+    int polls = 0; // frames the polling panel sent, warm-up included
     QString error; // why there are no figures
 };
 
