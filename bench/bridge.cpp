@@ -19,6 +19,7 @@
 #include "procstat.h"
 #include "ptymodule.h"
 #include "report.h"
+#include "sidebyside.h"
 #include "stats.h"
 
 namespace {
@@ -40,45 +41,20 @@ int spacingMs()
 {
     return 150 + QRandomGenerator::global()->bounded(100);
 }
-
-// CPU seconds a second of each process (time on a CPU, to the nanosecond)
-// over the same `seconds`, after a warm-up; -1 for one that could not be read.
-std::vector<double> cpuOver(const std::vector<const QProcess *> &processes, int seconds)
-{
-    const auto cpu = ProcStat::runSeconds;
-    pause(warmUpMs);
-    std::vector<double> start, used;
-    for (const QProcess *process : processes)
-        start.push_back(cpu(process->processId()));
-    pause(seconds * 1000);
-    for (size_t k = 0; k < processes.size(); ++k) {
-        const double end = cpu(processes[k]->processId());
-        used.push_back(start[k] < 0 || end < 0 ? -1 : (end - start[k]) / seconds);
-    }
-    return used;
-}
-
-void stopProcess(QProcess &process)
-{
-    process.terminate();
-    if (!process.waitForFinished(5000))
-        process.kill();
-    process.waitForFinished(5000);
-}
 } // namespace
 
-void measureBridge(const Options &options, Report &report)
+double measureBridge(const Options &options, Report &report)
 {
     if (!BenchBroker::available()) {
         report.addRow(QStringLiteral("MQTT bridge"), QStringLiteral("skipped: mosquitto is not installed"));
-        return;
+        return -1;
     }
     BenchBroker broker;
     PtyModule module;
     MqttProbe probe;
     if (!broker.start() || !probe.connect(broker.port(), QStringLiteral("bench/b/#"))) {
         report.addError(QStringLiteral("MQTT bridge: the bench's broker did not start"));
-        return;
+        return -1;
     }
     QProcess bridge;
     bridge.setStandardOutputFile(QProcess::nullDevice());
@@ -91,7 +67,7 @@ void measureBridge(const Options &options, Report &report)
     };
     if (probe.waitFor(0, isOnline, 10000) < 0) {
         report.addError(QStringLiteral("MQTT bridge: no 'online' from the bridge"));
-        return;
+        return -1;
     }
 
     std::vector<double> inputMs, commandMs;
@@ -137,11 +113,11 @@ void measureBridge(const Options &options, Report &report)
     floor.start(QStringLiteral(IOPANEL_FLOOR_POLLER),
                 {floorModule.portName(), QString::number(options.cpuSeconds + warmUpMs / 1000 + 5),
                  QString::number(intervalMs)});
-    const std::vector<double> cpu = cpuOver({&bridge, &floor}, options.cpuSeconds);
+    const std::vector<double> cpu = SideBySide::cpuOver({&bridge, &floor}, options.cpuSeconds, warmUpMs);
     const double bridgeCpu = cpu[0], floorCpu = floorModule.frames().isEmpty() ? -1 : cpu[1];
     const double peakMb = ProcStat::peakRssKb(bridge.processId()) / 1024.0;
-    stopProcess(bridge);
-    stopProcess(floor);
+    SideBySide::stop(bridge);
+    SideBySide::stop(floor);
     if (floorCpu < 0)
         report.addError(QStringLiteral("MQTT bridge: the floor poller polled nothing"));
 
@@ -150,8 +126,8 @@ void measureBridge(const Options &options, Report &report)
     watch.setStandardOutputFile(QProcess::nullDevice());
     watch.start(QStringLiteral(IOPANELCTL),
                 {"--port", module.portName(), "watch", "--interval", QString::number(intervalMs)});
-    const double watchCpu = cpuOver({&watch}, options.cpuSeconds)[0];
-    stopProcess(watch);
+    const double watchCpu = SideBySide::cpuOver({&watch}, options.cpuSeconds, warmUpMs)[0];
+    SideBySide::stop(watch);
 
     const Stats inputs = Stats::of(inputMs);
     const Stats commands = Stats::of(commandMs);
@@ -193,4 +169,5 @@ void measureBridge(const Options &options, Report &report)
                                   {"floor_cpu_percent", 100 * floorCpu},
                                   {"floor_cpu_ratio", floorRatio},
                                   {"peak_rss_kb", peakMb * 1024}});
+    return commands.count > 0 ? commands.p99 : -1;
 }

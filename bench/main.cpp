@@ -107,7 +107,9 @@ int main(int argc, char *argv[])
     step("close time");
     measureCloseTime(options, report);
     step("MQTT bridge");
-    measureBridge(options, report);
+    const double bridgeCommandP99Ms = measureBridge(options, report);
+    step("the panel on the broker");
+    measurePanelBroker(options, report, bridgeCommandP99Ms);
 
     const QByteArray document = QJsonDocument(report.json(header(options))).toJson();
     std::fputs(report.table().toLocal8Bit().constData(), stdout);

@@ -12,6 +12,8 @@ struct Options
     int cpuSeconds = 30;    // panel process polling, for CPU and memory
     int closeRuns = 10;     // panel processes closed, idle and again during a flood
     int bridgeChanges = 60; // inputs switched, and commands published, through the MQTT bridge
+                            // (and again for the panel on the broker)
+    int idleSeconds = 10;   // the panel on the broker and the one polling a port, side by side
 
     static Options quickRun()
     {
@@ -23,6 +25,7 @@ struct Options
         o.cpuSeconds = 4;
         o.closeRuns = 3;
         o.bridgeChanges = 15;
+        o.idleSeconds = 5;
         return o;
     }
 };

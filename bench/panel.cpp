@@ -22,6 +22,23 @@ void runEventsFor(int ms)
     loop.exec();
 }
 
+bool runEventsUntil(const std::function<bool()> &done, int timeoutMs)
+{
+    if (done())
+        return true;
+    QEventLoop loop;
+    QTimer check;
+    check.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+        if (done())
+            loop.quit();
+    });
+    check.start(2);
+    QTimer::singleShot(timeoutMs, Qt::PreciseTimer, &loop, &QEventLoop::quit);
+    loop.exec();
+    return done();
+}
+
 void silenceDebugOutput()
 {
     QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
