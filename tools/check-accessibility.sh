@@ -26,13 +26,6 @@ reader=tools/accessibility/panel-tree.py
 
 # The processes the second stage started.
 pids=()
-# A process and its descendants, children first: the accessibility bus
-# launcher starts the bus's own daemon, which starts the registry.
-tree_of() {
-    local child
-    for child in $(pgrep -P "$1" || true); do tree_of "$child"; done
-    echo "$1"
-}
 stop_started() {
     local all=() pid
     for pid in "${pids[@]}"; do

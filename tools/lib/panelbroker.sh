@@ -8,15 +8,6 @@
 reader=(/usr/bin/python3 tools/accessibility/panel-tree.py)
 panel_pids=()
 
-# tree_of PID: a process and its descendants, children first: the
-# accessibility bus launcher starts the bus's own daemon, which starts the
-# registry.
-tree_of() {
-    local child
-    for child in $(pgrep -P "$1" || true); do tree_of "$child"; done
-    echo "$1"
-}
-
 # start_desktop: a virtual display at 96 dpi and the accessibility bus
 # (at-spi2-core) on the session bus that dbus-run-session made.
 start_desktop() {

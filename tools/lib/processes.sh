@@ -19,3 +19,12 @@ stop_processes() {
     kill -KILL "${pids[@]}" 2>/dev/null || true
     wait "${pids[@]}" 2>/dev/null || true
 }
+
+# tree_of PID: a process and its descendants, children first (the
+# accessibility bus launcher starts the bus's own daemon, which starts the
+# registry), for stop_processes.
+tree_of() {
+    local child
+    for child in $(pgrep -P "$1" || true); do tree_of "$child"; done
+    echo "$1"
+}
