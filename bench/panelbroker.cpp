@@ -26,10 +26,10 @@
 #include "stats.h"
 
 namespace {
-constexpr int intervalMs = 100;
-constexpr double targetLampMs = intervalMs + 100;
+constexpr int bridgeIntervalMs = 100;
+constexpr double targetLampMs = bridgeIntervalMs + 100;
 constexpr double clickAllowanceMs = 100; // plus the bridge's own turn
-constexpr double targetCpuRatio = 1.0;
+constexpr double targetIdleRatio = 1.0;
 constexpr int waitMs = 2000;
 constexpr int startMs = 10000;
 
@@ -40,7 +40,7 @@ QString topic()
 
 // As the bridge's rows: spread over the poll cycle, so that changes and
 // clicks land at any point of it.
-int spacingMs()
+int changeSpacingMs()
 {
     return 150 + QRandomGenerator::global()->bounded(100);
 }
@@ -75,7 +75,7 @@ Trials inputsToLamps(PtyModule &module, const LampStamps &lamps, int changes)
 {
     Trials trials;
     for (int n = 0; n < changes; ++n) {
-        runEventsFor(spacingMs());
+        runEventsFor(changeSpacingMs());
         const bool on = n % 2 == 0;
         size_t at = lamps.drawn.size();
         const qint64 switchedUs = PtyModule::nowUs();
@@ -98,7 +98,7 @@ Trials clicksToFrames(PtyModule &module, QCheckBox *box, int clicks)
 {
     Trials trials;
     for (int n = 0; n < clicks; ++n) {
-        runEventsFor(spacingMs());
+        runEventsFor(changeSpacingMs());
         const bool on = !box->isChecked();
         const QByteArray frame = on ? "~S3" : "~R3";
         module.clearFrames();
@@ -180,7 +180,7 @@ void measurePanelBroker(const Options &options, Report &report, double bridgeCom
     bridge.setStandardErrorFile(QProcess::nullDevice());
     bridge.start(QStringLiteral(IOPANEL_MQTT),
                  {"--port", module.portName(), "--broker", QStringLiteral("127.0.0.1:%1").arg(broker.port()),
-                  "--topic", topic(), "--interval", QString::number(intervalMs)});
+                  "--topic", topic(), "--interval", QString::number(bridgeIntervalMs)});
 
     Trials lamps, clicks;
     if (!timeWindow(options, broker.port(), module, lamps, clicks, report)) {
@@ -218,10 +218,10 @@ void measurePanelBroker(const Options &options, Report &report, double bridgeCom
                       .arg(100 * idle.brokerCpu, 0, 'f', 3)
                       .arg(100 * idle.pollingCpu, 0, 'f', 3)
                       .arg(ratio, 0, 'f', 2),
-                  QStringLiteral("ratio <= %1").arg(targetCpuRatio, 0, 'f', 1),
-                  ratio >= 0 && ratio <= targetCpuRatio);
+                  QStringLiteral("ratio <= %1").arg(targetIdleRatio, 0, 'f', 1),
+                  ratio >= 0 && ratio <= targetIdleRatio);
     report.setSection(QStringLiteral("panel_broker"),
-                      QJsonObject{{"bridge_interval_ms", intervalMs},
+                      QJsonObject{{"bridge_interval_ms", bridgeIntervalMs},
                                   {"input_to_lamp_ms", lamp.toJson()},
                                   {"click_to_module_ms", click.toJson()},
                                   {"bridge_command_p99_ms", bridgeCommandP99Ms},

@@ -16,8 +16,8 @@
 #include "sidebyside.h"
 
 namespace {
-constexpr int warmUpMs = 1000;
-constexpr int startMs = 10000;
+constexpr int idleWarmUpMs = 1000;
+constexpr int panelStartMs = 10000;
 
 class PanelProgram
 {
@@ -79,7 +79,7 @@ IdlePanels measureIdlePanels(int brokerPort, const QString &topic, int seconds)
                     "--client-id", "iopanel-bench-idle"});
     polling.start({"--port", polled.portName()});
 
-    const QDeadlineTimer deadline(startMs);
+    const QDeadlineTimer deadline(panelStartMs);
     while (!(onBroker.hasDrawnInputs() && polling.hasDrawnInputs()) && !deadline.hasExpired()
            && onBroker.running() && polling.running())
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -94,7 +94,7 @@ IdlePanels measureIdlePanels(int brokerPort, const QString &topic, int seconds)
 
     const size_t framesBefore = size_t(polled.frames().size());
     const std::vector<double> cpu =
-        SideBySide::cpuOver({&onBroker.process, &polling.process}, seconds, warmUpMs);
+        SideBySide::cpuOver({&onBroker.process, &polling.process}, seconds, idleWarmUpMs);
     result.polls = polled.frames().size() - int(framesBefore);
     if (!onBroker.running() || !polling.running() || cpu[0] < 0 || cpu[1] < 0) {
         result.error = QStringLiteral("a panel ended or could not be measured");
