@@ -47,14 +47,10 @@ on_session_bus() {
     pids+=("$xvfb_pid")
     [ $xvfb = started ] || { cat "$tmp/xvfb.log" >&2; echo "check-accessibility.sh: Xvfb did not start" >&2; return 1; }
 
-    /usr/libexec/at-spi-bus-launcher --launch-immediately >"$tmp/atspi.log" 2>&1 &
-    pids+=($!)
-    # Asked without activating it: an activated second launcher would race this one.
-    for _ in $(seq 50); do
-        dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
-            org.freedesktop.DBus.NameHasOwner string:org.a11y.Bus 2>/dev/null | grep -q 'boolean true' && break
-        sleep 0.1
-    done
+    local bus=started
+    start_atspi "$tmp/atspi.log" || bus=failed
+    pids+=("$atspi_pid")
+    [ $bus = started ] || { cat "$tmp/atspi.log" >&2; echo "check-accessibility.sh: the accessibility bus did not come" >&2; return 1; }
 
     # The simulator takes its commands ("inputs 01001") from a FIFO, kept
     # open here so that it never sees its input end. The panel polls

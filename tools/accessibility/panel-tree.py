@@ -198,7 +198,7 @@ def main(argv):
             print(__doc__, file=sys.stderr)
             return 2
     if command == "lamps":
-        apps = [find_app(spec, seconds) for spec in args[0].split(",")]
+        apps = [find_app(wanted, seconds) for wanted in args[0].split(",")]
         return check_lamps(apps, args[1], args[2] if len(args) == 3 else None, seconds)
     app = find_app(args[0], seconds)
     if command == "dump":

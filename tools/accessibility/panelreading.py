@@ -29,12 +29,12 @@ def applications():
     return found
 
 
-def find_app(spec, seconds=10):
-    """The application SPEC names: its name on the bus (the program's file
+def find_app(wanted, seconds=10):
+    """The application WANTED names: its name on the bus (the program's file
     name), or NAME@PID for the one of several with that name whose process
     is PID. Waits up to `seconds` for it; ends the program if it never
     comes."""
-    name, _, pid = spec.partition("@")
+    name, _, pid = wanted.partition("@")
     deadline = time.monotonic() + seconds
     while True:
         for app_name, app_pid, app in applications():
@@ -44,7 +44,7 @@ def find_app(spec, seconds=10):
             break
         time.sleep(0.2)
     there = [f"{app_name}@{app_pid}" for app_name, app_pid, _ in applications()]
-    sys.exit(f"panel-tree.py: no application '{spec}' on the accessibility bus, only {there}")
+    sys.exit(f"panel-tree.py: no application '{wanted}' on the accessibility bus, only {there}")
 
 
 def walk(node, depth=0):

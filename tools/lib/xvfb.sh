@@ -1,5 +1,6 @@
 # shellcheck shell=bash
-# For the scripts in tools/, which source this file: a virtual X display.
+# For the scripts in tools/, which source this file: a virtual X display,
+# and the accessibility bus a screen reader reads it through.
 
 # shellcheck source=tools/lib/wait.sh
 source "$(dirname "${BASH_SOURCE[0]}")/wait.sh"
@@ -27,4 +28,18 @@ start_xvfb() {
 # stop_xvfb: ends the Xvfb that start_xvfb started, if any, and waits for it.
 stop_xvfb() {
     stop_processes "${xvfb_pid:-}"
+}
+
+# start_atspi LOG: the accessibility bus (at-spi2-core) on the session bus
+# that dbus-run-session made, its output in LOG; sets atspi_pid. Fails if
+# the bus has no owner within 5 s. Asked without activating it: an
+# activated second launcher would race this one.
+start_atspi() {
+    /usr/libexec/at-spi-bus-launcher --launch-immediately >"$1" 2>&1 &
+    atspi_pid=$!
+    wait_for 50 has_bus_owner org.a11y.Bus
+}
+has_bus_owner() {
+    dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
+        org.freedesktop.DBus.NameHasOwner "string:$1" 2>/dev/null | grep -q 'boolean true'
 }
