@@ -3,6 +3,7 @@
 #include <QEventLoop>
 #include <QTime>
 
+#include "modulecommand.h"
 #include "retainedstate.h"
 
 namespace {
@@ -114,16 +115,15 @@ void ModuleFeed::command(int output, bool on)
     if (current.isEmpty() || output < 1 || output > 5)
         return;
     ModuleState &state = states[current];
-    const QString text = QStringLiteral("%1 %2").arg(on ? "set" : "reset").arg(output);
     QString problem;
     for (int i = pending.size() - 1; i >= 0; --i)
         if (pending[i].module == current && pending[i].output == output)
             pending.removeAt(i);
-    if (client.send(current + QStringLiteral("/set"), text.toLatin1(), &problem)) {
+    if (client.send(current + QStringLiteral("/set"), switchCommandText(output, on).toLatin1(), &problem)) {
         pending.append({current, output, on, QDeadlineTimer(confirmMs)});
         emit commandPublished(output, on);
     } else {
-        undelivered(state, output, on, problem);
+        state.undelivered = {output, on, problem};
         emit outputsChanged();
     }
     showStatus();
@@ -202,18 +202,9 @@ void ModuleFeed::confirm(const QString &module, ModuleState &state)
     }
     // Carried out after all (the bridge sends what waited for a silent
     // module), or switched so by someone else: nothing is amiss any more.
-    if (state.undeliveredOutput > 0 && state.outputs[state.undeliveredOutput - 1] == state.undeliveredOn) {
-        state.undelivered.clear();
-        state.undeliveredOutput = 0;
-    }
-}
-
-void ModuleFeed::undelivered(ModuleState &state, int output, bool on, const QString &why)
-{
-    state.undelivered =
-        QStringLiteral("%1 %2 not delivered: %3").arg(on ? "set" : "reset").arg(output).arg(why);
-    state.undeliveredOutput = output;
-    state.undeliveredOn = on;
+    const ModuleState::Undelivered &failed = state.undelivered;
+    if (failed.output > 0 && state.outputs[failed.output - 1] == failed.on)
+        state.undelivered = {};
 }
 
 void ModuleFeed::check()
@@ -224,8 +215,9 @@ void ModuleFeed::check()
         if (!command.deadline.hasExpired())
             continue;
         pending.removeAt(i);
-        undelivered(states[command.module], command.output, command.on,
-                    QStringLiteral("its bridge did not confirm it within %1 s").arg(confirmMs / 1000));
+        states[command.module].undelivered = {
+            command.output, command.on,
+            QStringLiteral("its bridge did not confirm it within %1 s").arg(confirmMs / 1000)};
         reverted = reverted || command.module == current;
     }
     if (reverted)

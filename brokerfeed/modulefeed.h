@@ -70,7 +70,6 @@ private:
     void takeStatus(const MqttMessage &message, ModuleState &state);
     void heard(ModuleState &state, const MqttMessage &message);
     void confirm(const QString &module, ModuleState &state);
-    static void undelivered(ModuleState &state, int output, bool on, const QString &why);
     void check(); // every second: trust that ran out, commands not reported
     void showStatus();
 

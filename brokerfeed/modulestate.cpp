@@ -3,6 +3,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include "modulecommand.h"
+
 bool readStates(const QByteArray &payload, int first, ModuleState::States &states)
 {
     QJsonParseError error;
@@ -36,5 +38,8 @@ QString moduleStatus(const QString &module, const ModuleState &state)
     }
     if (!state.believedOnline())
         return QStringLiteral("%1: no word from its bridge since %2").arg(module, state.heardSince);
-    return state.undelivered.isEmpty() ? QString() : QStringLiteral("%1: %2").arg(module, state.undelivered);
+    const ModuleState::Undelivered &command = state.undelivered;
+    return command.output == 0 ? QString()
+                               : QStringLiteral("%1: %2 not delivered: %3")
+                                     .arg(module, switchCommandText(command.output, command.on), command.why);
 }

@@ -27,11 +27,14 @@ struct ModuleState
     QString heardSince; // the time of the last word believed, for when trust runs out
     States inputs;
     States outputs;
-    // The last command that did not reach the module, as the status tells
-    // it, until the output is reported in the state it asked for.
-    QString undelivered;
-    int undeliveredOutput = 0;
-    bool undeliveredOn = false;
+    // The last command that did not reach the module (output 0: none), told
+    // until the output is reported in the state it asked for.
+    struct Undelivered
+    {
+        int output = 0;
+        bool on = false;
+        QString why;
+    } undelivered;
 
     bool believedOnline() const { return word == Online && !trustedUntil.hasExpired(); }
 };

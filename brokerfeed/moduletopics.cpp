@@ -1,7 +1,5 @@
 #include "moduletopics.h"
 
-#include <QRegularExpression>
-
 #include "brokersettings.h"
 
 namespace {
@@ -20,7 +18,9 @@ QString ModuleTopics::problem(const QString &base)
     // base must be one a bridge could publish under.
     QStringList levels = base.split(QLatin1Char('/'));
     const int wildcards = levels.count(QStringLiteral("+"));
-    levels.replaceInStrings(QRegularExpression(QStringLiteral("\\A\\+\\z")), QStringLiteral("module"));
+    for (QString &level : levels)
+        if (level == QLatin1String("+"))
+            level = QStringLiteral("module");
     if (wildcards > 1 || !isTopicBase(levels.join(QLatin1Char('/'))))
         return QStringLiteral("takes a module's topic such as bench/module1, or one '+' level for every "
                               "module there such as bench/+ (no '#', empty level or leading '$' or '/'), "

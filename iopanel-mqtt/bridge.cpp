@@ -149,7 +149,7 @@ void Bridge::restoreOutputs()
     for (auto it = commanded.cbegin(); it != commanded.cend(); ++it) {
         command.command.kind = it.value() ? ModuleCommand::Set : ModuleCommand::Reset;
         command.command.channel = it.key();
-        command.text = QStringLiteral("%1 %2").arg(it.value() ? "set" : "reset").arg(it.key());
+        command.text = switchCommandText(it.key(), it.value());
         restore(command);
     }
 }

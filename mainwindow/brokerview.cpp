@@ -15,17 +15,24 @@
 #include "screenreader.h"
 #include "statusfit.h"
 
+// The check box of output `output`, 1 to 5.
+QCheckBox *MainWindow::outputBox(int output) const
+{
+    QCheckBox *const boxes[] = {form->checkBox_1, form->checkBox_2, form->checkBox_3, form->checkBox_4,
+                                form->checkBox_5};
+    return boxes[output - 1];
+}
+
 void MainWindow::watchFeed(ModuleFeed *watched)
 {
     feed = watched;
     // Nothing is polled: the bridge does that.
     pollTimer->stop();
-    QCheckBox *const boxes[] = {form->checkBox_1, form->checkBox_2, form->checkBox_3, form->checkBox_4,
-                                form->checkBox_5};
     for (int i = 0; i < 5; ++i)
         // A click, a key or a screen reader's toggle action; a box set from
         // the module's report commands nothing (its signals are blocked then).
-        connect(boxes[i], &QCheckBox::toggled, feed, [this, i](bool on) { feed->command(i + 1, on); });
+        connect(outputBox(i + 1), &QCheckBox::toggled, feed,
+                [this, i](bool on) { feed->command(i + 1, on); });
     connect(feed, &ModuleFeed::commandPublished, this, [this](int output, bool on) {
         if (events)
             events->frameSent(on ? Frames::setOutput(output) : Frames::resetOutput(output));
@@ -65,15 +72,14 @@ void MainWindow::showFeedInputs()
 
 void MainWindow::showFeedOutputs()
 {
-    QCheckBox *const boxes[] = {form->checkBox_1, form->checkBox_2, form->checkBox_3, form->checkBox_4,
-                                form->checkBox_5};
     const auto outputs = feed->outputs();
     for (int i = 0; i < 5; ++i) {
+        QCheckBox *const box = outputBox(i + 1);
         if (outputs[i]) {
-            const QSignalBlocker reported(boxes[i]);
-            boxes[i]->setChecked(*outputs[i]);
+            const QSignalBlocker reported(box);
+            box->setChecked(*outputs[i]);
         }
-        describeOutputKnown(boxes[i], i + 1, outputs[i].has_value());
+        describeOutputKnown(box, i + 1, outputs[i].has_value());
     }
 }
 

@@ -10,14 +10,20 @@
 #include "panelevents.h"
 #include "screenreader.h"
 
+// The lamp of input `channel`, 6 to 10; null for any other.
+QLabel *MainWindow::lampOf(int channel) const
+{
+    QLabel *const lamps[] = {form->l6, form->l7, form->l8, form->l9, form->l10};
+    return channel >= 6 && channel <= 10 ? lamps[channel - 6] : nullptr;
+}
+
 // Draws a 10 by 10 lamp, green for on and gray for off, into the label of
 // inputs 6 to 10; other channels have no lamp.
 void MainWindow::setIndicator(int channel, bool on)
 {
-    if (channel < 6 || channel > 10)
+    QLabel *const lamp = lampOf(channel);
+    if (!lamp)
         return;
-    QLabel *const lamps[] = {form->l6, form->l7, form->l8, form->l9, form->l10};
-    QLabel *const lamp = lamps[channel - 6];
 
     // Drawn in device pixels, so that on a scaled screen (ratio 2: 20 by 20
     // pixels for the 10 by 10 lamp) it stays crisp. The look, scaled: a
@@ -43,10 +49,9 @@ void MainWindow::setIndicator(int channel, bool on)
 // Back to the look the form starts with, for an input nobody knows.
 void MainWindow::clearIndicator(int channel)
 {
-    if (channel < 6 || channel > 10)
+    QLabel *const lamp = lampOf(channel);
+    if (!lamp)
         return;
-    QLabel *const lamps[] = {form->l6, form->l7, form->l8, form->l9, form->l10};
-    QLabel *const lamp = lamps[channel - 6];
     lamp->setText(tr("..."));
     describeLampUnknown(lamp, channel);
 }

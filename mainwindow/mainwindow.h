@@ -8,6 +8,8 @@
 
 class MainWindowForm;
 class ModuleFeed;
+class QCheckBox;
+class QLabel;
 class PanelEvents;
 class QTimer;
 
@@ -51,6 +53,8 @@ public slots:
 private:
     void sendCommand(const QString &command);
     void sendOutput(int channel, int i);
+    QLabel *lampOf(int channel) const;
+    QCheckBox *outputBox(int output) const;
     void setIndicator(int channel, bool on);
     void clearIndicator(int channel);
     void listModules();

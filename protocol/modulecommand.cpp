@@ -39,6 +39,11 @@ QString parseModuleCommand(const QStringList &words, ModuleCommand &request)
     return QString();
 }
 
+QString switchCommandText(int channel, bool on)
+{
+    return QStringLiteral("%1 %2").arg(on ? "set" : "reset").arg(channel);
+}
+
 QString commandFrame(const ModuleCommand &request)
 {
     switch (request.kind) {

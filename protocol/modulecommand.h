@@ -23,4 +23,8 @@ QString parseModuleCommand(const QStringList &words, ModuleCommand &command);
 // The frame a command sends: "~A", "~P10100", "~S3" or "~R3".
 QString commandFrame(const ModuleCommand &command);
 
+// The words of the command that switches output `channel` on or off: "set 3"
+// or "reset 3".
+QString switchCommandText(int channel, bool on);
+
 #endif // MODULECOMMAND_H
